@@ -1,0 +1,40 @@
+#include "clock.hpp"
+#include "event_log.hpp"
+
+#include <wiringPi.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace wpisim
+{
+
+std::int64_t now_ns()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void sleep_until_ns(std::int64_t deadline)
+{
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(deadline / 1000000000);
+    ts.tv_nsec = static_cast<long>(deadline % 1000000000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+} // namespace wpisim
+
+extern "C" void delay(unsigned int howLong)
+{
+    const std::int64_t start = wpisim::now_ns();
+    // Absolute deadline: an interrupted sleep never ends early.
+    wpisim::sleep_until_ns(start + static_cast<std::int64_t>(howLong) * 1000000);
+    wpisim::Record("delay")
+        .num("ms", howLong)
+        .num("start_ns", start)
+        .num("end_ns", wpisim::now_ns())
+        .emit();
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wpisim
+{
+
+// One line of the call log: "event key=value ...". The log file is named by
+// WPISIM_LOG; without it nothing is recorded.
+class Record
+{
+  public:
+    explicit Record(const char *event);
+    Record &num(const char *key, std::int64_t value);
+    Record &text(const char *key, const std::string &value);
+    Record &bytes(const char *key, const unsigned char *data, int len);
+    // Appends the line with one write, so lines from concurrent processes never mix.
+    void emit();
+
+  private:
+    std::string line_;
+};
+
+} // namespace wpisim

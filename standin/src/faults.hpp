@@ -1,0 +1,19 @@
+#pragma once
+
+namespace wpisim
+{
+
+// Failures a test asks for through the environment. Each returns the errno to
+// fail with, or 0 to go ahead.
+//   WPISIM_FAIL_SPI_SETUP=ERRNO       wiringPiSPISetup fails
+//   WPISIM_FAIL_GPIO_SETUP=ERRNO      wiringPiSetup fails
+//   WPISIM_FAIL_TRANSFER=N[:ERRNO]    the Nth transfer of the process fails (EIO by default)
+// ERRNO is a name such as EACCES or a number; one not understood means EIO.
+int spi_setup_fault();
+int gpio_setup_fault();
+int transfer_fault(long transfer_number);
+
+// Parses an errno name or number; 0 when it is neither.
+int parse_errno(const char *text);
+
+} // namespace wpisim

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace wpisim
+{
+
+// The device at the far end of the simulated SPI bus.
+class Peer
+{
+  public:
+    Peer() = default;
+    Peer(const Peer &) = delete;
+    Peer &operator=(const Peer &) = delete;
+    virtual ~Peer() = default;
+
+    // One full-duplex transfer: data holds the bytes sent and is overwritten
+    // with the bytes the peer clocked back. The first clock edge goes out at
+    // start_ns and each bit lasts bit_ns.
+    virtual void exchange(unsigned char *data, int len, std::int64_t start_ns,
+                          std::int64_t bit_ns) = 0;
+    virtual const char *name() const = 0;
+};
+
+// The peer chosen by WPISIM_PEER (script, model, loopback, board), or the
+// default: the script when WPISIM_REPLIES is set, else the simulated board
+// where it is built, else the small model.
+std::unique_ptr<Peer> make_peer();
+
+std::unique_ptr<Peer> make_script_peer(const char *replies);
+std::unique_ptr<Peer> make_model_peer();
+std::unique_ptr<Peer> make_loopback_peer();
+// Null when the simulator is not built or the firmware cannot be loaded.
+std::unique_ptr<Peer> make_board_peer();
+
+} // namespace wpisim

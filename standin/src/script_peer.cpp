@@ -1,0 +1,99 @@
+// Answers each transfer with the next reply from WPISIM_REPLIES, a list of hex
+// strings such as "7730 6633 6933", one per transfer. Once the list is used
+// up, the last reply is repeated, as a board that keeps its state would.
+
+#include "peer.hpp"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace wpisim
+{
+
+namespace
+{
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+[[noreturn]] void bad_script(const std::string &token)
+{
+    std::fprintf(stderr,
+                 "wiringPi stand-in: WPISIM_REPLIES: '%s' is not an even number of hex "
+                 "digits\n",
+                 token.c_str());
+    std::exit(2);
+}
+
+std::vector<std::vector<unsigned char>> parse(const char *text)
+{
+    std::vector<std::vector<unsigned char>> replies;
+    std::string token;
+    for (const char *p = text;; ++p) {
+        const bool separator =
+            *p == '\0' || *p == ',' || std::isspace(static_cast<unsigned char>(*p));
+        if (!separator) {
+            token += *p;
+            continue;
+        }
+        if (!token.empty()) {
+            if (token.size() % 2 != 0)
+                bad_script(token);
+            std::vector<unsigned char> reply;
+            for (std::size_t i = 0; i < token.size(); i += 2) {
+                const int hi = hex_value(token[i]);
+                const int lo = hex_value(token[i + 1]);
+                if (hi < 0 || lo < 0)
+                    bad_script(token);
+                reply.push_back(static_cast<unsigned char>(hi << 4 | lo));
+            }
+            replies.push_back(reply);
+            token.clear();
+        }
+        if (*p == '\0')
+            break;
+    }
+    return replies;
+}
+
+class ScriptPeer : public Peer
+{
+  public:
+    explicit ScriptPeer(const char *text) : replies_(parse(text)) {}
+
+    void exchange(unsigned char *data, int len, std::int64_t /*start_ns*/,
+                  std::int64_t /*bit_ns*/) override
+    {
+        // An empty script is a board that holds MISO low.
+        std::vector<unsigned char> reply;
+        if (!replies_.empty())
+            reply = replies_[next_ < replies_.size() ? next_++ : replies_.size() - 1];
+        for (int i = 0; i < len; ++i)
+            data[i] = static_cast<std::size_t>(i) < reply.size() ? reply[i] : 0;
+    }
+    const char *name() const override { return "script"; }
+
+  private:
+    std::vector<std::vector<unsigned char>> replies_;
+    std::size_t next_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Peer> make_script_peer(const char *replies)
+{
+    return std::make_unique<ScriptPeer>(replies);
+}
+
+} // namespace wpisim

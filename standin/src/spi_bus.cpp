@@ -1,0 +1,92 @@
+// Simulated SPI bus: the two chip-select channels of the Pi's SPI0, each
+// transfer taking its real time on the wire and answered by the peer.
+
+#include "clock.hpp"
+#include "event_log.hpp"
+#include "faults.hpp"
+#include "peer.hpp"
+
+#include <wiringPiSPI.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr int channel_count = 2;
+
+struct Channel {
+    int fd = -1;
+    int speed = 0;
+};
+
+Channel channels[channel_count];
+long transfers = 0;
+
+std::unique_ptr<wpisim::Peer> &peer()
+{
+    static std::unique_ptr<wpisim::Peer> p;
+    return p;
+}
+
+} // namespace
+
+extern "C" int wiringPiSPISetup(int channel, int speed)
+{
+    int result = -1;
+    int error = wpisim::spi_setup_fault();
+    if (error == 0 && (channel < 0 || channel >= channel_count || speed <= 0))
+        error = channel < 0 || channel >= channel_count ? ENODEV : EINVAL;
+    if (error == 0) {
+        // A real descriptor, as the library returns one for /dev/spidev0.N.
+        result = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (result < 0)
+            error = errno;
+    }
+    if (error == 0) {
+        channels[channel] = Channel{result, speed};
+        if (!peer())
+            peer() = wpisim::make_peer();
+    }
+    wpisim::Record rec("spi-setup");
+    rec.num("channel", channel).num("speed", speed).num("result", result).num("errno", error);
+    if (error == 0)
+        rec.text("peer", peer()->name());
+    rec.emit();
+    if (error != 0)
+        errno = error;
+    return result;
+}
+
+extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
+{
+    const long number = ++transfers;
+    const std::int64_t start = wpisim::now_ns();
+    const bool open_channel = channel >= 0 && channel < channel_count && channels[channel].fd >= 0;
+    int error = open_channel ? wpisim::transfer_fault(number) : EBADF;
+    if (error == 0 && (len < 0 || (len > 0 && data == nullptr)))
+        error = EINVAL;
+
+    wpisim::Record rec("spi-transfer");
+    rec.num("n", number).num("channel", channel).num("len", len);
+    if (error == 0)
+        rec.bytes("out", data, len);
+    if (error == 0 && len > 0) {
+        const std::int64_t bit_ns = 1000000000LL / channels[channel].speed;
+        peer()->exchange(data, len, start, bit_ns);
+        // The transfer blocks for its time on the wire, 8 bit-times a byte.
+        wpisim::sleep_until_ns(start + bit_ns * 8 * len);
+    }
+    if (error == 0)
+        rec.bytes("in", data, len);
+    rec.num("start_ns", start).num("end_ns", wpisim::now_ns());
+    rec.num("result", error == 0 ? len : -1).num("errno", error).emit();
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    return len;
+}
