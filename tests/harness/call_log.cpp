@@ -1,0 +1,72 @@
+#include "call_log.hpp"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace harness
+{
+
+const std::string &Call::at(const std::string &key) const
+{
+    const auto it = fields.find(key);
+    if (it == fields.end())
+        throw std::runtime_error(event + " has no field " + key);
+    return it->second;
+}
+
+std::int64_t Call::num(const std::string &key) const
+{
+    return std::stoll(at(key));
+}
+
+std::string Call::bytes(const std::string &key) const
+{
+    const std::string &hex = at(key);
+    std::string out;
+    if (hex == "-")
+        return out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+std::vector<Call> read_call_log(const std::string &path)
+{
+    std::vector<Call> calls;
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream words(line);
+        Call call;
+        words >> call.event;
+        std::string word;
+        while (words >> word) {
+            const std::size_t eq = word.find('=');
+            if (eq != std::string::npos)
+                call.fields[word.substr(0, eq)] = word.substr(eq + 1);
+        }
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+std::vector<Call> only(const std::vector<Call> &calls, const std::string &event)
+{
+    std::vector<Call> picked;
+    for (const Call &c : calls)
+        if (c.event == event)
+            picked.push_back(c);
+    return picked;
+}
+
+std::vector<std::string> events(const std::vector<Call> &calls)
+{
+    std::vector<std::string> names;
+    names.reserve(calls.size());
+    for (const Call &c : calls)
+        names.push_back(c.event);
+    return names;
+}
+
+} // namespace harness

@@ -1,0 +1,90 @@
+// allumer and eteindre: pin 0 made an output at their level, the level
+// outliving the process.
+
+#include "harness/sandbox.hpp"
+
+#include <gtest/gtest.h>
+
+using harness::Sandbox;
+
+namespace
+{
+
+const std::string high_output = "mode=output level=high\n";
+const std::string low_output = "mode=output level=low\n";
+
+void expect_clean(const harness::Outcome &r)
+{
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(Switches, SetUpThenModeThenLevelOnPinZero)
+{
+    for (const auto &[name, level] : {std::pair{"allumer", "1"}, std::pair{"eteindre", "0"}}) {
+        SCOPED_TRACE(name);
+        Sandbox box;
+        expect_clean(box.program(name).run());
+        const auto calls = box.calls();
+        ASSERT_EQ(harness::events(calls),
+                  (std::vector<std::string>{"gpio-setup", "pin-mode", "digital-write"}));
+        EXPECT_EQ(calls[1].at("pin"), "0");
+        EXPECT_EQ(calls[1].at("mode"), "1");
+        EXPECT_EQ(calls[2].at("pin"), "0");
+        EXPECT_EQ(calls[2].at("value"), level);
+    }
+}
+
+TEST(Switches, LevelOutlivesTheProcessAndTheLastRunWins)
+{
+    Sandbox box;
+    expect_clean(box.program("allumer").run());
+    EXPECT_EQ(box.pin_state(0), high_output);
+    expect_clean(box.program("allumer").run());
+    EXPECT_EQ(box.pin_state(0), high_output);
+    expect_clean(box.program("eteindre").run());
+    EXPECT_EQ(box.pin_state(0), low_output);
+    expect_clean(box.program("allumer").run());
+    EXPECT_EQ(box.pin_state(0), high_output);
+}
+
+TEST(Switches, AnInputPinBecomesAnOutput)
+{
+    for (const auto &before : {"mode=input level=low\n", "mode=input level=high\n"}) {
+        Sandbox box;
+        box.set_pin_state(0, before);
+        expect_clean(box.program("eteindre").run());
+        EXPECT_EQ(box.pin_state(0), low_output);
+        box.set_pin_state(0, before);
+        expect_clean(box.program("allumer").run());
+        EXPECT_EQ(box.pin_state(0), high_output);
+    }
+}
+
+TEST(Switches, ArgumentsChangeNothing)
+{
+    Sandbox box;
+    expect_clean(box.program("allumer").args({"0", "off", "--help"}).run());
+    EXPECT_EQ(box.pin_state(0), high_output);
+    expect_clean(box.program("eteindre").args({"on", "1"}).run());
+    EXPECT_EQ(box.pin_state(0), low_output);
+    EXPECT_TRUE(harness::only(box.calls(), "misuse").empty());
+}
+
+TEST(Switches, FailedGpioSetupLeavesThePinUntouched)
+{
+    for (const char *name : {"allumer", "eteindre"}) {
+        SCOPED_TRACE(name);
+        Sandbox box;
+        box.set_pin_state(0, "mode=input level=high\n");
+        const auto r = box.program(name).env("WPISIM_FAIL_GPIO_SETUP", "EACCES").run();
+        EXPECT_EQ(r.err, std::string(name) + ": cannot set up GPIO access: Permission denied\n");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(box.pin_state(0), "mode=input level=high\n");
+        EXPECT_EQ(harness::events(box.calls()), std::vector<std::string>{"gpio-setup"});
+    }
+}
+
+} // namespace
