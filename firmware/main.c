@@ -1,0 +1,97 @@
+/* Arduino Uno (ATmega328P, 16 MHz) firmware: SPI slave in mode 0 that fades
+ * two outputs on the Pi's command. The protocol lives in protocol.c; this
+ * file is the interrupt glue.
+ *
+ * Pins: SS D10 (PB2) input, MOSI D11, MISO D12 (PB4) output, SCK D13;
+ * output 0 on D5 (OC0B), output 1 on D6 (OC0A). */
+
+#include "protocol.h"
+
+#include <avr/interrupt.h>
+#include <avr/io.h>
+#include <avr/sleep.h>
+
+#ifdef WITH_MMCU_SECTION
+/* Tells the simulator which part and clock this ELF is for. */
+#include <avr_mcu_section.h>
+AVR_MCU(F_CPU, "atmega328p");
+#endif
+
+static struct board board;
+
+static int selected(void)
+{
+    return (PINB & _BV(PB2)) == 0;
+}
+
+/* Full brightness and dark are plain levels: PWM at 0 would still pulse. */
+static void drive(uint8_t level, volatile uint8_t *ocr, uint8_t com_bit, uint8_t pin)
+{
+    if (level == 0 || level == 255) {
+        TCCR0A &= (uint8_t)~_BV(com_bit);
+        if (level == 255)
+            PORTD |= _BV(pin);
+        else
+            PORTD &= (uint8_t)~_BV(pin);
+    } else {
+        *ocr = level;
+        TCCR0A |= _BV(com_bit);
+    }
+}
+
+static void show_outputs(void)
+{
+    drive(board.level[0], &OCR0B, COM0B1, PD5);
+    drive(board.level[1], &OCR0A, COM0A1, PD6);
+}
+
+ISR(SPI_STC_vect)
+{
+    const uint8_t in = SPDR;
+    SPDR = board_byte(&board, in);
+}
+
+/* SS, the Pi's CE0, frames each exchange: low for its two bytes. */
+ISR(PCINT0_vect)
+{
+    if (selected())
+        board_select(&board);
+    else
+        SPDR = board_deselect(&board);
+}
+
+/* About 976 Hz: 16 MHz / 64 / 256. */
+ISR(TIMER0_OVF_vect)
+{
+    const uint8_t changed = board_tick(&board);
+    if (changed & BOARD_OUTPUTS_CHANGED)
+        show_outputs();
+    if ((changed & BOARD_STATUS_CHANGED) && !selected())
+        SPDR = board.loaded_first;
+}
+
+int main(void)
+{
+    board_init(&board);
+
+    DDRB = _BV(PB4);  /* MISO out; SS, MOSI, SCK in */
+    PORTB = _BV(PB2); /* pull SS up while the Pi is not wired */
+    DDRD = _BV(PD5) | _BV(PD6);
+    PORTD = 0;
+
+    /* Timer 0: fast PWM, clock / 64, overflow interrupt as the fade tick. */
+    TCCR0A = _BV(WGM01) | _BV(WGM00);
+    TCCR0B = _BV(CS01) | _BV(CS00);
+    TIMSK0 = _BV(TOIE0);
+
+    PCMSK0 = _BV(PCINT2);
+    PCICR = _BV(PCIE0);
+
+    SPDR = board.loaded_first;
+    SPCR = _BV(SPE) | _BV(SPIE); /* slave, mode 0, MSB first */
+
+    set_sleep_mode(SLEEP_MODE_IDLE);
+    sei();
+    for (;;)
+        sleep_mode();
+}
