@@ -1,0 +1,168 @@
+// The firmware's protocol logic on the host, driven as the interrupt glue
+// drives it: chip select, bytes, deselect, timer ticks.
+
+#include "protocol.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace
+{
+
+constexpr int ticks_per_cycle = 500; // parley's ~513 ms at ~976 ticks a second
+
+class Board
+{
+  public:
+    Board()
+    {
+        board_init(&b_);
+        miso_ = b_.loaded_first;
+    }
+
+    // One exchange as the Pi makes it; returns the bytes the board clocked out.
+    std::string exchange(const std::string &sent)
+    {
+        std::string back;
+        board_select(&b_);
+        for (const char c : sent) {
+            back += static_cast<char>(miso_);
+            miso_ = board_byte(&b_, static_cast<uint8_t>(c));
+        }
+        miso_ = board_deselect(&b_);
+        return back;
+    }
+
+    void ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            if ((board_tick(&b_) & BOARD_STATUS_CHANGED) != 0)
+                miso_ = b_.loaded_first;
+    }
+
+    // Exchanges every parley cycle until the first reply byte is 'i'.
+    std::vector<std::string> conversation(const std::string &sent, int limit = 10)
+    {
+        std::vector<std::string> replies;
+        do {
+            replies.push_back(exchange(sent));
+            ticks(ticks_per_cycle);
+        } while (replies.back()[0] != 'i' && static_cast<int>(replies.size()) < limit);
+        return replies;
+    }
+
+    int level(int output) const { return b_.level[output]; }
+    int target(int output) const { return b_.target[output]; }
+
+  private:
+    struct board b_ {
+    };
+    uint8_t miso_ = 0;
+};
+
+using Replies = std::vector<std::string>;
+
+TEST(BoardProtocol, FadeCommandRunsFromWaitThroughFadingToIdle)
+{
+    Board board;
+    EXPECT_EQ(board.conversation("ac"), (Replies{"w0", "f3", "i3"}));
+    EXPECT_EQ(board.level(0), 255);
+    EXPECT_EQ(board.level(1), 255);
+}
+
+TEST(BoardProtocol, EachOperatorByteSetsItsOwnOutput)
+{
+    struct Case {
+        std::string sent;
+        int a, b;
+        char summary;
+    };
+    for (const Case &c : {Case{"ac", 255, 255, '3'}, Case{"ad", 255, 0, '1'},
+                          Case{"bc", 0, 255, '2'}, Case{"bd", 0, 0, '0'}}) {
+        SCOPED_TRACE(c.sent);
+        Board board;
+        const Replies r = board.conversation(c.sent);
+        EXPECT_EQ(r.back(), std::string("i") + c.summary);
+        EXPECT_EQ(board.level(0), c.a);
+        EXPECT_EQ(board.level(1), c.b);
+    }
+}
+
+TEST(BoardProtocol, BytesNotUnderstoodChangeNothingAndAreFlagged)
+{
+    for (const std::string &sent : {std::string("xy"), std::string("AC"), std::string(2, '\0'),
+                                    std::string("\xff\xff"), std::string("ca")}) {
+        Board board;
+        EXPECT_EQ(board.conversation(sent), (Replies{"w0", "i?"}));
+        EXPECT_EQ(board.target(0), 0);
+        EXPECT_EQ(board.target(1), 0);
+    }
+    // The byte understood still acts; the summary flags the other.
+    Board board;
+    EXPECT_EQ(board.conversation("xc").back(), "i?");
+    EXPECT_EQ(board.level(1), 255);
+    EXPECT_EQ(board.level(0), 0);
+}
+
+TEST(BoardProtocol, RepliesAreSkewedByTheirPreparationTime)
+{
+    Board board;
+    board.conversation("ac");
+    // The first byte was prepared before this command arrived, the second
+    // after its first byte only: neither knows of 'b' and 'd' yet.
+    EXPECT_EQ(board.exchange("bd"), "w3");
+    board.ticks(100);
+    EXPECT_EQ(board.exchange("bd"), "f3");
+    board.ticks(900); // a full fade, shorter than the pause that ends a conversation
+    EXPECT_EQ(board.exchange("bd"), "i0");
+}
+
+TEST(BoardProtocol, IdleIsReportedOnceSoTheNextRunNeverEndsOnItsFirstCycle)
+{
+    Board board;
+    EXPECT_EQ(board.conversation("ac").back(), "i3");
+    // A second run with the same command: already done, yet it must see 'w' first.
+    EXPECT_EQ(board.conversation("ac"), (Replies{"w3", "i3"}));
+}
+
+TEST(BoardProtocol, ALongPauseEndsAConversationCutShort)
+{
+    Board board;
+    board.exchange("ac");
+    board.ticks(ticks_per_cycle);
+    EXPECT_EQ(board.exchange("ac"), "f3");
+    // parley was interrupted; the fade finishes and the board is left alone.
+    board.ticks(BOARD_IDLE_TICKS + 10);
+    EXPECT_EQ(board.exchange("bd").at(0), 'w');
+}
+
+TEST(BoardProtocol, LostOrExtraBytesAreDroppedAndTheNextExchangeIsInStep)
+{
+    Board board;
+    EXPECT_EQ(board.exchange("a"), "w");     // one byte lost
+    EXPECT_EQ(board.exchange("acx"), "w0!"); // one byte too many
+    EXPECT_EQ(board.target(0), 0);
+    EXPECT_EQ(board.target(1), 0);
+    EXPECT_EQ(board.exchange("bc"), "w0");
+    board.ticks(900);
+    EXPECT_EQ(board.exchange("bc"), "i2");
+}
+
+TEST(BoardProtocol, StatusIsNotReloadedWhileSelected)
+{
+    struct board b {
+    };
+    board_init(&b);
+    board_select(&b);
+    board_byte(&b, 'a');
+    board_byte(&b, 'c');
+    board_deselect(&b);
+    board_select(&b);
+    uint8_t seen = 0;
+    for (int i = 0; i < 2000; ++i)
+        seen |= board_tick(&b);
+    EXPECT_EQ(seen & BOARD_STATUS_CHANGED, 0);
+    EXPECT_EQ(b.loaded_first, 'f');
+}
+
+} // namespace
