@@ -3,7 +3,7 @@
  * file is the interrupt glue.
  *
  * Pins: SS D10 (PB2) input, MOSI D11, MISO D12 (PB4) output, SCK D13;
- * output 0 on D5 (OC0B), output 1 on D6 (OC0A). */
+ * output A on D5 (OC0B), output B on D6 (OC0A). */
 
 #include "protocol.h"
 
@@ -39,10 +39,29 @@ static void drive(uint8_t level, volatile uint8_t *ocr, uint8_t com_bit, uint8_t
     }
 }
 
+static int mid(uint8_t level)
+{
+    return level != 0 && level != 255;
+}
+
 static void show_outputs(void)
 {
     drive(board.level[0], &OCR0B, COM0B1, PD5);
     drive(board.level[1], &OCR0A, COM0A1, PD6);
+    /* Timer 0 runs only while a PWM is needed. */
+    if (mid(board.level[0]) || mid(board.level[1]))
+        TCCR0B = _BV(CS01) | _BV(CS00);
+    else
+        TCCR0B = 0;
+}
+
+/* The tick runs only while there is something to do, so an idle board sleeps. */
+static void tick_when_busy(void)
+{
+    if (board_busy(&board))
+        TIMSK2 = _BV(OCIE2A);
+    else
+        TIMSK2 = 0;
 }
 
 ISR(SPI_STC_vect)
@@ -54,20 +73,23 @@ ISR(SPI_STC_vect)
 /* SS, the Pi's CE0, frames each exchange: low for its two bytes. */
 ISR(PCINT0_vect)
 {
-    if (selected())
+    if (selected()) {
         board_select(&board);
-    else
+    } else {
         SPDR = board_deselect(&board);
+        tick_when_busy();
+    }
 }
 
-/* About 976 Hz: 16 MHz / 64 / 256. */
-ISR(TIMER0_OVF_vect)
+/* About 100 Hz: 16 MHz / 1024 / 156. */
+ISR(TIMER2_COMPA_vect)
 {
     const uint8_t changed = board_tick(&board);
     if (changed & BOARD_OUTPUTS_CHANGED)
         show_outputs();
     if ((changed & BOARD_STATUS_CHANGED) && !selected())
         SPDR = board.loaded_first;
+    tick_when_busy();
 }
 
 int main(void)
@@ -79,10 +101,12 @@ int main(void)
     DDRD = _BV(PD5) | _BV(PD6);
     PORTD = 0;
 
-    /* Timer 0: fast PWM, clock / 64, overflow interrupt as the fade tick. */
+    /* Timer 0: fast PWM for the outputs, started when a fade needs it. */
     TCCR0A = _BV(WGM01) | _BV(WGM00);
-    TCCR0B = _BV(CS01) | _BV(CS00);
-    TIMSK0 = _BV(TOIE0);
+    /* Timer 2: the fade tick, CTC at clock / 1024 / 156. */
+    TCCR2A = _BV(WGM21);
+    TCCR2B = _BV(CS22) | _BV(CS21) | _BV(CS20);
+    OCR2A = 155;
 
     PCMSK0 = _BV(PCINT2);
     PCICR = _BV(PCIE0);

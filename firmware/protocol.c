@@ -12,7 +12,6 @@ void board_init(struct board *b)
     b->selected = 0;
     b->talking = 0;
     b->unknown = 0;
-    b->ticks = 0;
     b->idle = 0;
     b->loaded_first = board_status(b);
 }
@@ -24,6 +23,11 @@ static int fading(const struct board *b)
         if (b->level[i] != b->target[i])
             return 1;
     return 0;
+}
+
+int board_busy(const struct board *b)
+{
+    return b->talking || fading(b);
 }
 
 uint8_t board_status(const struct board *b)
@@ -99,10 +103,14 @@ static uint8_t step(struct board *b)
     uint8_t changed = 0;
     uint8_t i;
     for (i = 0; i < BOARD_OUTPUTS; ++i) {
-        if (b->level[i] < b->target[i])
-            ++b->level[i];
-        else if (b->level[i] > b->target[i])
-            --b->level[i];
+        const uint8_t level = b->level[i];
+        const uint8_t target = b->target[i];
+        if (level < target)
+            b->level[i] =
+                target - level > BOARD_FADE_STEP ? (uint8_t)(level + BOARD_FADE_STEP) : target;
+        else if (level > target)
+            b->level[i] =
+                level - target > BOARD_FADE_STEP ? (uint8_t)(level - BOARD_FADE_STEP) : target;
         else
             continue;
         changed |= BOARD_OUTPUTS_CHANGED;
@@ -116,10 +124,7 @@ uint8_t board_tick(struct board *b)
     const uint8_t before = board_status(b);
     if (!b->selected && b->talking && ++b->idle >= BOARD_IDLE_TICKS)
         b->talking = 0;
-    if (++b->ticks >= BOARD_TICKS_PER_STEP) {
-        b->ticks = 0;
-        changed = step(b);
-    }
+    changed = step(b);
     if (!b->selected && board_status(b) != before) {
         b->loaded_first = board_status(b);
         changed |= BOARD_STATUS_CHANGED;

@@ -11,11 +11,12 @@ extern "C" {
 
 enum {
     BOARD_OUTPUTS = 2,
-    /* Fade pace: one brightness step every this many ticks (timer overflows). */
-    BOARD_TICKS_PER_STEP = 3,
+    /* Ticks come about every 10 ms; a fade moves this much brightness a
+     * tick, so 0 to 255 takes about 0.64 s. */
+    BOARD_FADE_STEP = 4,
     /* A pause this many ticks long (about a second, twice parley's cycle)
      * ends a conversation, even one that was cut short before its 'i'. */
-    BOARD_IDLE_TICKS = 1000,
+    BOARD_IDLE_TICKS = 100,
     /* Bytes clocked out past the second of an exchange. */
     BOARD_EXTRA_BYTE = '!',
 };
@@ -32,8 +33,7 @@ struct board {
     uint8_t talking;               /* a command arrived and 'i' has not been reported yet */
     uint8_t unknown;               /* the last command held a byte not understood */
     uint8_t loaded_first;          /* the first reply byte of the exchange in progress */
-    uint8_t ticks;
-    uint16_t idle;                 /* ticks since the last exchange */
+    uint8_t idle;                  /* ticks since the last exchange */
 };
 
 void board_init(struct board *b);
@@ -51,6 +51,10 @@ uint8_t board_deselect(struct board *b);
 
 /* A timer tick: fades the outputs. Returns BOARD_*_CHANGED flags. */
 uint8_t board_tick(struct board *b);
+
+/* Whether tick() has anything to do: while it does not, the glue stops the
+ * tick so an idle board sleeps undisturbed. */
+int board_busy(const struct board *b);
 
 /* Reply bytes: the status ('w', 'f', 'i') and the summary ('0'..'3', '?'). */
 uint8_t board_status(const struct board *b);

@@ -9,7 +9,7 @@
 namespace
 {
 
-constexpr int ticks_per_cycle = 500; // parley's ~513 ms at ~976 ticks a second
+constexpr int ticks_per_cycle = 51; // parley's ~513 ms at ~100 ticks a second
 
 class Board
 {
@@ -51,6 +51,7 @@ class Board
         return replies;
     }
 
+    bool busy() const { return board_busy(&b_) != 0; }
     int level(int output) const { return b_.level[output]; }
     int target(int output) const { return b_.target[output]; }
 
@@ -111,16 +112,18 @@ TEST(BoardProtocol, RepliesAreSkewedByTheirPreparationTime)
     // The first byte was prepared before this command arrived, the second
     // after its first byte only: neither knows of 'b' and 'd' yet.
     EXPECT_EQ(board.exchange("bd"), "w3");
-    board.ticks(100);
+    board.ticks(10);
     EXPECT_EQ(board.exchange("bd"), "f3");
-    board.ticks(900); // a full fade, shorter than the pause that ends a conversation
+    board.ticks(90); // a full fade, shorter than the pause that ends a conversation
     EXPECT_EQ(board.exchange("bd"), "i0");
 }
 
 TEST(BoardProtocol, IdleIsReportedOnceSoTheNextRunNeverEndsOnItsFirstCycle)
 {
     Board board;
+    EXPECT_FALSE(board.busy()); // a fresh board needs no tick
     EXPECT_EQ(board.conversation("ac").back(), "i3");
+    EXPECT_FALSE(board.busy()); // nor one whose conversation is over
     // A second run with the same command: already done, yet it must see 'w' first.
     EXPECT_EQ(board.conversation("ac"), (Replies{"w3", "i3"}));
 }
@@ -144,7 +147,7 @@ TEST(BoardProtocol, LostOrExtraBytesAreDroppedAndTheNextExchangeIsInStep)
     EXPECT_EQ(board.target(0), 0);
     EXPECT_EQ(board.target(1), 0);
     EXPECT_EQ(board.exchange("bc"), "w0");
-    board.ticks(900);
+    board.ticks(90);
     EXPECT_EQ(board.exchange("bc"), "i2");
 }
 
@@ -159,7 +162,7 @@ TEST(BoardProtocol, StatusIsNotReloadedWhileSelected)
     board_deselect(&b);
     board_select(&b);
     uint8_t seen = 0;
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < 200; ++i)
         seen |= board_tick(&b);
     EXPECT_EQ(seen & BOARD_STATUS_CHANGED, 0);
     EXPECT_EQ(b.loaded_first, 'f');
