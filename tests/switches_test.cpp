@@ -10,8 +10,8 @@ using harness::Sandbox;
 namespace
 {
 
-const std::string high_output = "mode=output level=high\n";
-const std::string low_output = "mode=output level=low\n";
+const std::string high_output = "output high";
+const std::string low_output = "output low";
 
 void expect_clean(const harness::Outcome &r)
 {
@@ -52,12 +52,12 @@ TEST(Switches, LevelOutlivesTheProcessAndTheLastRunWins)
 
 TEST(Switches, AnInputPinBecomesAnOutput)
 {
-    for (const auto &before : {"mode=input level=low\n", "mode=input level=high\n"}) {
+    for (const auto &before : {"low", "high"}) {
         Sandbox box;
-        box.set_pin_state(0, before);
+        box.set_pin_state(0, "input", before);
         expect_clean(box.program("eteindre").run());
         EXPECT_EQ(box.pin_state(0), low_output);
-        box.set_pin_state(0, before);
+        box.set_pin_state(0, "input", before);
         expect_clean(box.program("allumer").run());
         EXPECT_EQ(box.pin_state(0), high_output);
     }
@@ -78,11 +78,11 @@ TEST(Switches, FailedGpioSetupLeavesThePinUntouched)
     for (const char *name : {"allumer", "eteindre"}) {
         SCOPED_TRACE(name);
         Sandbox box;
-        box.set_pin_state(0, "mode=input level=high\n");
+        box.set_pin_state(0, "input", "high");
         const auto r = box.program(name).env("WPISIM_FAIL_GPIO_SETUP", "EACCES").run();
         EXPECT_EQ(r.err, std::string(name) + ": cannot set up GPIO access: Permission denied\n");
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(box.pin_state(0), "mode=input level=high\n");
+        EXPECT_EQ(box.pin_state(0), "input high");
         EXPECT_EQ(harness::events(box.calls()), std::vector<std::string>{"gpio-setup"});
     }
 }

@@ -21,10 +21,6 @@
 #include <string>
 #include <unistd.h>
 
-#ifndef BOARD_FIRMWARE
-#define BOARD_FIRMWARE ""
-#endif
-
 namespace wpisim
 {
 
@@ -177,14 +173,23 @@ class BoardPeer : public Peer
     bool done_ = false;
 };
 
-std::unique_ptr<Peer> load(const std::string &path)
+} // namespace
+
+} // namespace wpisim
+
+// Entry point for the stand-in, which loads this module only when a board is
+// wanted, so programs that never talk SPI don't pay for the simulator.
+// Returns null when the firmware cannot be read or does not start.
+extern "C" __attribute__((visibility("default"))) wpisim::Peer *
+wpisim_board_peer(const char *firmware_path)
 {
-    if (path.empty() || access(path.c_str(), R_OK) != 0)
+    using namespace wpisim;
+    if (access(firmware_path, R_OK) != 0)
         return nullptr;
     avr_global_logger_set(quiet_logger);
 
     static elf_firmware_t firmware{};
-    if (elf_read_firmware(path.c_str(), &firmware) != 0)
+    if (elf_read_firmware(firmware_path, &firmware) != 0)
         return nullptr;
     // Without the ELF's .mmcu section, the Uno's part and clock.
     const char *mmcu = firmware.mmcu[0] != '\0' ? firmware.mmcu : "atmega328p";
@@ -203,23 +208,5 @@ std::unique_ptr<Peer> load(const std::string &path)
         Record("board-error").text("message", "firmware_did_not_enable_SPI").emit();
         return nullptr;
     }
-    return board;
+    return board.release();
 }
-
-} // namespace
-
-std::unique_ptr<Peer> make_board_peer()
-{
-    const char *asked = std::getenv("WPISIM_FIRMWARE");
-    if (asked == nullptr || *asked == '\0')
-        return load(BOARD_FIRMWARE);
-    // A firmware named on purpose must run; falling back would hide the mistake.
-    auto board = load(asked);
-    if (!board) {
-        std::fprintf(stderr, "wiringPi stand-in: WPISIM_FIRMWARE=%s: cannot run it\n", asked);
-        std::exit(2);
-    }
-    return board;
-}
-
-} // namespace wpisim

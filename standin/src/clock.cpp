@@ -16,6 +16,13 @@ std::int64_t now_ns()
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+std::int64_t thread_cpu_ns()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 void sleep_until_ns(std::int64_t deadline)
 {
     timespec ts{};

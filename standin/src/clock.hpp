@@ -9,6 +9,9 @@ namespace wpisim
 // timestamps from parley and from the test that reads them compare directly.
 std::int64_t now_ns();
 
+// CPU time this thread has used.
+std::int64_t thread_cpu_ns();
+
 // Sleeps until an absolute monotonic time, resuming after signals.
 void sleep_until_ns(std::int64_t deadline);
 

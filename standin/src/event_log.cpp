@@ -7,18 +7,43 @@
 namespace wpisim
 {
 
-Record::Record(const char *event) : line_(event)
+namespace
 {
-    num("pid", getpid());
+
+// Opened once per process: a record costs one write, and nothing when no log is asked for.
+int log_fd()
+{
+    static const int fd = [] {
+        const char *path = std::getenv("WPISIM_LOG");
+        if (path == nullptr || *path == '\0')
+            return -1;
+        return open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }();
+    return fd;
+}
+
+} // namespace
+
+Record::Record(const char *event) : enabled_(log_fd() >= 0)
+{
+    if (!enabled_)
+        return;
+    static const pid_t pid = getpid();
+    line_ = event;
+    num("pid", pid);
 }
 
 Record &Record::num(const char *key, std::int64_t value)
 {
-    return text(key, std::to_string(value));
+    if (enabled_)
+        text(key, std::to_string(value));
+    return *this;
 }
 
 Record &Record::text(const char *key, const std::string &value)
 {
+    if (!enabled_)
+        return *this;
     line_ += ' ';
     line_ += key;
     line_ += '=';
@@ -28,6 +53,8 @@ Record &Record::text(const char *key, const std::string &value)
 
 Record &Record::bytes(const char *key, const unsigned char *data, int len)
 {
+    if (!enabled_)
+        return *this;
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     for (int i = 0; i < len; ++i) {
@@ -39,16 +66,12 @@ Record &Record::bytes(const char *key, const unsigned char *data, int len)
 
 void Record::emit()
 {
-    const char *path = std::getenv("WPISIM_LOG");
-    if (path == nullptr || *path == '\0')
-        return;
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (!enabled_)
         return;
     line_ += '\n';
-    // A short write to the log is not worth failing the caller's call for.
-    (void)!write(fd, line_.data(), line_.size());
-    close(fd);
+    // O_APPEND and one write: lines from concurrent processes never mix. A
+    // short write to the log is not worth failing the caller's call for.
+    (void)!write(log_fd(), line_.data(), line_.size());
 }
 
 } // namespace wpisim

@@ -19,6 +19,7 @@ class Record
     void emit();
 
   private:
+    bool enabled_;
     std::string line_;
 };
 

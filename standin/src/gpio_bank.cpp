@@ -1,6 +1,6 @@
-// Simulated GPIO bank. A pin's mode and level live in a small text file per pin
-// in the state directory, so a level set by one process is still there for the
-// next, as on a Pi.
+// Simulated GPIO bank. A pin's mode and level live in small text files in the
+// state directory (pin0.mode, pin0.level), so a level set by one process is
+// still there for the next, as on a Pi.
 
 #include "event_log.hpp"
 #include "faults.hpp"
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,10 @@ std::string default_state_dir()
 // mkdir -p; true when the directory exists afterwards.
 bool make_dirs(const std::string &path)
 {
+    struct stat st {
+    };
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return true;
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
@@ -45,8 +50,6 @@ bool make_dirs(const std::string &path)
     }
     if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
         return false;
-    struct stat st {
-    };
     if (stat(path.c_str(), &st) != 0)
         return false;
     if (!S_ISDIR(st.st_mode)) {
@@ -56,53 +59,29 @@ bool make_dirs(const std::string &path)
     return true;
 }
 
-std::string pin_path(int pin)
-{
-    return state_dir + "/pin" + std::to_string(pin);
-}
-
-struct PinState {
-    int mode = INPUT;
-    int level = LOW;
-};
-
-PinState read_pin(int pin)
-{
-    PinState state;
-    FILE *f = std::fopen(pin_path(pin).c_str(), "r");
-    if (f == nullptr)
-        return state;
-    char mode[16] = {};
-    char level[16] = {};
-    if (std::fscanf(f, "mode=%15s level=%15s", mode, level) == 2) {
-        state.mode = std::strcmp(mode, "output") == 0 ? OUTPUT : INPUT;
-        state.level = std::strcmp(level, "high") == 0 ? HIGH : LOW;
-    }
-    std::fclose(f);
-    return state;
-}
-
 [[noreturn]] void die(const char *call, const std::string &what)
 {
-    std::fprintf(stderr, "wiringPi stand-in: %s: %s: %s\n", call, what.c_str(),
+    std::fprintf(stderr, "wiringPi stand-in: %s: cannot write %s: %s\n", call, what.c_str(),
                  std::strerror(errno));
     std::exit(1);
 }
 
-// Written to a temporary file and renamed, so a reader never sees half a state.
-void write_pin(const char *call, int pin, const PinState &state)
+// Mode and level are separate files, as separate as the hardware's registers,
+// so each call writes one file and reads none. Written to a temporary file and
+// renamed, so a reader never sees half a state.
+void write_state(const char *call, int pin, const char *what, const char *value)
 {
-    const std::string path = pin_path(pin);
+    const std::string path = state_dir + "/pin" + std::to_string(pin) + "." + what;
     const std::string tmp = path + ".tmp" + std::to_string(getpid());
-    FILE *f = std::fopen(tmp.c_str(), "w");
-    if (f == nullptr)
-        die(call, "cannot write " + tmp);
-    std::fprintf(f, "mode=%s level=%s\n", state.mode == OUTPUT ? "output" : "input",
-                 state.level == HIGH ? "high" : "low");
-    if (std::fclose(f) != 0)
-        die(call, "cannot write " + tmp);
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        die(call, tmp);
+    const std::string text = std::string(value) + "\n";
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) != 0 || !written)
+        die(call, tmp);
     if (std::rename(tmp.c_str(), path.c_str()) != 0)
-        die(call, "cannot write " + path);
+        die(call, path);
 }
 
 // The real library crashes or exits on these; flagging and ignoring the call
@@ -151,9 +130,7 @@ extern "C" void pinMode(int pin, int mode)
     wpisim::Record("pin-mode").num("pin", pin).num("mode", mode).emit();
     if (!usable("pinMode", pin))
         return;
-    PinState state = read_pin(pin);
-    state.mode = mode == OUTPUT ? OUTPUT : INPUT;
-    write_pin("pinMode", pin, state);
+    write_state("pinMode", pin, "mode", mode == OUTPUT ? "output" : "input");
 }
 
 extern "C" void digitalWrite(int pin, int value)
@@ -161,7 +138,5 @@ extern "C" void digitalWrite(int pin, int value)
     wpisim::Record("digital-write").num("pin", pin).num("value", value).emit();
     if (!usable("digitalWrite", pin))
         return;
-    PinState state = read_pin(pin);
-    state.level = value == LOW ? LOW : HIGH;
-    write_pin("digitalWrite", pin, state);
+    write_state("digitalWrite", pin, "level", value == LOW ? "low" : "high");
 }

@@ -46,15 +46,18 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
         if (result < 0)
             error = errno;
     }
+    std::int64_t peer_cpu = 0;
     if (error == 0) {
         channels[channel] = Channel{result, speed};
+        const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         if (!peer())
             peer() = wpisim::make_peer();
+        peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
     rec.num("channel", channel).num("speed", speed).num("result", result).num("errno", error);
     if (error == 0)
-        rec.text("peer", peer()->name());
+        rec.text("peer", peer()->name()).num("peer_cpu_ns", peer_cpu);
     rec.emit();
     if (error != 0)
         errno = error;
@@ -76,7 +79,10 @@ extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
         rec.bytes("out", data, len);
     if (error == 0 && len > 0) {
         const std::int64_t bit_ns = 1000000000LL / channels[channel].speed;
+        const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         peer()->exchange(data, len, start, bit_ns);
+        // What the simulated peer cost this host, for the benchmark.
+        rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before);
         // The transfer blocks for its time on the wire, 8 bit-times a byte.
         wpisim::sleep_until_ns(start + bit_ns * 8 * len);
     }

@@ -140,6 +140,8 @@ void check(bool ok, const char *what)
 
 Outcome ProgramRun::run() const
 {
+    // A program that exits before reading its input must not take the test down with it.
+    signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> argv_s = command_line(program_, args_);
     std::vector<std::string> env_s = environment(env_);
     std::vector<char *> argv = pointers(argv_s);

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #ifndef PROGRAM_DIR
@@ -64,16 +63,23 @@ std::vector<Call> Sandbox::calls() const
 
 std::string Sandbox::pin_state(int pin) const
 {
-    std::ifstream file(state_dir() + "/pin" + std::to_string(pin));
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    std::string state;
+    for (const char *what : {"mode", "level"}) {
+        std::ifstream file(state_dir() + "/pin" + std::to_string(pin) + "." + what);
+        std::string word;
+        if (!std::getline(file, word))
+            word = "-";
+        state += state.empty() ? word : " " + word;
+    }
+    return state;
 }
 
-void Sandbox::set_pin_state(int pin, const std::string &text) const
+void Sandbox::set_pin_state(int pin, const std::string &mode, const std::string &level) const
 {
     std::filesystem::create_directories(state_dir());
-    std::ofstream(state_dir() + "/pin" + std::to_string(pin)) << text;
+    const std::string base = state_dir() + "/pin" + std::to_string(pin);
+    std::ofstream(base + ".mode") << mode << "\n";
+    std::ofstream(base + ".level") << level << "\n";
 }
 
 } // namespace harness

@@ -21,9 +21,10 @@ class Sandbox
     // A run of a built program ("parley", "allumer", "eteindre") wired to this sandbox.
     ProgramRun program(const std::string &name) const;
     std::vector<Call> calls() const;
-    // Contents of the pin's state file, or "" when it has none.
+    // The pin's mode and level as "mode level", e.g. "output high"; "-" for
+    // what was never written.
     std::string pin_state(int pin) const;
-    void set_pin_state(int pin, const std::string &text) const;
+    void set_pin_state(int pin, const std::string &mode, const std::string &level) const;
 
     const std::string &dir() const { return dir_; }
     std::string log_path() const { return dir_ + "/calls.log"; }
