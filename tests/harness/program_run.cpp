@@ -90,14 +90,15 @@ ProgramRun &ProgramRun::timeout_ms(int ms)
 namespace
 {
 
-// The launcher (an emulator such as qemu-arm for a cross build) comes first.
+// The launcher (an emulator such as qemu-arm for a cross build, its words
+// joined by '|') comes first.
 std::vector<std::string> command_line(const std::string &program,
                                       const std::vector<std::string> &args)
 {
     std::vector<std::string> argv;
     std::string launcher = PROGRAM_LAUNCHER;
     for (std::size_t start = 0; start < launcher.size();) {
-        std::size_t end = launcher.find(';', start);
+        std::size_t end = launcher.find('|', start);
         if (end == std::string::npos)
             end = launcher.size();
         if (end > start)
