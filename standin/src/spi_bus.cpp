@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
 #include <unistd.h>
 
 namespace
@@ -26,9 +25,11 @@ struct Channel {
 Channel channels[channel_count];
 long transfers = 0;
 
-std::unique_ptr<wpisim::Peer> &peer()
+// The peer lives as long as the process, like the real bus's far end: never
+// torn down by static destructors while the program may still be exiting.
+wpisim::Peer *&peer()
 {
-    static std::unique_ptr<wpisim::Peer> p;
+    static wpisim::Peer *p = nullptr;
     return p;
 }
 
@@ -50,8 +51,8 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
     if (error == 0) {
         channels[channel] = Channel{result, speed};
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
-        if (!peer())
-            peer() = wpisim::make_peer();
+        if (peer() == nullptr)
+            peer() = wpisim::make_peer().release();
         peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
@@ -69,13 +70,15 @@ extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
     const long number = ++transfers;
     const std::int64_t start = wpisim::now_ns();
     const bool open_channel = channel >= 0 && channel < channel_count && channels[channel].fd >= 0;
+    const bool valid = len >= 0 && (len == 0 || data != nullptr);
     int error = open_channel ? wpisim::transfer_fault(number) : EBADF;
-    if (error == 0 && (len < 0 || (len > 0 && data == nullptr)))
+    if (error == 0 && !valid)
         error = EINVAL;
 
     wpisim::Record rec("spi-transfer");
     rec.num("n", number).num("channel", channel).num("len", len);
-    if (error == 0)
+    // What the caller meant to send is logged even when the transfer fails.
+    if (valid)
         rec.bytes("out", data, len);
     if (error == 0 && len > 0) {
         const std::int64_t bit_ns = 1000000000LL / channels[channel].speed;
