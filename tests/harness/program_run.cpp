@@ -14,8 +14,6 @@
 #define PROGRAM_LAUNCHER ""
 #endif
 
-extern char **environ;
-
 namespace harness
 {
 
@@ -81,6 +79,12 @@ ProgramRun &ProgramRun::keep_input_open()
     return *this;
 }
 
+ProgramRun &ProgramRun::ignore_sigpipe()
+{
+    ignore_sigpipe_ = true;
+    return *this;
+}
+
 ProgramRun &ProgramRun::timeout_ms(int ms)
 {
     timeout_ms_ = ms;
@@ -96,7 +100,8 @@ std::vector<std::string> command_line(const std::string &program,
                                       const std::vector<std::string> &args)
 {
     std::vector<std::string> argv;
-    std::string launcher = PROGRAM_LAUNCHER;
+    static const char launcher_words[] = PROGRAM_LAUNCHER;
+    const std::string launcher(launcher_words);
     for (std::size_t start = 0; start < launcher.size();) {
         std::size_t end = launcher.find('|', start);
         if (end == std::string::npos)
@@ -118,13 +123,14 @@ std::vector<std::string> environment(const std::map<std::string, std::string> &e
         if (std::strncmp(*e, "WPISIM_", 7) != 0)
             env.emplace_back(*e);
     for (const auto &[name, value] : extra)
-        env.push_back(name + "=" + value);
+        env.push_back(std::string(name).append("=").append(value));
     return env;
 }
 
 std::vector<char *> pointers(std::vector<std::string> &strings)
 {
     std::vector<char *> p;
+    p.reserve(strings.size() + 1);
     for (std::string &s : strings)
         p.push_back(s.data());
     p.push_back(nullptr);
@@ -172,6 +178,8 @@ Outcome ProgramRun::run() const
         // As from a terminal, whatever the test runner ignores or blocks.
         for (int sig : {SIGPIPE, SIGINT, SIGTERM})
             signal(sig, SIG_DFL);
+        if (ignore_sigpipe_)
+            signal(SIGPIPE, SIG_IGN);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -230,8 +238,8 @@ Outcome ProgramRun::run() const
             }
             char chunk[4096];
             const ssize_t r = read(fds[i].fd, chunk, sizeof chunk);
-            std::string &sink = fds[i].fd == out_r ? result.out : result.err;
             if (r > 0) {
+                std::string &sink = fds[i].fd == out_r ? result.out : result.err;
                 sink.append(chunk, static_cast<std::size_t>(r));
             } else {
                 close(fds[i].fd);
@@ -262,7 +270,8 @@ Outcome ProgramRun::run() const
             result.timed_out = true;
             kill(pid, SIGKILL);
         }
-        usleep(100);
+        const timespec pause{0, 100000};
+        nanosleep(&pause, nullptr);
     }
     result.end_ns = now_ns();
     result.exited = WIFEXITED(status);

@@ -40,6 +40,8 @@ class ProgramRun
     ProgramRun &timeout_ms(int ms);
     // Standard input stays open after the bytes are fed, as at a terminal.
     ProgramRun &keep_input_open();
+    // The program starts with SIGPIPE ignored, as some launchers leave it.
+    ProgramRun &ignore_sigpipe();
 
     Outcome run() const;
 
@@ -53,6 +55,7 @@ class ProgramRun
     int trigger_signal_ = 0;
     bool trigger_close_ = false;
     bool keep_input_open_ = false;
+    bool ignore_sigpipe_ = false;
     int timeout_ms_ = 20000;
 };
 

@@ -12,7 +12,7 @@
 namespace harness
 {
 
-const std::string prompts = "out0 -> a/b ?\nout1 -> c/d ?\n";
+const char *const prompts = "out0 -> a/b ?\nout1 -> c/d ?\n";
 
 std::string reply(const std::string &two_bytes)
 {

@@ -41,6 +41,6 @@ std::string reply(const std::string &two_bytes);
 std::string script(const std::vector<std::string> &replies);
 
 // The two prompts, as parley writes them.
-extern const std::string prompts;
+extern const char *const prompts;
 
 } // namespace harness

@@ -1,0 +1,157 @@
+// parley fed what a careless or hostile user might type or pipe in, and
+// writing where nobody reads.
+
+#include "harness/sandbox.hpp"
+
+#include <csignal>
+#include <future>
+#include <gtest/gtest.h>
+#include <random>
+
+using harness::prompts;
+using harness::reply;
+using harness::Sandbox;
+using harness::script;
+
+namespace
+{
+
+// What formatted extraction makes of a stream: the first two bytes that are
+// not white space, 0 for each one missing.
+std::string expected_pair(const std::string &input)
+{
+    std::string pair;
+    for (const char c : input) {
+        if (pair.size() == 2)
+            break;
+        if (std::string(" \t\n\v\f\r").find(c) == std::string::npos)
+            pair += c;
+    }
+    pair.resize(2, '\0');
+    return pair;
+}
+
+std::string random_stream(std::mt19937 &rng, int kind)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> length(0, 64);
+    const std::string white(" \t\n\v\f\r");
+    std::string s;
+    switch (kind) {
+    case 0: // any bytes at all
+        for (int n = length(rng); n > 0; --n)
+            s += static_cast<char>(byte(rng));
+        break;
+    case 1: // only white space
+        for (int n = length(rng); n > 0; --n)
+            s += white[static_cast<std::size_t>(byte(rng)) % white.size()];
+        break;
+    case 2: // NUL and 0xFF among white space
+        for (int n = length(rng); n > 0; --n) {
+            const int pick = byte(rng) % 4;
+            s += pick == 0 ? '\0' : pick == 1 ? '\xff' : white[static_cast<std::size_t>(pick)];
+        }
+        break;
+    case 3: // a very long line, no newline at all
+        s.assign(100000U + static_cast<std::size_t>(byte(rng)), ' ');
+        s[static_cast<std::size_t>(byte(rng)) * 300] = static_cast<char>(byte(rng) | 1);
+        break;
+    default: // white space, then one byte, then nothing
+        s.assign(static_cast<std::size_t>(length(rng)), '\n');
+        s += static_cast<char>(byte(rng));
+        break;
+    }
+    return s;
+}
+
+// The first transfer fails on purpose: parley has read its input by then and
+// stops at once, so hundreds of streams take seconds, not minutes.
+TEST(ParleyHostileInput, RandomStreamsAlwaysSendTheFirstTwoNonWhiteBytes)
+{
+    constexpr unsigned seed = 20261208;
+    std::mt19937 rng(seed); // NOLINT(cert-msc32-c,cert-msc51-cpp): reproducible by design
+    std::vector<std::string> streams;
+    for (int i = 0; i < 300; ++i)
+        streams.push_back(random_stream(rng, i % 5));
+
+    constexpr std::size_t batch = 8;
+    for (std::size_t start = 0; start < streams.size(); start += batch) {
+        std::vector<std::future<void>> runs;
+        for (std::size_t i = start; i < std::min(start + batch, streams.size()); ++i) {
+            runs.push_back(std::async(std::launch::async, [&, i] {
+                SCOPED_TRACE("seed " + std::to_string(seed) + ", stream " + std::to_string(i));
+                Sandbox box;
+                const auto r = box.program("parley")
+                                   .input(streams[i])
+                                   .env("WPISIM_REPLIES", script({"w0"}))
+                                   .env("WPISIM_FAIL_TRANSFER", "1:EIO")
+                                   .run();
+                EXPECT_TRUE(r.exited) << "signal " << r.signal;
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.out, prompts);
+                EXPECT_EQ(r.err, "parley: SPI transfer failed: Input/output error\n");
+                const auto t = harness::only(box.calls(), "spi-transfer");
+                ASSERT_EQ(t.size(), 1U);
+                EXPECT_EQ(t[0].bytes("out"), expected_pair(streams[i]));
+            }));
+        }
+        for (auto &run : runs)
+            run.get();
+    }
+}
+
+TEST(ParleyHostileInput, HostileStreamsStillRunAFullConversation)
+{
+    std::mt19937 rng(7); // NOLINT(cert-msc32-c,cert-msc51-cpp): reproducible by design
+    std::vector<std::future<void>> runs;
+    runs.reserve(5);
+    for (int kind = 0; kind < 5; ++kind) {
+        const std::string input = random_stream(rng, kind);
+        runs.push_back(std::async(std::launch::async, [input] {
+            Sandbox box;
+            const auto r =
+                box.program("parley").input(input).env("WPISIM_REPLIES", script({"i0"})).run();
+            EXPECT_EQ(r.out, prompts + reply("i0"));
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(harness::only(box.calls(), "spi-transfer").at(0).bytes("out"),
+                      expected_pair(input));
+        }));
+    }
+    for (auto &run : runs)
+        run.get();
+}
+
+TEST(ParleyBrokenOutput, APipeClosedByItsReaderEndsParleyAsTheSystemDoes)
+{
+    Sandbox box;
+    const auto r = box.program("parley")
+                       .input("ab")
+                       .env("WPISIM_REPLIES", script({"w0"}))
+                       .close_after_lines(1)
+                       .timeout_ms(8000)
+                       .run();
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_FALSE(r.exited);
+    EXPECT_EQ(r.signal, SIGPIPE);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(harness::only(box.calls(), "spi-transfer").size(), 2U);
+}
+
+TEST(ParleyBrokenOutput, WithSigpipeIgnoredAClosedPipeIsAClearError)
+{
+    Sandbox box;
+    const auto r = box.program("parley")
+                       .input("ab")
+                       .env("WPISIM_REPLIES", script({"w0"}))
+                       .close_after_lines(1)
+                       .ignore_sigpipe()
+                       .timeout_ms(8000)
+                       .run();
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "parley: cannot write reply line: Broken pipe\n");
+}
+
+} // namespace

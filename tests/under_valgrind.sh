@@ -1,0 +1,16 @@
+#!/bin/sh
+# Runs one program under valgrind with the input given; fails on any memory
+# error or leak. Usage: under_valgrind.sh PROGRAM [INPUT]
+set -eu
+program=$1
+input=${2:-}
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+export WPISIM_STATE_DIR="$dir/gpio" WPISIM_LOG="$dir/calls.log"
+printf '%s' "$input" | valgrind -q --error-exitcode=99 --leak-check=full \
+    --errors-for-leak-kinds=definite,indirect,possible "$program" >"$dir/out"
+# The run must also have done its work, not just failed early.
+case $(basename "$program") in
+parley) grep -q ' arduino dit :i' "$dir/out" ;;
+*) grep -q '^digital-write ' "$dir/calls.log" ;;
+esac
