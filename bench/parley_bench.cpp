@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -39,7 +40,8 @@ double percentile(std::vector<double> v, double p)
     if (v.empty())
         return NAN;
     std::sort(v.begin(), v.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * v.size()));
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size())));
     return v[std::min(v.size() - 1, rank == 0 ? 0 : rank - 1)];
 }
 
@@ -112,6 +114,35 @@ std::string read_all(int fd)
     return text;
 }
 
+// Types the operator's input, then ends it.
+void feed(Child &c, const std::string &text)
+{
+    if (write(c.in_fd, text.data(), text.size()) < 0)
+        std::perror("parley_bench: write");
+    close(c.in_fd);
+    c.in_fd = -1;
+}
+
+// Runs a command to its end; true when it exited with status 0.
+bool run_command(const std::vector<std::string> &argv)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char *> args;
+        args.reserve(argv.size() + 1);
+        for (const std::string &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 2);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 struct Finished {
     int status = 0;
     rusage usage{};
@@ -130,8 +161,8 @@ Finished finish(const Child &c)
 
 double cpu_ms(const rusage &u)
 {
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
 // "key=value" fields of the stand-in's log lines for one event.
@@ -204,13 +235,10 @@ Loop parley_loop(const std::string &bin, const std::string &dir, int cycles, lon
     replies += "6930";      // "i0"
     Child c =
         spawn(bin + "/parley", {"WPISIM_REPLIES=" + replies, "WPISIM_STATE_DIR=" + dir + "/gpio"});
-    (void)!write(c.in_fd, "ab\n", 3);
-    close(c.in_fd);
-    c.in_fd = -1;
+    feed(c, "ab\n");
 
     Loop loop;
     std::vector<std::int64_t> arrivals;
-    std::string pending;
     char chunk[256];
     ssize_t n = 0;
     while ((n = read(c.out_fd, chunk, sizeof chunk)) > 0) {
@@ -306,9 +334,7 @@ void measure_board(const std::string &bin, const std::string &dir, int runs)
     for (int i = 0; i < runs; ++i) {
         Child c = spawn(bin + "/parley", {"WPISIM_LOG=" + log, "WPISIM_PEER=board",
                                           "WPISIM_STATE_DIR=" + dir + "/gpio"});
-        (void)!write(c.in_fd, "ac\n", 3);
-        close(c.in_fd);
-        c.in_fd = -1;
+        feed(c, "ac\n");
         read_all(c.out_fd);
         finish(c);
     }
@@ -337,8 +363,7 @@ double stripped_kib(const std::string &program, const std::string &strip, const 
     if (stat(program.c_str(), &st) != 0)
         return -1;
     const std::string copy = dir + "/stripped";
-    const std::string cmd = strip + " -o '" + copy + "' '" + program + "' 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0 || stat(copy.c_str(), &st) != 0)
+    if (!run_command({strip, "-o", copy, program}) || stat(copy.c_str(), &st) != 0)
         return -1;
     unlink(copy.c_str());
     return static_cast<double>(st.st_size) / 1024.0;
@@ -391,13 +416,16 @@ void print_table()
 void write_json(const std::string &path)
 {
     std::ofstream out(path);
-    out << "{\n  \"machine\": \"" << machine() << "\",\n  \"figures\": {\n";
+    out << "{\n"
+        << R"(  "machine": ")" << machine() << "\",\n"
+        << R"(  "figures": {)"
+        << "\n";
     for (std::size_t i = 0; i < figures.size(); ++i) {
         const Figure &f = figures[i];
-        out << "    \"" << f.key << "\": {\"value\": " << f.value << ", \"unit\": \"" << f.unit
-            << "\"";
+        out << R"(    ")" << f.key << R"(": {"value": )" << f.value << R"(, "unit": ")" << f.unit
+            << '"';
         if (!std::isnan(f.target))
-            out << ", \"target\": " << f.target;
+            out << R"(, "target": )" << f.target;
         out << "}" << (i + 1 < figures.size() ? "," : "") << "\n";
     }
     out << "  }\n}\n";
@@ -421,7 +449,7 @@ int main(int argc, char **argv)
         else if (arg == "--json" && has_value)
             json = argv[++i];
         else if (arg == "--cycles" && has_value)
-            cycles = std::max(20, std::atoi(argv[++i]));
+            cycles = std::max(20, static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
         else {
             std::fprintf(stderr, "usage: parley_bench --bin DIR [--armhf-bin DIR] [--json FILE] "
                                  "[--cycles N]\n");
@@ -443,6 +471,7 @@ int main(int argc, char **argv)
     print_table();
     if (!json.empty())
         write_json(json);
-    const std::string cleanup = "rm -rf '" + dir + "'";
-    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return 0;
 }

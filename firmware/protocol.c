@@ -2,7 +2,7 @@
 
 void board_init(struct board *b)
 {
-    uint8_t i;
+    unsigned i;
     for (i = 0; i < BOARD_OUTPUTS; ++i) {
         b->level[i] = 0;
         b->target[i] = 0;
@@ -18,7 +18,7 @@ void board_init(struct board *b)
 
 static int fading(const struct board *b)
 {
-    uint8_t i;
+    unsigned i;
     for (i = 0; i < BOARD_OUTPUTS; ++i)
         if (b->level[i] != b->target[i])
             return 1;
@@ -40,7 +40,7 @@ uint8_t board_status(const struct board *b)
 uint8_t board_summary(const struct board *b)
 {
     uint8_t lit = 0;
-    uint8_t i;
+    unsigned i;
     if (b->unknown)
         return '?';
     for (i = 0; i < BOARD_OUTPUTS; ++i)
@@ -101,7 +101,7 @@ uint8_t board_deselect(struct board *b)
 static uint8_t step(struct board *b)
 {
     uint8_t changed = 0;
-    uint8_t i;
+    unsigned i;
     for (i = 0; i < BOARD_OUTPUTS; ++i) {
         const uint8_t level = b->level[i];
         const uint8_t target = b->target[i];

@@ -3,7 +3,7 @@
 #ifndef BOARD_PROTOCOL_H
 #define BOARD_PROTOCOL_H
 
-#include <stdint.h>
+#include <stdint.h> // NOLINT(modernize-deprecated-headers): shared with the C firmware
 
 #ifdef __cplusplus
 extern "C" {

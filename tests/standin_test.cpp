@@ -8,7 +8,6 @@
 using harness::prompts;
 using harness::reply;
 using harness::Sandbox;
-using harness::script;
 
 namespace
 {

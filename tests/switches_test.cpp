@@ -10,8 +10,8 @@ using harness::Sandbox;
 namespace
 {
 
-const std::string high_output = "output high";
-const std::string low_output = "output low";
+const char *const high_output = "output high";
+const char *const low_output = "output low";
 
 void expect_clean(const harness::Outcome &r)
 {

@@ -24,13 +24,19 @@ Peer *load(const char *firmware)
 {
     if (*BOARD_MODULE == '\0' || *firmware == '\0')
         return nullptr;
-    // Kept loaded for the life of the process: the peer's code lives there.
     void *module = dlopen(BOARD_MODULE, RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr)
         return nullptr;
     using Make = Peer *(*)(const char *);
     auto make = reinterpret_cast<Make>(dlsym(module, "wpisim_board_peer"));
-    return make == nullptr ? nullptr : make(firmware);
+    Peer *board = make == nullptr ? nullptr : make(firmware);
+    if (board == nullptr) {
+        dlclose(module);
+        return nullptr;
+    }
+    // The module stays loaded for the life of the process: the board's code lives there.
+    // cppcheck-suppress resourceLeak
+    return board;
 }
 
 } // namespace

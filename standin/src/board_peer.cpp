@@ -14,6 +14,7 @@
 #include <sim_io.h>
 #include <sim_irq.h>
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,9 +46,9 @@ void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list 
 {
     if (level > LOG_ERROR)
         return;
-    char text[256];
-    std::vsnprintf(text, sizeof text, format, ap);
-    std::string line(text);
+    std::array<char, 256> text{};
+    std::vsnprintf(text.data(), text.size(), format, ap);
+    std::string line(text.data());
     for (char &c : line)
         if (c == ' ' || c == '\n')
             c = '_';
@@ -108,7 +109,7 @@ class BoardPeer : public Peer
 
     avr_cycle_count_t cycle_at(std::int64_t ns) const
     {
-        const double elapsed = static_cast<double>(ns - base_ns_);
+        const auto elapsed = static_cast<double>(ns - base_ns_);
         return base_cycle_ + static_cast<avr_cycle_count_t>(elapsed * avr_->frequency / 1e9);
     }
 

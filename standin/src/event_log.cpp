@@ -70,8 +70,9 @@ void Record::emit()
         return;
     line_ += '\n';
     // O_APPEND and one write: lines from concurrent processes never mix. A
-    // short write to the log is not worth failing the caller's call for.
-    (void)!write(log_fd(), line_.data(), line_.size());
+    // failed write to the log is not worth failing the caller's call for.
+    if (write(log_fd(), line_.data(), line_.size()) < 0)
+        return;
 }
 
 } // namespace wpisim

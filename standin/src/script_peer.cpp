@@ -42,7 +42,7 @@ std::vector<std::vector<unsigned char>> parse(const char *text)
     std::string token;
     for (const char *p = text;; ++p) {
         const bool separator =
-            *p == '\0' || *p == ',' || std::isspace(static_cast<unsigned char>(*p));
+            *p == '\0' || *p == ',' || std::isspace(static_cast<unsigned char>(*p)) != 0;
         if (!separator) {
             token += *p;
             continue;

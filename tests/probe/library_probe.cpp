@@ -12,6 +12,16 @@
 #include <string>
 #include <vector>
 
+namespace
+{
+
+int number(const char *text)
+{
+    return static_cast<int>(std::strtol(text, nullptr, 0));
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -19,11 +29,11 @@ int main(int argc, char **argv)
         auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : "0"; };
         errno = 0;
         if (verb == "spi-setup") {
-            const int channel = std::atoi(next());
-            const int r = wiringPiSPISetup(channel, std::atoi(next()));
+            const int channel = number(next());
+            const int r = wiringPiSPISetup(channel, number(next()));
             std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
         } else if (verb == "transfer") {
-            const int channel = std::atoi(next());
+            const int channel = number(next());
             const std::string hex = next();
             std::vector<unsigned char> data;
             for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
@@ -37,11 +47,11 @@ int main(int argc, char **argv)
         } else if (verb == "gpio-setup") {
             std::printf("%d %d\n", wiringPiSetup(), errno);
         } else if (verb == "mode") {
-            const int pin = std::atoi(next());
-            pinMode(pin, std::atoi(next()));
+            const int pin = number(next());
+            pinMode(pin, number(next()));
         } else if (verb == "write") {
-            const int pin = std::atoi(next());
-            digitalWrite(pin, std::atoi(next()));
+            const int pin = number(next());
+            digitalWrite(pin, number(next()));
         } else {
             std::fprintf(stderr, "library_probe: unknown call %s\n", verb.c_str());
             return 2;
