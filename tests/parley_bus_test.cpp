@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
+using harness::ms;
 using harness::Sandbox;
 using harness::script;
 
 namespace
 {
-
-constexpr std::int64_t ms = 1000000;
 
 TEST(ParleyBus, OpensChannelZeroAt5kHzThenTransfersTwoBytesAndPausesEachCycle)
 {

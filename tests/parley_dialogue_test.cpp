@@ -104,16 +104,6 @@ TEST(ParleyDialogue, MissingInputSendsZeroForEachByteNotRead)
     }
 }
 
-TEST(ParleyDialogue, AnyNonWhiteByteIsSentUnchanged)
-{
-    Sandbox box;
-    box.program("parley")
-        .input(std::string("\xff\x01", 2))
-        .env("WPISIM_REPLIES", script({"i0"}))
-        .run();
-    EXPECT_EQ(sent(box), (std::vector<std::string>{"\xff\x01"}));
-}
-
 TEST(ParleyDialogue, ReceivedBytesAreWrittenRawEvenWhenTheyDoNotPrint)
 {
     Sandbox box;

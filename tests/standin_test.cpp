@@ -5,14 +5,13 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+using harness::ms;
 using harness::prompts;
 using harness::reply;
 using harness::Sandbox;
 
 namespace
 {
-
-constexpr std::int64_t ms = 1000000;
 
 TEST(StandInBus, TransferOnAChannelNeverSetUpFailsWithEbadfAndIsLogged)
 {

@@ -61,6 +61,9 @@ class ProgramRun
 
 std::int64_t now_ns();
 
+// Nanoseconds in a millisecond, for the times in outcomes and the call log.
+constexpr std::int64_t ms = 1000000;
+
 // Number of reply lines in a program's output.
 int count_replies(const std::string &out);
 
