@@ -70,9 +70,9 @@ TEST(ParleyHostileInput, RandomStreamsAlwaysSendTheFirstTwoNonWhiteBytes)
 {
     constexpr unsigned seed = 20261208;
     std::mt19937 rng(seed); // NOLINT(cert-msc32-c,cert-msc51-cpp): reproducible by design
-    std::vector<std::string> streams;
-    for (int i = 0; i < 300; ++i)
-        streams.push_back(random_stream(rng, i % 5));
+    std::vector<std::string> streams(300);
+    for (std::size_t i = 0; i < streams.size(); ++i)
+        streams[i] = random_stream(rng, static_cast<int>(i % 5));
 
     constexpr std::size_t batch = 8;
     for (std::size_t start = 0; start < streams.size(); start += batch) {
