@@ -17,16 +17,6 @@ namespace
 #define REQUIRE_BOARD() (void)0
 #endif
 
-// The reply lines' two bytes, in order.
-std::vector<std::string> replies(const std::string &out)
-{
-    std::vector<std::string> pairs;
-    const std::string tag = " arduino dit :";
-    for (std::size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1))
-        pairs.push_back(out.substr(at + tag.size(), 2));
-    return pairs;
-}
-
 // D5 and D6 as the firmware left them after the last exchange.
 std::pair<std::string, std::string> outputs(const Sandbox &box)
 {
@@ -42,7 +32,7 @@ TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
     Sandbox box;
     const auto r = box.program("parley").input("a\nc\n").run();
     ASSERT_EQ(r.out.rfind(prompts, 0), 0U);
-    const auto pairs = replies(r.out);
+    const auto pairs = harness::reply_pairs(r.out);
     ASSERT_GE(pairs.size(), 2U);
     // Never idle on the first cycle: the command had not arrived yet.
     EXPECT_EQ(pairs.front(), "w0");
@@ -72,7 +62,7 @@ TEST(BoardConversation, EachOutputFollowsItsOwnByte)
         SCOPED_TRACE(c.input);
         Sandbox box;
         const auto r = box.program("parley").input(c.input).run();
-        EXPECT_EQ(replies(r.out).back(), c.last);
+        EXPECT_EQ(harness::reply_pairs(r.out).back(), c.last);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(outputs(box), (std::pair<std::string, std::string>{c.d5, c.d6}));
     }
@@ -85,7 +75,7 @@ TEST(BoardConversation, UnknownBytesGetAFlaggedReplyAndChangeNothing)
         SCOPED_TRACE(input);
         Sandbox box;
         const auto r = box.program("parley").input(input).run();
-        EXPECT_EQ(replies(r.out), (std::vector<std::string>{"w0", "i?"}));
+        EXPECT_EQ(harness::reply_pairs(r.out), (std::vector<std::string>{"w0", "i?"}));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(outputs(box), (std::pair<std::string, std::string>{"0", "0"}));
     }
@@ -99,7 +89,7 @@ TEST(BoardConversation, NamedFirmwareThatCannotRunIsAnError)
         box.program("parley").input("ac").env("WPISIM_FIRMWARE", box.dir() + "/missing.elf").run();
     EXPECT_NE(r.err.find("WPISIM_FIRMWARE"), std::string::npos) << r.err;
     EXPECT_NE(r.status, 0);
-    EXPECT_EQ(replies(r.out).size(), 0U);
+    EXPECT_EQ(harness::reply_pairs(r.out).size(), 0U);
 }
 
 } // namespace

@@ -22,18 +22,7 @@ const Name names[] = {
     {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ETIMEDOUT", ETIMEDOUT}, {"EPROTO", EPROTO},
 };
 
-int errno_from_env(const char *variable)
-{
-    const char *text = std::getenv(variable);
-    if (text == nullptr || *text == '\0')
-        return 0;
-    // A fault was asked for: fail even if the errno is misspelt.
-    const int value = parse_errno(text);
-    return value != 0 ? value : EIO;
-}
-
-} // namespace
-
+// Parses an errno name or number; 0 when it is neither.
 int parse_errno(const char *text)
 {
     for (const Name &n : names)
@@ -45,6 +34,21 @@ int parse_errno(const char *text)
         return 0;
     return static_cast<int>(value);
 }
+
+// A fault was asked for: fail even if the errno is misspelt.
+int fault_errno(const char *text)
+{
+    const int value = parse_errno(text);
+    return value != 0 ? value : EIO;
+}
+
+int errno_from_env(const char *variable)
+{
+    const char *text = std::getenv(variable);
+    return text == nullptr || *text == '\0' ? 0 : fault_errno(text);
+}
+
+} // namespace
 
 int spi_setup_fault()
 {
@@ -65,10 +69,8 @@ int transfer_fault(long transfer_number)
     const long wanted = std::strtol(text, &end, 10);
     if (end == text || wanted != transfer_number)
         return 0;
-    if (*end == ':') {
-        const int value = parse_errno(end + 1);
-        return value != 0 ? value : EIO;
-    }
+    if (*end == ':')
+        return fault_errno(end + 1);
     return *end == '\0' ? EIO : 0;
 }
 

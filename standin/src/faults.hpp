@@ -13,7 +13,4 @@ int spi_setup_fault();
 int gpio_setup_fault();
 int transfer_fault(long transfer_number);
 
-// Parses an errno name or number; 0 when it is neither.
-int parse_errno(const char *text);
-
 } // namespace wpisim

@@ -27,11 +27,7 @@ long transfers = 0;
 
 // The peer lives as long as the process, like the real bus's far end: never
 // torn down by static destructors while the program may still be exiting.
-wpisim::Peer *&peer()
-{
-    static wpisim::Peer *p = nullptr;
-    return p;
-}
+wpisim::Peer *peer = nullptr;
 
 } // namespace
 
@@ -51,14 +47,14 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
     if (error == 0) {
         channels[channel] = Channel{result, speed};
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
-        if (peer() == nullptr)
-            peer() = wpisim::make_peer().release();
+        if (peer == nullptr)
+            peer = wpisim::make_peer().release();
         peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
     rec.num("channel", channel).num("speed", speed).num("result", result).num("errno", error);
     if (error == 0)
-        rec.text("peer", peer()->name()).num("peer_cpu_ns", peer_cpu);
+        rec.text("peer", peer->name()).num("peer_cpu_ns", peer_cpu);
     rec.emit();
     if (error != 0)
         errno = error;
@@ -83,7 +79,7 @@ extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
     if (error == 0 && len > 0) {
         const std::int64_t bit_ns = 1000000000LL / channels[channel].speed;
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
-        peer()->exchange(data, len, start, bit_ns);
+        peer->exchange(data, len, start, bit_ns);
         // What the simulated peer cost this host, for the benchmark.
         rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before);
         // The transfer blocks for its time on the wire, 8 bit-times a byte.

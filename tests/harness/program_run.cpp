@@ -24,13 +24,18 @@ std::int64_t now_ns()
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+std::vector<std::string> reply_pairs(const std::string &out)
+{
+    const std::string tag = reply_tag;
+    std::vector<std::string> pairs;
+    for (std::size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1))
+        pairs.push_back(out.substr(at + tag.size(), 2));
+    return pairs;
+}
+
 int count_replies(const std::string &out)
 {
-    int n = 0;
-    for (std::size_t at = out.find(" arduino dit :"); at != std::string::npos;
-         at = out.find(" arduino dit :", at + 1))
-        ++n;
-    return n;
+    return static_cast<int>(reply_pairs(out).size());
 }
 
 ProgramRun::ProgramRun(std::string program) : program_(std::move(program)) {}

@@ -64,6 +64,12 @@ std::int64_t now_ns();
 // Nanoseconds in a millisecond, for the times in outcomes and the call log.
 constexpr std::int64_t ms = 1000000;
 
+// What starts each of parley's reply lines.
+constexpr const char *reply_tag = " arduino dit :";
+
+// The two received bytes of each reply line in a program's output, in order.
+std::vector<std::string> reply_pairs(const std::string &out);
+
 // Number of reply lines in a program's output.
 int count_replies(const std::string &out);
 

@@ -16,7 +16,7 @@ const char *const prompts = "out0 -> a/b ?\nout1 -> c/d ?\n";
 
 std::string reply(const std::string &two_bytes)
 {
-    return " arduino dit :" + two_bytes + "\n";
+    return reply_tag + two_bytes + "\n";
 }
 
 std::string script(const std::vector<std::string> &replies)
