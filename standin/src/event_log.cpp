@@ -1,5 +1,7 @@
 #include "event_log.hpp"
 
+#include "hex.hpp"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -55,13 +57,8 @@ Record &Record::bytes(const char *key, const unsigned char *data, int len)
 {
     if (!enabled_)
         return *this;
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (int i = 0; i < len; ++i) {
-        hex += digits[data[i] >> 4];
-        hex += digits[data[i] & 0xf];
-    }
-    return text(key, hex.empty() ? "-" : hex);
+    const std::string digits = hex::encode(data, static_cast<std::size_t>(len));
+    return text(key, digits.empty() ? "-" : digits);
 }
 
 void Record::emit()

@@ -2,6 +2,7 @@
 // strings such as "7730 6633 6933", one per transfer. Once the list is used
 // up, the last reply is repeated, as a board that keeps its state would.
 
+#include "hex.hpp"
 #include "peer.hpp"
 
 #include <cctype>
@@ -15,17 +16,6 @@ namespace wpisim
 
 namespace
 {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 [[noreturn]] void bad_script(const std::string &token)
 {
@@ -48,17 +38,10 @@ std::vector<std::vector<unsigned char>> parse(const char *text)
             continue;
         }
         if (!token.empty()) {
-            if (token.size() % 2 != 0)
+            auto reply = hex::decode(token);
+            if (!reply)
                 bad_script(token);
-            std::vector<unsigned char> reply;
-            for (std::size_t i = 0; i < token.size(); i += 2) {
-                const int hi = hex_value(token[i]);
-                const int lo = hex_value(token[i + 1]);
-                if (hi < 0 || lo < 0)
-                    bad_script(token);
-                reply.push_back(static_cast<unsigned char>(hi << 4 | lo));
-            }
-            replies.push_back(reply);
+            replies.push_back(*reply);
             token.clear();
         }
         if (*p == '\0')

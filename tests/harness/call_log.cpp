@@ -1,5 +1,7 @@
 #include "call_log.hpp"
 
+#include <hex.hpp>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -23,12 +25,12 @@ std::int64_t Call::num(const std::string &key) const
 std::string Call::bytes(const std::string &key) const
 {
     const std::string &hex = at(key);
-    std::string out;
     if (hex == "-")
-        return out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
+        return {};
+    const auto decoded = wpisim::hex::decode(hex);
+    if (!decoded)
+        throw std::runtime_error(event + ": " + key + " is not hex: " + hex);
+    return {decoded->begin(), decoded->end()};
 }
 
 std::vector<Call> read_call_log(const std::string &path)

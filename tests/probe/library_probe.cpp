@@ -5,6 +5,8 @@
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
 
+#include <hex.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,16 +36,16 @@ int main(int argc, char **argv)
             std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
         } else if (verb == "transfer") {
             const int channel = number(next());
-            const std::string hex = next();
-            std::vector<unsigned char> data;
-            for (std::size_t k = 0; k + 1 < hex.size(); k += 2)
-                data.push_back(
-                    static_cast<unsigned char>(std::stoi(hex.substr(k, 2), nullptr, 16)));
+            const char *digits = next();
+            const auto decoded = wpisim::hex::decode(digits);
+            if (!decoded) {
+                std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
+                return 2;
+            }
+            std::vector<unsigned char> data = *decoded;
             const int r = wiringPiSPIDataRW(channel, data.data(), static_cast<int>(data.size()));
             std::printf("%d %d ", r, errno);
-            for (const unsigned char b : data)
-                std::printf("%02x", b);
-            std::printf("\n");
+            std::printf("%s\n", wpisim::hex::encode(data.data(), data.size()).c_str());
         } else if (verb == "gpio-setup") {
             std::printf("%d %d\n", wiringPiSetup(), errno);
         } else if (verb == "mode") {
