@@ -8,22 +8,37 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <string>
 
-static unsigned char buffer[2];
-static unsigned char out[2];
-static unsigned char in[2];
+static constexpr int channel = 0;
+static constexpr int speed = 5000; // Hz
+static constexpr int length = 2;   // bytes per transfer
+static constexpr unsigned settle_ms = 10;
+static constexpr unsigned pace_ms = 500;
+
+static unsigned char buffer[length];
+static unsigned char out[length];
+static unsigned char in[length];
 
 static const char *reason(int err)
 {
     return err != 0 ? std::strerror(err) : "unknown error";
 }
 
+// One line on stderr, "parley: what: why"; returns the exit status.
+static int fail(const char *what, int err)
+{
+    std::cerr << "parley: " << what << ": " << reason(err) << '\n';
+    return 1;
+}
+
 int main()
 {
     errno = 0;
-    if (wiringPiSPISetup(0, 5000) < 0) {
-        std::cerr << "parley: cannot open SPI channel 0: " << reason(errno) << '\n';
-        return 1;
+    if (wiringPiSPISetup(channel, speed) < 0) {
+        const int err = errno;
+        const std::string what = "cannot open SPI channel " + std::to_string(channel);
+        return fail(what.c_str(), err);
     }
 
     std::cout << "out0 -> a/b ?\n";
@@ -36,11 +51,9 @@ int main()
         buffer[1] = out[1];
         errno = 0;
         // Unchecked, a failed transfer would show our own bytes as the board's.
-        if (wiringPiSPIDataRW(0, buffer, 2) < 0) {
-            std::cerr << "parley: SPI transfer failed: " << reason(errno) << '\n';
-            return 1;
-        }
-        delay(10);
+        if (wiringPiSPIDataRW(channel, buffer, length) < 0)
+            return fail("SPI transfer failed", errno);
+        delay(settle_ms);
         in[0] = buffer[0];
         in[1] = buffer[1];
 
@@ -49,11 +62,9 @@ int main()
         errno = 0;
         // Flushed now: Ctrl-C is the usual way out and must not lose lines.
         std::cout << " arduino dit :" << in[0] << in[1] << '\n' << std::flush;
-        if (!std::cout) {
-            std::cerr << "parley: cannot write reply line: " << reason(errno) << '\n';
-            return 1;
-        }
-        delay(500);
+        if (!std::cout)
+            return fail("cannot write reply line", errno);
+        delay(pace_ms);
     } while (in[0] != 'i');
 
     return 0;
