@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 
 static constexpr int pin = 0;
 static constexpr int level = HIGH;
@@ -21,8 +22,23 @@ static int fail(const char *what, int err)
     return 1;
 }
 
+// A closed 0, 1 or 2 would be the next number open() hands out, and a file
+// the library opens would receive what is meant for stderr. Read-only
+// /dev/null fills the gap: reads end at once and writes fail with EBADF, as before.
+static bool fill_closed_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd)
+            return false;
+    }
+    return true;
+}
+
 int main()
 {
+    if (!fill_closed_standard_descriptors())
+        return fail("cannot open /dev/null", errno);
+
     errno = 0;
     // On failure the library has no GPIO mapped; pinMode would write through nothing.
     if (wiringPiSetup() < 0)

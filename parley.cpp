@@ -6,7 +6,9 @@
 #include <wiringPiSPI.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
 
@@ -32,8 +34,42 @@ static int fail(const char *what, int err)
     return 1;
 }
 
+// A closed 0, 1 or 2 would be the next number open() hands out, and the SPI
+// device would take the place of our input or output. Read-only /dev/null
+// fills the gap: reads end at once and writes fail with EBADF, as before.
+static bool fill_closed_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != fd)
+            return false;
+    }
+    return true;
+}
+
+// Flushed at once: a prompt nobody can see must stop us before we read or
+// send anything.
+static bool prompt(const char *text)
+{
+    errno = 0;
+    std::cout << text << std::flush;
+    return static_cast<bool>(std::cout);
+}
+
+// End of input leaves the byte as it was; only a failed read is an error.
+// std::cin reads through stdin (synced with stdio), whose error flag tells
+// the two apart.
+static bool read_byte(unsigned char &byte)
+{
+    errno = 0;
+    std::cin >> byte;
+    return std::ferror(stdin) == 0;
+}
+
 int main()
 {
+    if (!fill_closed_standard_descriptors())
+        return fail("cannot open /dev/null", errno);
+
     errno = 0;
     if (wiringPiSPISetup(channel, speed) < 0) {
         const int err = errno;
@@ -41,10 +77,14 @@ int main()
         return fail(what.c_str(), err);
     }
 
-    std::cout << "out0 -> a/b ?\n";
-    std::cin >> out[0];
-    std::cout << "out1 -> c/d ?\n";
-    std::cin >> out[1];
+    if (!prompt("out0 -> a/b ?\n"))
+        return fail("cannot write prompt", errno);
+    if (!read_byte(out[0]))
+        return fail("cannot read input", errno);
+    if (!prompt("out1 -> c/d ?\n"))
+        return fail("cannot write prompt", errno);
+    if (!read_byte(out[1]))
+        return fail("cannot read input", errno);
 
     do {
         buffer[0] = out[0];
