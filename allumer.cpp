@@ -24,7 +24,8 @@ static int fail(const char *what, int err)
 
 // A closed 0, 1 or 2 would be the next number open() hands out, and a file
 // the library opens would receive what is meant for stderr. Read-only
-// /dev/null fills the gap: reads end at once and writes fail with EBADF, as before.
+// /dev/null fills the gap: input ends at once, and writes fail with EBADF as
+// they would have.
 static bool fill_closed_standard_descriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {

@@ -36,7 +36,7 @@ static int fail(const char *what, int err)
 
 // A closed 0, 1 or 2 would be the next number open() hands out, and the SPI
 // device would take the place of our input or output. Read-only /dev/null
-// fills the gap: reads end at once and writes fail with EBADF, as before.
+// fills the gap: input ends at once, and writes fail with EBADF as they would have.
 static bool fill_closed_standard_descriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
