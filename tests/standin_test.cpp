@@ -101,4 +101,86 @@ TEST(StandInGpio, UnusableStateDirectoryIsAClearErrorNotASilentPin)
         << r.err;
 }
 
+// Settings that would make a test pass without testing anything are errors;
+// the rest have one documented meaning. "@" stands for the sandbox.
+TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
+{
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> env;
+        std::string out; // what library_probe prints when the stand-in goes ahead
+        std::string err;
+    };
+    const std::string bad_n = "not N or N:ERRNO, with N the number of a transfer counted from 1\n";
+    const std::string long_peer(300, 'x');
+    const Case cases[] = {
+        {{{"WPISIM_FAIL_TRANSFER", "abc"}}, "", "WPISIM_FAIL_TRANSFER=\"abc\": " + bad_n},
+        {{{"WPISIM_FAIL_TRANSFER", "1abc"}}, "", "WPISIM_FAIL_TRANSFER=\"1abc\": " + bad_n},
+        {{{"WPISIM_FAIL_TRANSFER", "-1"}}, "", "WPISIM_FAIL_TRANSFER=\"-1\": " + bad_n},
+        {{{"WPISIM_FAIL_TRANSFER", "0"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"0\": transfers are counted from 1\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "99999999999999999999"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"99999999999999999999\": the transfer number is too large\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "2:"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"2:\": no errno after the colon\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "2:EACCES"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n-1 13 6162\n",
+         ""},
+        {{{"WPISIM_LOG", "@/no/such/log"}},
+         "",
+         "WPISIM_LOG=\"@/no/such/log\": No such file or directory\n"},
+        {{{"WPISIM_LOG", "/dev/full"}}, "", "WPISIM_LOG=\"/dev/full\": No space left on device\n"},
+        {{{"WPISIM_REPLIES", "zz"}},
+         "",
+         "WPISIM_REPLIES: reply 1 \"zz\": \"z\" is not a hex digit\n"},
+        {{{"WPISIM_REPLIES", "6930 414"}},
+         "",
+         "WPISIM_REPLIES: reply 2 \"414\": an odd number of hex digits\n"},
+        {{{"WPISIM_REPLIES", " , "}},
+         "",
+         "WPISIM_REPLIES=\" , \": no reply in it (give hex such as 7730, or unset it)\n"},
+        {{{"WPISIM_REPLIES", "6930"}, {"WPISIM_PEER", "model"}},
+         "",
+         "WPISIM_REPLIES: only the script peer answers from it, and WPISIM_PEER=\"model\" was "
+         "chosen\n"},
+        {{{"WPISIM_PEER", "bo gus\x1b[2J"}},
+         "",
+         "WPISIM_PEER=\"bo gus\\x1b[2J\": not a peer (script, model, loopback, board)\n"},
+        {{{"WPISIM_PEER", long_peer}},
+         "",
+         "WPISIM_PEER=\"" + long_peer.substr(0, 128) +
+             "\"...: not a peer (script, model, loopback, board)\n"},
+        // Meanings: 0 asks for no fault; an empty variable is an unset one.
+        {{{"WPISIM_FAIL_SPI_SETUP", "0"}, {"WPISIM_REPLIES", "6930"}},
+         "0 0\n2 0 6930\n2 0 6930\n",
+         ""},
+        {{{"WPISIM_REPLIES", ""}, {"WPISIM_PEER", "loopback"}}, "0 0\n2 0 6162\n2 0 6162\n", ""},
+        // Replies shorter than the transfer end in zeros; longer ones are cut.
+        {{{"WPISIM_REPLIES", "69,693031"}}, "0 0\n2 0 6900\n2 0 6930\n", ""},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        auto run =
+            box.program("library_probe")
+                .args({"spi-setup", "0", "5000", "transfer", "0", "6162", "transfer", "0", "6162"});
+        std::string trace;
+        for (auto [name, value] : c.env) {
+            for (std::size_t at; (at = value.find('@')) != std::string::npos;)
+                value.replace(at, 1, box.dir());
+            trace.append(name).append("=").append(value).append(" ");
+            run.env(name, value);
+        }
+        SCOPED_TRACE(trace);
+        std::string err = c.err;
+        for (std::size_t at; (at = err.find('@')) != std::string::npos;)
+            err.replace(at, 1, box.dir());
+        const auto r = run.run();
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, err.empty() ? "" : "wpisim: " + err);
+        EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+    }
+}
+
 } // namespace
