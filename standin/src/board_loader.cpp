@@ -3,6 +3,7 @@
 
 #include "diagnostic.hpp"
 #include "event_log.hpp"
+#include "firmware_check.hpp"
 #include "peer.hpp"
 
 #include <cstdlib>
@@ -33,6 +34,10 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     const bool chosen = asked != nullptr && *asked != '\0';
     const std::string firmware = chosen ? asked : BOARD_FIRMWARE;
     const std::string what = (chosen ? "WPISIM_FIRMWARE=" : "firmware ") + quoted(firmware);
+    const std::string refused = firmware_problem(firmware);
+    if (!refused.empty())
+        fail(what, refused);
+
     void *module = dlopen(BOARD_MODULE, RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr)
         fail("simulated board module " + quoted(BOARD_MODULE), quoted(dlerror()));
