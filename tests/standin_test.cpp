@@ -2,13 +2,21 @@
 
 #include "harness/sandbox.hpp"
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <unistd.h>
 
 using harness::ms;
 using harness::prompts;
 using harness::reply;
 using harness::Sandbox;
+namespace fs = std::filesystem;
 
 namespace
 {
@@ -94,11 +102,110 @@ TEST(StandInGpio, UnusableStateDirectoryIsAClearErrorNotASilentPin)
     const std::string blocker = box.dir() + "/not-a-dir";
     std::ofstream(blocker) << "x";
     const auto r = box.program("allumer").env("WPISIM_STATE_DIR", blocker + "/gpio").run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(blocker + "/gpio: Not a directory\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("allumer: cannot set up GPIO access: Not a directory\n"),
-              std::string::npos)
-        << r.err;
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wpisim: state directory \"" + blocker + "/gpio\": Not a directory\n");
+}
+
+// Takes variables out of this process's environment, which the programs
+// inherit, and puts them back afterwards.
+class Unset
+{
+  public:
+    explicit Unset(std::vector<std::string> names) : names_(std::move(names))
+    {
+        for (const std::string &name : names_) {
+            const char *value = std::getenv(name.c_str());
+            saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
+            unsetenv(name.c_str());
+        }
+    }
+    ~Unset()
+    {
+        for (std::size_t i = 0; i < names_.size(); ++i)
+            if (saved_[i].first)
+                setenv(names_[i].c_str(), saved_[i].second.c_str(), 1);
+    }
+    Unset(const Unset &) = delete;
+    Unset &operator=(const Unset &) = delete;
+
+  private:
+    std::vector<std::string> names_;
+    std::vector<std::pair<bool, std::string>> saved_;
+};
+
+// Without HOME or XDG_STATE_HOME the pins live under the temporary directory,
+// where another user may have prepared a place to catch them.
+TEST(StandInGpio, SharedFallbackStateDirectoryMustBeOursAndPrivate)
+{
+    const Unset outside({"HOME", "XDG_STATE_HOME", "TMPDIR"});
+    struct Case {
+        const char *name;
+        // False when this machine cannot set the case up.
+        std::function<bool(const std::string &dir, const std::string &victim)> prepare;
+        const char *why; // nullptr: allumer runs
+    };
+    const Case cases[] = {
+        {"absent", [](const std::string &, const std::string &) { return true; }, nullptr},
+        {"open to all",
+         [](const std::string &dir, const std::string &) {
+             fs::create_directory(dir);
+             fs::permissions(dir, fs::perms::all);
+             return true;
+         },
+         "open to other users (it must be private, mode 0700)"},
+        {"a link",
+         [](const std::string &dir, const std::string &victim) {
+             fs::create_directory_symlink(victim, dir);
+             return true;
+         },
+         "a symbolic link, not a directory of its own"},
+        {"someone else's",
+         [](const std::string &dir, const std::string &) {
+             fs::create_directory(dir);
+             fs::permissions(dir, fs::perms::owner_all);
+             // Only root can give a directory away.
+             return chown(dir.c_str(), 65534, 65534) == 0;
+         },
+         "owned by uid 65534, not by you"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox box;
+        const std::string dir = box.dir() + "/wpisim-" + std::to_string(getuid());
+        const std::string victim = box.dir() + "/victim";
+        fs::create_directory(victim);
+        if (!c.prepare(dir, victim)) {
+            std::cout << "not tried here: " << c.name << "\n";
+            continue;
+        }
+        const auto r =
+            box.program("allumer").env("WPISIM_STATE_DIR", "").env("TMPDIR", box.dir()).run();
+        EXPECT_TRUE(fs::is_empty(victim));
+        if (c.why == nullptr) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(fs::status(dir).permissions() & fs::perms::mask, fs::perms::owner_all);
+            std::ifstream level(dir + "/pin0.level");
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(level), {}), "high\n");
+            continue;
+        }
+        EXPECT_EQ(r.err, "wpisim: state directory \"" + dir + "\": " + c.why + "\n");
+        EXPECT_EQ(r.status, 2);
+    }
+}
+
+TEST(StandInGpio, FailedWriteLeavesNoTemporaryFileBehind)
+{
+    Sandbox box;
+    // A directory where the level file should be: the final rename fails.
+    fs::create_directories(box.state_dir() + "/pin0.level/in-the-way");
+    const auto r = box.program("allumer").run();
+    EXPECT_EQ(r.err, "wpisim: digitalWrite: state file \"" + box.state_dir() +
+                         "/pin0.level\": Is a directory\n");
+    EXPECT_EQ(r.status, 2);
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(box.state_dir()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"pin0.level", "pin0.mode"}));
 }
 
 // Settings that would make a test pass without testing anything are errors;
