@@ -38,13 +38,20 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     if (!refused.empty())
         fail(what, refused);
 
+    const std::string where = "simulated board module " + quoted(BOARD_MODULE);
     void *module = dlopen(BOARD_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr)
-        fail("simulated board module " + quoted(BOARD_MODULE), quoted(dlerror()));
+    if (module == nullptr) {
+        // dlerror names the file again; the message already does.
+        std::string why = dlerror();
+        const std::string prefix = std::string(BOARD_MODULE) + ": ";
+        if (why.rfind(prefix, 0) == 0)
+            why.erase(0, prefix.size());
+        fail(where, why);
+    }
     using Make = Peer *(*)(const char *);
     auto make = reinterpret_cast<Make>(dlsym(module, "wpisim_board_peer"));
     if (make == nullptr)
-        fail("simulated board module " + quoted(BOARD_MODULE), "no wpisim_board_peer in it");
+        fail(where, "no wpisim_board_peer in it");
     Peer *board = make(firmware.c_str());
     if (board == nullptr)
         fail(what, "the board did not start (the call log's board-error line says why)");
