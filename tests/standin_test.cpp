@@ -2,13 +2,21 @@
 
 #include "harness/sandbox.hpp"
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <unistd.h>
 
 using harness::ms;
 using harness::prompts;
 using harness::reply;
 using harness::Sandbox;
+namespace fs = std::filesystem;
 
 namespace
 {
@@ -94,11 +102,192 @@ TEST(StandInGpio, UnusableStateDirectoryIsAClearErrorNotASilentPin)
     const std::string blocker = box.dir() + "/not-a-dir";
     std::ofstream(blocker) << "x";
     const auto r = box.program("allumer").env("WPISIM_STATE_DIR", blocker + "/gpio").run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(blocker + "/gpio: Not a directory\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("allumer: cannot set up GPIO access: Not a directory\n"),
-              std::string::npos)
-        << r.err;
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wpisim: state directory \"" + blocker + "/gpio\": Not a directory\n");
+}
+
+// Takes variables out of this process's environment, which the programs
+// inherit, and puts them back afterwards.
+class Unset
+{
+  public:
+    explicit Unset(std::vector<std::string> names) : names_(std::move(names))
+    {
+        for (const std::string &name : names_) {
+            const char *value = std::getenv(name.c_str());
+            saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
+            unsetenv(name.c_str());
+        }
+    }
+    ~Unset()
+    {
+        for (std::size_t i = 0; i < names_.size(); ++i)
+            if (saved_[i].first)
+                setenv(names_[i].c_str(), saved_[i].second.c_str(), 1);
+    }
+    Unset(const Unset &) = delete;
+    Unset &operator=(const Unset &) = delete;
+
+  private:
+    std::vector<std::string> names_;
+    std::vector<std::pair<bool, std::string>> saved_;
+};
+
+// Without HOME or XDG_STATE_HOME the pins live under the temporary directory,
+// where another user may have prepared a place to catch them.
+TEST(StandInGpio, SharedFallbackStateDirectoryMustBeOursAndPrivate)
+{
+    const Unset outside({"HOME", "XDG_STATE_HOME", "TMPDIR"});
+    struct Case {
+        const char *name;
+        // False when this machine cannot set the case up.
+        std::function<bool(const std::string &dir, const std::string &victim)> prepare;
+        const char *why; // nullptr: allumer runs
+    };
+    const Case cases[] = {
+        {"absent", [](const std::string &, const std::string &) { return true; }, nullptr},
+        {"open to all",
+         [](const std::string &dir, const std::string &) {
+             fs::create_directory(dir);
+             fs::permissions(dir, fs::perms::all);
+             return true;
+         },
+         "open to other users (it must be private, mode 0700)"},
+        {"a link",
+         [](const std::string &dir, const std::string &victim) {
+             fs::create_directory_symlink(victim, dir);
+             return true;
+         },
+         "a symbolic link, not a directory of its own"},
+        {"someone else's",
+         [](const std::string &dir, const std::string &) {
+             fs::create_directory(dir);
+             fs::permissions(dir, fs::perms::owner_all);
+             // Only root can give a directory away.
+             return chown(dir.c_str(), 65534, 65534) == 0;
+         },
+         "owned by uid 65534, not by you"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox box;
+        const std::string dir = box.dir() + "/wpisim-" + std::to_string(getuid());
+        const std::string victim = box.dir() + "/victim";
+        fs::create_directory(victim);
+        if (!c.prepare(dir, victim)) {
+            std::cout << "not tried here: " << c.name << "\n";
+            continue;
+        }
+        const auto r =
+            box.program("allumer").env("WPISIM_STATE_DIR", "").env("TMPDIR", box.dir()).run();
+        EXPECT_TRUE(fs::is_empty(victim));
+        if (c.why == nullptr) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(fs::status(dir).permissions() & fs::perms::mask, fs::perms::owner_all);
+            std::ifstream level(dir + "/pin0.level");
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(level), {}), "high\n");
+            continue;
+        }
+        EXPECT_EQ(r.err, "wpisim: state directory \"" + dir + "\": " + c.why + "\n");
+        EXPECT_EQ(r.status, 2);
+    }
+}
+
+TEST(StandInGpio, FailedWriteLeavesNoTemporaryFileBehind)
+{
+    Sandbox box;
+    // A directory where the level file should be: the final rename fails.
+    fs::create_directories(box.state_dir() + "/pin0.level/in-the-way");
+    const auto r = box.program("allumer").run();
+    EXPECT_EQ(r.err, "wpisim: digitalWrite: state file \"" + box.state_dir() +
+                         "/pin0.level\": Is a directory\n");
+    EXPECT_EQ(r.status, 2);
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(box.state_dir()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"pin0.level", "pin0.mode"}));
+}
+
+// Settings that would make a test pass without testing anything are errors;
+// the rest have one documented meaning. "@" stands for the sandbox.
+TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
+{
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> env;
+        std::string out; // what library_probe prints when the stand-in goes ahead
+        std::string err;
+    };
+    const std::string bad_n = "not N or N:ERRNO, with N the number of a transfer counted from 1\n";
+    const std::string long_peer(300, 'x');
+    const Case cases[] = {
+        {{{"WPISIM_FAIL_TRANSFER", "abc"}}, "", "WPISIM_FAIL_TRANSFER=\"abc\": " + bad_n},
+        {{{"WPISIM_FAIL_TRANSFER", "1abc"}}, "", "WPISIM_FAIL_TRANSFER=\"1abc\": " + bad_n},
+        {{{"WPISIM_FAIL_TRANSFER", "-1"}}, "", "WPISIM_FAIL_TRANSFER=\"-1\": " + bad_n},
+        {{{"WPISIM_FAIL_TRANSFER", "0"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"0\": transfers are counted from 1\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "99999999999999999999"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"99999999999999999999\": the transfer number is too large\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "2:"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"2:\": no errno after the colon\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "2:EACCES"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n-1 13 6162\n",
+         ""},
+        {{{"WPISIM_LOG", "@/no/such/log"}},
+         "",
+         "WPISIM_LOG=\"@/no/such/log\": No such file or directory\n"},
+        {{{"WPISIM_LOG", "/dev/full"}}, "", "WPISIM_LOG=\"/dev/full\": No space left on device\n"},
+        {{{"WPISIM_REPLIES", "zz"}},
+         "",
+         "WPISIM_REPLIES: reply 1 \"zz\": \"z\" is not a hex digit\n"},
+        {{{"WPISIM_REPLIES", "6930 414"}},
+         "",
+         "WPISIM_REPLIES: reply 2 \"414\": an odd number of hex digits\n"},
+        {{{"WPISIM_REPLIES", " , "}},
+         "",
+         "WPISIM_REPLIES=\" , \": no reply in it (give hex such as 7730, or unset it)\n"},
+        {{{"WPISIM_REPLIES", "6930"}, {"WPISIM_PEER", "model"}},
+         "",
+         "WPISIM_REPLIES: only the script peer answers from it, and WPISIM_PEER=\"model\" was "
+         "chosen\n"},
+        {{{"WPISIM_PEER", "bo gus\x1b[2J"}},
+         "",
+         "WPISIM_PEER=\"bo gus\\x1b[2J\": not a peer (script, model, loopback, board)\n"},
+        {{{"WPISIM_PEER", long_peer}},
+         "",
+         "WPISIM_PEER=\"" + long_peer.substr(0, 128) +
+             "\"...: not a peer (script, model, loopback, board)\n"},
+        // Meanings: 0 asks for no fault; an empty variable is an unset one.
+        {{{"WPISIM_FAIL_SPI_SETUP", "0"}, {"WPISIM_REPLIES", "6930"}},
+         "0 0\n2 0 6930\n2 0 6930\n",
+         ""},
+        {{{"WPISIM_REPLIES", ""}, {"WPISIM_PEER", "loopback"}}, "0 0\n2 0 6162\n2 0 6162\n", ""},
+        // Replies shorter than the transfer end in zeros; longer ones are cut.
+        {{{"WPISIM_REPLIES", "69,693031"}}, "0 0\n2 0 6900\n2 0 6930\n", ""},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        auto run =
+            box.program("library_probe")
+                .args({"spi-setup", "0", "5000", "transfer", "0", "6162", "transfer", "0", "6162"});
+        std::string trace;
+        for (auto [name, value] : c.env) {
+            for (std::size_t at; (at = value.find('@')) != std::string::npos;)
+                value.replace(at, 1, box.dir());
+            trace.append(name).append("=").append(value).append(" ");
+            run.env(name, value);
+        }
+        SCOPED_TRACE(trace);
+        std::string err = c.err;
+        for (std::size_t at; (at = err.find('@')) != std::string::npos;)
+            err.replace(at, 1, box.dir());
+        const auto r = run.run();
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, err.empty() ? "" : "wpisim: " + err);
+        EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+    }
 }
 
 } // namespace

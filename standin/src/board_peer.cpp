@@ -2,6 +2,7 @@
 // the bus. Simulated time follows the wall clock: before each exchange the AVR
 // runs the cycles that have passed since the last one; idle sleeps cost nothing.
 
+#include "board_memory.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
 #include "peer.hpp"
@@ -200,6 +201,7 @@ wpisim_board_peer(const char *firmware_path)
     if (avr == nullptr)
         return nullptr;
     avr_init(avr);
+    widen_memory(avr);
     avr->sleep = no_sleep;
     avr_load_firmware(avr, &firmware);
     avr->log = LOG_ERROR;

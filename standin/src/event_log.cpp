@@ -1,8 +1,11 @@
 #include "event_log.hpp"
 
+#include "diagnostic.hpp"
 #include "hex.hpp"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,14 +15,33 @@ namespace wpisim
 namespace
 {
 
+// Named by WPISIM_LOG, or empty for no log.
+const std::string &log_path()
+{
+    static const std::string path = [] {
+        const char *named = std::getenv("WPISIM_LOG");
+        return std::string(named != nullptr ? named : "");
+    }();
+    return path;
+}
+
+[[noreturn]] void log_failed(const char *why)
+{
+    fail_unlogged("WPISIM_LOG=" + quoted(log_path()), why);
+}
+
 // Opened once per process: a record costs one write, and nothing when no log is asked for.
 int log_fd()
 {
     static const int fd = [] {
-        const char *path = std::getenv("WPISIM_LOG");
-        if (path == nullptr || *path == '\0')
+        if (log_path().empty())
             return -1;
-        return open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        const int opened =
+            open(log_path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        // A test reading a log that was never written would pass on nothing.
+        if (opened < 0)
+            log_failed(std::strerror(errno));
+        return opened;
     }();
     return fd;
 }
@@ -49,7 +71,7 @@ Record &Record::text(const char *key, const std::string &value)
     line_ += ' ';
     line_ += key;
     line_ += '=';
-    line_ += value;
+    line_ += log_safe(value);
     return *this;
 }
 
@@ -66,10 +88,12 @@ void Record::emit()
     if (!enabled_)
         return;
     line_ += '\n';
-    // O_APPEND and one write: lines from concurrent processes never mix. A
-    // failed write to the log is not worth failing the caller's call for.
-    if (write(log_fd(), line_.data(), line_.size()) < 0)
-        return;
+    // O_APPEND and one write: lines from concurrent processes never mix. A log
+    // with lines missing would mislead whoever reads it, so a failed write is
+    // as fatal as a log that cannot be opened.
+    const ssize_t written = write(log_fd(), line_.data(), line_.size());
+    if (written != static_cast<ssize_t>(line_.size()))
+        log_failed(written < 0 ? std::strerror(errno) : "short write");
 }
 
 } // namespace wpisim

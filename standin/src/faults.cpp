@@ -1,8 +1,12 @@
 #include "faults.hpp"
 
+#include "diagnostic.hpp"
+
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace wpisim
 {
@@ -42,10 +46,42 @@ int fault_errno(const char *text)
     return value != 0 ? value : EIO;
 }
 
+// Unset, empty and 0 all mean: no fault.
 int errno_from_env(const char *variable)
 {
     const char *text = std::getenv(variable);
-    return text == nullptr || *text == '\0' ? 0 : fault_errno(text);
+    if (text == nullptr || *text == '\0' || std::strcmp(text, "0") == 0)
+        return 0;
+    return fault_errno(text);
+}
+
+struct TransferFault {
+    long number = 0; // 0: none asked for
+    int error = 0;
+};
+
+// N or N:ERRNO, N counting transfers from 1. Anything else is refused: a
+// fault that silently never happens would let a fault test pass untested.
+TransferFault read_transfer_fault()
+{
+    const char *text = std::getenv("WPISIM_FAIL_TRANSFER");
+    if (text == nullptr || *text == '\0')
+        return {};
+    const std::string what = std::string("WPISIM_FAIL_TRANSFER=") + quoted(text);
+    long number = 0;
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (number > (INT_MAX - (*p - '0')) / 10)
+            fail(what, "the transfer number is too large");
+        number = number * 10 + (*p - '0');
+    }
+    if (p == text || (*p != '\0' && *p != ':'))
+        fail(what, "not N or N:ERRNO, with N the number of a transfer counted from 1");
+    if (number == 0)
+        fail(what, "transfers are counted from 1");
+    if (*p == ':' && p[1] == '\0')
+        fail(what, "no errno after the colon");
+    return {number, *p == ':' ? fault_errno(p + 1) : EIO};
 }
 
 } // namespace
@@ -62,16 +98,8 @@ int gpio_setup_fault()
 
 int transfer_fault(long transfer_number)
 {
-    const char *text = std::getenv("WPISIM_FAIL_TRANSFER");
-    if (text == nullptr)
-        return 0;
-    char *end = nullptr;
-    const long wanted = std::strtol(text, &end, 10);
-    if (end == text || wanted != transfer_number)
-        return 0;
-    if (*end == ':')
-        return fault_errno(end + 1);
-    return *end == '\0' ? EIO : 0;
+    static const TransferFault fault = read_transfer_fault();
+    return fault.number != 0 && fault.number == transfer_number ? fault.error : 0;
 }
 
 } // namespace wpisim

@@ -9,8 +9,11 @@ namespace wpisim
 //   WPISIM_FAIL_GPIO_SETUP=ERRNO      wiringPiSetup fails
 //   WPISIM_FAIL_TRANSFER=N[:ERRNO]    the Nth transfer of the process fails (EIO by default)
 // ERRNO is a name such as EACCES or a number; one not understood means EIO.
+// A set-up variable that is 0 asks for no fault; a malformed
+// WPISIM_FAIL_TRANSFER ends the program with a stand-in error.
 int spi_setup_fault();
 int gpio_setup_fault();
+// Number 0 is no transfer: asking for it reads and checks the setting early.
 int transfer_fault(long transfer_number);
 
 } // namespace wpisim

@@ -2,12 +2,14 @@
 // state directory (pin0.mode, pin0.level), so a level set by one process is
 // still there for the next, as on a Pi.
 
+#include "diagnostic.hpp"
 #include "event_log.hpp"
 #include "faults.hpp"
 
 #include <wiringPi.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,65 +25,128 @@ constexpr int pin_count = 32;
 
 bool set_up = false;
 std::string state_dir;
+int state_fd = -1;
 
-std::string default_state_dir()
+struct Location {
+    std::string path;
+    // Under a directory anyone may write to, such as /tmp.
+    bool shared;
+};
+
+Location state_location()
 {
     if (const char *dir = std::getenv("WPISIM_STATE_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
+        return {dir, false};
     if (const char *dir = std::getenv("XDG_STATE_HOME"); dir != nullptr && *dir != '\0')
-        return std::string(dir) + "/wpisim";
+        return {std::string(dir) + "/wpisim", false};
     if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return std::string(home) + "/.local/state/wpisim";
-    return "/tmp/wpisim-" + std::to_string(getuid());
+        return {std::string(home) + "/.local/state/wpisim", false};
+    const char *tmp = std::getenv("TMPDIR");
+    const std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    return {base + "/wpisim-" + std::to_string(getuid()), true};
 }
 
-// mkdir -p; true when the directory exists afterwards.
-bool make_dirs(const std::string &path)
+[[noreturn]] void refuse_dir(const std::string &path, const std::string &why)
 {
+    wpisim::fail("state directory " + wpisim::quoted(path), why);
+}
+
+// mkdir -p.
+void make_dirs(const std::string &path)
+{
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        if (mkdir(path.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST)
+            refuse_dir(path, std::strerror(errno));
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+        refuse_dir(path, std::strerror(errno));
+}
+
+// The directory, opened once: every file after this is made relative to it, so
+// swapping a path component for a link later changes nothing.
+int open_state_dir(const Location &where)
+{
+    if (where.shared) {
+        // Another user may have made it first, to catch our writes: only a
+        // private directory of our own will do.
+        if (mkdir(where.path.c_str(), 0700) != 0 && errno != EEXIST)
+            refuse_dir(where.path, std::strerror(errno));
+    } else {
+        make_dirs(where.path);
+    }
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (where.shared ? O_NOFOLLOW : 0);
+    const int fd = open(where.path.c_str(), flags);
     struct stat st {
     };
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return true;
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-        return false;
-    if (stat(path.c_str(), &st) != 0)
-        return false;
-    if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return false;
-    }
-    return true;
+    if (fd < 0 && where.shared && lstat(where.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        refuse_dir(where.path, "a symbolic link, not a directory of its own");
+    if (fd < 0)
+        refuse_dir(where.path, std::strerror(errno));
+    if (fstat(fd, &st) != 0)
+        refuse_dir(where.path, std::strerror(errno));
+    if (where.shared && st.st_uid != geteuid())
+        refuse_dir(where.path, "owned by uid " + std::to_string(st.st_uid) + ", not by you");
+    if (where.shared && (st.st_mode & 077) != 0)
+        refuse_dir(where.path, "open to other users (it must be private, mode 0700)");
+    return fd;
 }
 
-[[noreturn]] void die(const char *call, const std::string &what)
+[[noreturn]] void cannot_write(const char *call, const std::string &file)
 {
-    std::fprintf(stderr, "wiringPi stand-in: %s: cannot write %s: %s\n", call, what.c_str(),
+    wpisim::fail(std::string(call) + ": state file " + wpisim::quoted(state_dir + "/" + file),
                  std::strerror(errno));
-    std::exit(1);
+}
+
+// Writes all of text to fd; false with errno set on failure.
+bool write_all(int fd, const std::string &text)
+{
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n >= 0 && n != static_cast<ssize_t>(text.size()))
+        errno = EIO;
+    return n == static_cast<ssize_t>(text.size());
+}
+
+// A new file under a name no one else has used. O_EXCL and O_NOFOLLOW: a
+// name planted in advance, or a link, is never written through.
+int create_temporary(std::string &name, const std::string &file)
+{
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = "." + file + "." + std::to_string(getpid()) + "." + std::to_string(serial++);
+        const int fd = openat(state_fd, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
 }
 
 // Mode and level are separate files, as separate as the hardware's registers,
 // so each call writes one file and reads none. Written to a temporary file and
-// renamed, so a reader never sees half a state.
+// renamed, so a reader never sees half a state. Signals wait while the
+// temporary file has a name, so an interrupted program leaves none behind.
 void write_state(const char *call, int pin, const char *what, const char *value)
 {
-    const std::string path = state_dir + "/pin" + std::to_string(pin) + "." + what;
-    const std::string tmp = path + ".tmp" + std::to_string(getpid());
-    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        die(call, tmp);
+    const std::string file = "pin" + std::to_string(pin) + "." + what;
     const std::string text = std::string(value) + "\n";
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (close(fd) != 0 || !written)
-        die(call, tmp);
-    if (std::rename(tmp.c_str(), path.c_str()) != 0)
-        die(call, path);
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &before);
+    std::string tmp;
+    const int fd = create_temporary(tmp, file);
+    if (fd < 0)
+        cannot_write(call, file);
+    const bool written = write_all(fd, text);
+    const int saved = errno;
+    if (close(fd) != 0 || !written ||
+        renameat(state_fd, tmp.c_str(), state_fd, file.c_str()) != 0) {
+        const int reason = written ? errno : saved;
+        unlinkat(state_fd, tmp.c_str(), 0);
+        errno = reason;
+        cannot_write(call, file);
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 // The real library crashes or exits on these; flagging and ignoring the call
@@ -96,7 +161,7 @@ bool usable(const char *call, int pin)
     if (reason == nullptr)
         return true;
     wpisim::Record("misuse").text("call", call).num("pin", pin).text("reason", reason).emit();
-    std::fprintf(stderr, "wiringPi stand-in: %s(%d) ignored: %s\n", call, pin, reason);
+    std::fprintf(stderr, "wpisim: %s(%d): ignored: %s\n", call, pin, reason);
     return false;
 }
 
@@ -104,15 +169,14 @@ bool usable(const char *call, int pin)
 
 extern "C" int wiringPiSetup(void)
 {
-    int fault = wpisim::gpio_setup_fault();
-    const std::string dir = default_state_dir();
-    if (fault == 0 && !make_dirs(dir)) {
-        fault = errno;
-        std::fprintf(stderr, "wiringPi stand-in: GPIO state directory %s: %s\n", dir.c_str(),
-                     std::strerror(fault));
-    }
+    const int fault = wpisim::gpio_setup_fault();
+    const Location where = state_location();
+    // A directory that cannot hold the pins is the stand-in's own failure,
+    // not the library call's: one line from us, and the program goes no further.
+    if (fault == 0 && state_fd < 0)
+        state_fd = open_state_dir(where);
     wpisim::Record("gpio-setup")
-        .text("state_dir", dir)
+        .text("state_dir", where.path)
         .num("result", fault == 0 ? 0 : -1)
         .num("errno", fault)
         .emit();
@@ -120,7 +184,7 @@ extern "C" int wiringPiSetup(void)
         errno = fault;
         return -1;
     }
-    state_dir = dir;
+    state_dir = where.path;
     set_up = true;
     return 0;
 }

@@ -1,8 +1,9 @@
 #include "peer.hpp"
 
-#include <cstdio>
+#include "diagnostic.hpp"
+
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
 namespace wpisim
 {
@@ -21,13 +22,11 @@ class LoopbackPeer : public Peer
     const char *name() const override { return "loopback"; }
 };
 
-[[noreturn]] void unknown_peer(const char *wanted)
+// Set and not empty: an empty variable counts as unset, as with every WPISIM_* variable.
+const char *setting(const char *name)
 {
-    std::fprintf(stderr,
-                 "wiringPi stand-in: WPISIM_PEER=%s: not a peer (script, model, loopback, "
-                 "board)\n",
-                 wanted);
-    std::exit(2);
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
 }
 
 } // namespace
@@ -39,29 +38,29 @@ std::unique_ptr<Peer> make_loopback_peer()
 
 std::unique_ptr<Peer> make_peer()
 {
-    const char *replies = std::getenv("WPISIM_REPLIES");
-    const char *wanted = std::getenv("WPISIM_PEER");
-    if (wanted == nullptr || *wanted == '\0') {
+    const char *replies = setting("WPISIM_REPLIES");
+    const char *wanted = setting("WPISIM_PEER");
+    if (wanted == nullptr) {
         if (replies != nullptr)
             return make_script_peer(replies);
-        if (auto board = make_board_peer())
+        if (auto board = make_board_peer(false))
             return board;
         return make_model_peer();
     }
-    if (std::strcmp(wanted, "script") == 0)
+    const std::string peer = wanted;
+    // Replies given to a peer that never reads them would be a test of nothing.
+    if (replies != nullptr && peer != "script")
+        fail("WPISIM_REPLIES", "only the script peer answers from it, and WPISIM_PEER=" +
+                                   quoted(peer) + " was chosen");
+    if (peer == "script")
         return make_script_peer(replies != nullptr ? replies : "");
-    if (std::strcmp(wanted, "model") == 0)
+    if (peer == "model")
         return make_model_peer();
-    if (std::strcmp(wanted, "loopback") == 0)
+    if (peer == "loopback")
         return make_loopback_peer();
-    if (std::strcmp(wanted, "board") == 0) {
-        if (auto board = make_board_peer())
-            return board;
-        std::fprintf(stderr, "wiringPi stand-in: WPISIM_PEER=board: the simulated board is "
-                             "not available\n");
-        std::exit(2);
-    }
-    unknown_peer(wanted);
+    if (peer == "board")
+        return make_board_peer(true);
+    fail("WPISIM_PEER=" + quoted(peer), "not a peer (script, model, loopback, board)");
 }
 
 } // namespace wpisim

@@ -31,7 +31,8 @@ std::unique_ptr<Peer> make_peer();
 std::unique_ptr<Peer> make_script_peer(const char *replies);
 std::unique_ptr<Peer> make_model_peer();
 std::unique_ptr<Peer> make_loopback_peer();
-// Null when the simulator is not built or the firmware cannot be loaded.
-std::unique_ptr<Peer> make_board_peer();
+// The simulated board, or an error when it cannot run. A build without it
+// gives null, or an error when the board was asked for by name.
+std::unique_ptr<Peer> make_board_peer(bool named);
 
 } // namespace wpisim

@@ -2,12 +2,11 @@
 // strings such as "7730 6633 6933", one per transfer. Once the list is used
 // up, the last reply is repeated, as a board that keeps its state would.
 
+#include "diagnostic.hpp"
 #include "hex.hpp"
 #include "peer.hpp"
 
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,13 +16,16 @@ namespace wpisim
 namespace
 {
 
-[[noreturn]] void bad_script(const std::string &token)
+// Says what is wrong with a reply that does not decode.
+[[noreturn]] void bad_reply(std::size_t number, const std::string &token)
 {
-    std::fprintf(stderr,
-                 "wiringPi stand-in: WPISIM_REPLIES: '%s' is not an even number of hex "
-                 "digits\n",
-                 token.c_str());
-    std::exit(2);
+    std::string why = "an odd number of hex digits";
+    for (const char c : token)
+        if (hex::digit(c) < 0) {
+            why = quoted(std::string(1, c)) + " is not a hex digit";
+            break;
+        }
+    fail("WPISIM_REPLIES: reply " + std::to_string(number) + " " + quoted(token), why);
 }
 
 std::vector<std::vector<unsigned char>> parse(const char *text)
@@ -40,13 +42,16 @@ std::vector<std::vector<unsigned char>> parse(const char *text)
         if (!token.empty()) {
             auto reply = hex::decode(token);
             if (!reply)
-                bad_script(token);
+                bad_reply(replies.size() + 1, token);
             replies.push_back(*reply);
             token.clear();
         }
         if (*p == '\0')
             break;
     }
+    if (replies.empty() && *text != '\0')
+        fail("WPISIM_REPLIES=" + quoted(text),
+             "no reply in it (give hex such as 7730, or unset it)");
     return replies;
 }
 

@@ -35,6 +35,8 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
 {
     int result = -1;
     int error = wpisim::spi_setup_fault();
+    // A malformed transfer fault stops the program here, before any transfer.
+    wpisim::transfer_fault(0);
     if (error == 0 && (channel < 0 || channel >= channel_count || speed <= 0))
         error = channel < 0 || channel >= channel_count ? ENODEV : EINVAL;
     if (error == 0) {

@@ -1,0 +1,295 @@
+#include "firmware_check.hpp"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <elf.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace wpisim
+{
+
+namespace
+{
+
+// What the simulated board is: an Uno's ATmega328P.
+constexpr std::string_view board_mcu = "atmega328p";
+constexpr unsigned board_arch = 5;            // avr5 in e_flags
+constexpr std::uint64_t flash_bytes = 0x8000; // 32 KiB
+constexpr std::uint64_t eeprom_bytes = 1024;
+constexpr std::uint64_t fuse_bytes = 6; // what simavr keeps
+constexpr std::uint32_t min_frequency = 1000000;
+constexpr std::uint32_t max_frequency = 20000000;
+// Far above any firmware for 32 KiB of flash, debug information included.
+constexpr off_t max_file_bytes = 0x1000000; // 16 MiB
+
+// simavr copies the MCU's name into 64 bytes.
+constexpr std::size_t mcu_name_bytes = 64;
+
+// Tags of the .mmcu section (simavr's avr_mcu_section.h).
+enum MmcuTag : unsigned {
+    tag_name = 1,
+    tag_frequency = 2,
+    tag_aref = 5,
+    tag_simavr_command = 10,
+    tag_vcd_irq = 16,
+};
+
+struct Section {
+    std::uint32_t name, type, flags, offset, size, link, entsize;
+    // Compressed bytes would reach the simulator, or libelf would refuse them.
+    bool compressed() const { return (flags & SHF_COMPRESSED) != 0; }
+};
+
+class Elf
+{
+  public:
+    explicit Elf(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {}
+
+    std::string problem();
+
+  private:
+    std::uint32_t u8(std::uint64_t at) const { return bytes_[at]; }
+    std::uint32_t u16(std::uint64_t at) const { return u8(at) | u8(at + 1) << 8; }
+    std::uint32_t u32(std::uint64_t at) const { return u16(at) | u16(at + 2) << 16; }
+    // [offset, offset + size) lies inside the file.
+    bool inside(std::uint64_t offset, std::uint64_t size) const
+    {
+        return offset <= bytes_.size() && size <= bytes_.size() - offset;
+    }
+    bool terminated(const Section &s) const
+    {
+        return s.size > 0 && bytes_[s.offset + s.size - 1] == '\0';
+    }
+    std::string_view string_at(const Section &table, std::uint32_t at) const
+    {
+        return reinterpret_cast<const char *>(bytes_.data() + table.offset + at);
+    }
+
+    std::string headers_problem();
+    std::string sections_problem();
+    std::string symbols_problem(const Section &table);
+    std::string mmcu_problem(const Section &mmcu);
+
+    std::vector<unsigned char> bytes_;
+    std::vector<Section> sections_;
+    std::uint64_t flash_base_ = 0;
+    bool named_mcu_ = false;
+};
+
+std::string Elf::problem()
+{
+    if (bytes_.size() < sizeof(Elf32_Ehdr) || std::memcmp(bytes_.data(), ELFMAG, SELFMAG) != 0)
+        return "not an ELF file";
+    if (bytes_[EI_CLASS] != ELFCLASS32)
+        return "a 64-bit ELF file, not AVR code";
+    if (bytes_[EI_DATA] != ELFDATA2LSB || bytes_[EI_VERSION] != EV_CURRENT)
+        return "not a little-endian ELF file of version 1, as AVR code is";
+    if (u16(offsetof(Elf32_Ehdr, e_machine)) != EM_AVR)
+        return "ELF code for machine " + std::to_string(u16(offsetof(Elf32_Ehdr, e_machine))) +
+               ", not for the AVR";
+    if (auto why = headers_problem(); !why.empty())
+        return why;
+    if (auto why = sections_problem(); !why.empty())
+        return why;
+    const unsigned arch = u32(offsetof(Elf32_Ehdr, e_flags)) & 0x7f;
+    if (arch != board_arch)
+        return "code for avr" + std::to_string(arch) + " parts, not for the ATmega328P (avr5)";
+    if (!named_mcu_)
+        return "no .mmcu section naming the MCU it was built for "
+               "(AVR_MCU from <avr/avr_mcu_section.h>)";
+    return "";
+}
+
+std::string Elf::headers_problem()
+{
+    if (u32(offsetof(Elf32_Ehdr, e_version)) != EV_CURRENT ||
+        u16(offsetof(Elf32_Ehdr, e_ehsize)) != sizeof(Elf32_Ehdr))
+        return "a damaged ELF header";
+    const std::uint32_t phoff = u32(offsetof(Elf32_Ehdr, e_phoff));
+    const std::uint32_t phnum = u16(offsetof(Elf32_Ehdr, e_phnum));
+    if (phnum > 0) {
+        if (u16(offsetof(Elf32_Ehdr, e_phentsize)) != sizeof(Elf32_Phdr) ||
+            !inside(phoff, static_cast<std::uint64_t>(phnum) * sizeof(Elf32_Phdr)))
+            return "program headers beyond the end of the file";
+        for (std::uint32_t i = 0; i < phnum; ++i) {
+            const std::uint64_t at = phoff + static_cast<std::uint64_t>(i) * sizeof(Elf32_Phdr);
+            if (!inside(u32(at + offsetof(Elf32_Phdr, p_offset)),
+                        u32(at + offsetof(Elf32_Phdr, p_filesz))))
+                return "segment " + std::to_string(i) + " beyond the end of the file";
+        }
+    }
+    const std::uint32_t shoff = u32(offsetof(Elf32_Ehdr, e_shoff));
+    const std::uint32_t shnum = u16(offsetof(Elf32_Ehdr, e_shnum));
+    if (shnum == 0)
+        return "no section headers";
+    if (u16(offsetof(Elf32_Ehdr, e_shentsize)) != sizeof(Elf32_Shdr) ||
+        !inside(shoff, static_cast<std::uint64_t>(shnum) * sizeof(Elf32_Shdr)))
+        return "section headers beyond the end of the file";
+    for (std::uint32_t i = 0; i < shnum; ++i) {
+        const std::uint64_t at = shoff + static_cast<std::uint64_t>(i) * sizeof(Elf32_Shdr);
+        const Section s{
+            u32(at + offsetof(Elf32_Shdr, sh_name)),   u32(at + offsetof(Elf32_Shdr, sh_type)),
+            u32(at + offsetof(Elf32_Shdr, sh_flags)),  u32(at + offsetof(Elf32_Shdr, sh_offset)),
+            u32(at + offsetof(Elf32_Shdr, sh_size)),   u32(at + offsetof(Elf32_Shdr, sh_link)),
+            u32(at + offsetof(Elf32_Shdr, sh_entsize))};
+        if (s.type != SHT_NOBITS && s.type != SHT_NULL && !inside(s.offset, s.size))
+            return "section " + std::to_string(i) + " beyond the end of the file";
+        sections_.push_back(s);
+    }
+    return "";
+}
+
+std::string Elf::sections_problem()
+{
+    const std::uint32_t names_index = u16(offsetof(Elf32_Ehdr, e_shstrndx));
+    if (names_index >= sections_.size() || sections_[names_index].type != SHT_STRTAB ||
+        !terminated(sections_[names_index]))
+        return "no usable table of section names";
+    const Section &names = sections_[names_index];
+    for (const Section &s : sections_) {
+        if (s.type == SHT_STRTAB && (!terminated(s) || s.compressed()))
+            return "a damaged string table";
+        if (s.name >= names.size)
+            return "a section name outside the table of names";
+    }
+    std::uint64_t text = 0;
+    std::uint64_t data = 0;
+    std::uint64_t fuse = 0;
+    bool lock = false;
+    // Index 0 is the null section, which simavr's walk skips.
+    for (std::size_t i = 1; i < sections_.size(); ++i) {
+        const Section &s = sections_[i];
+        const std::string_view name = string_at(names, s.name);
+        const bool loaded = name == ".text" || name == ".data" || name == ".eeprom" ||
+                            name == ".fuse" || name == ".lock" || name == ".mmcu";
+        // simavr copies these from the file's bytes, which NOBITS sections lack.
+        if (loaded && (s.type != SHT_PROGBITS || s.compressed()))
+            return std::string("a ") + std::string(name) + " section with no bytes in the file";
+        if (name == ".bss" && s.type != SHT_NOBITS && s.type != SHT_PROGBITS)
+            return "a .bss section of the wrong type";
+        // The last one of a name wins, as in simavr.
+        if (name == ".text")
+            text = s.size;
+        else if (name == ".data")
+            data = s.size;
+        else if (name == ".fuse")
+            fuse = s.size;
+        else if (name == ".lock")
+            lock = true;
+        else if (name == ".eeprom" && s.size > eeprom_bytes)
+            return "more EEPROM data than the ATmega328P's 1 KiB";
+        else if (name == ".mmcu")
+            if (auto why = mmcu_problem(s); !why.empty())
+                return why;
+        if (s.type == SHT_SYMTAB)
+            if (auto why = symbols_problem(s); !why.empty())
+                return why;
+    }
+    if (fuse > fuse_bytes || (lock && fuse == 0))
+        return "fuse or lock bits the simulator cannot load";
+    if (text == 0)
+        return "no code (.text section)";
+    if (flash_base_ + text + data > flash_bytes)
+        return "more code and data than the ATmega328P's 32 KiB of flash";
+    return "";
+}
+
+std::string Elf::symbols_problem(const Section &table)
+{
+    if (table.entsize != sizeof(Elf32_Sym) || table.size % sizeof(Elf32_Sym) != 0 ||
+        table.compressed() || table.link >= sections_.size() ||
+        sections_[table.link].type != SHT_STRTAB)
+        return "a damaged symbol table";
+    const Section &strings = sections_[table.link];
+    for (std::uint64_t at = table.offset; at < table.offset + table.size; at += sizeof(Elf32_Sym)) {
+        const std::uint32_t name = u32(at + offsetof(Elf32_Sym, st_name));
+        if (name >= strings.size)
+            return "a symbol name outside its string table";
+        // simavr takes this symbol's address as where the code starts.
+        const std::uint32_t info = u8(at + offsetof(Elf32_Sym, st_info));
+        const bool kept = ELF32_ST_BIND(info) == STB_GLOBAL || ELF32_ST_TYPE(info) == STT_FUNC ||
+                          ELF32_ST_TYPE(info) == STT_OBJECT;
+        if (kept && string_at(strings, name) == "__vectors")
+            flash_base_ = u32(at + offsetof(Elf32_Sym, st_value));
+    }
+    return "";
+}
+
+std::string Elf::mmcu_problem(const Section &mmcu)
+{
+    const unsigned char *p = bytes_.data() + mmcu.offset;
+    std::uint64_t left = mmcu.size;
+    while (left > 0) {
+        if (left < 2 || p[1] + 2U > left)
+            return "a damaged .mmcu section";
+        const unsigned tag = p[0];
+        const unsigned len = p[1];
+        const unsigned char *value = p + 2;
+        if ((tag >= tag_frequency && tag <= tag_aref) && len < 4)
+            return "a damaged .mmcu section";
+        if (tag == tag_name) {
+            const void *end = std::memchr(value, '\0', len);
+            if (end == nullptr || static_cast<const unsigned char *>(end) - value >=
+                                      static_cast<std::ptrdiff_t>(mcu_name_bytes))
+                return "a damaged .mmcu section";
+            const std::string_view mcu(reinterpret_cast<const char *>(value));
+            if (mcu != board_mcu)
+                return "built for the " + std::string(mcu) + ", not for the ATmega328P";
+            named_mcu_ = true;
+        }
+        if (tag == tag_frequency) {
+            const std::uint32_t hz =
+                value[0] | value[1] << 8 | value[2] << 16 | std::uint32_t{value[3]} << 24;
+            // 0 leaves the Uno's 16 MHz.
+            if (hz != 0 && (hz < min_frequency || hz > max_frequency))
+                return "a clock of " + std::to_string(hz) +
+                       " Hz, outside the ATmega328P's 1 to 20 MHz";
+        }
+        // Traces, a console and commands are simulator services this board lacks.
+        if (tag >= tag_simavr_command && tag <= tag_vcd_irq)
+            return ".mmcu asks the simulator for traces, a console or commands, which the "
+                   "board does not offer";
+        p += 2 + len;
+        left -= 2 + len;
+    }
+    return "";
+}
+
+} // namespace
+
+std::string firmware_problem(const std::string &path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat st {
+    };
+    std::string why;
+    if (fstat(fd, &st) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = "not a regular file";
+    else if (st.st_size > max_file_bytes)
+        why = "too large to be firmware for the board";
+    std::vector<unsigned char> bytes(why.empty() ? static_cast<std::size_t>(st.st_size) : 0);
+    std::size_t got = 0;
+    while (why.empty() && got < bytes.size()) {
+        const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            why = n < 0 ? std::strerror(errno) : "shorter than it was a moment ago";
+        else
+            got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    return why.empty() ? Elf(std::move(bytes)).problem() : why;
+}
+
+} // namespace wpisim

@@ -1,0 +1,149 @@
+// The simulated board refuses firmware it cannot run, in one line, instead of
+// crashing the program that loaded it.
+
+#include "harness/sandbox.hpp"
+
+#include <cstring>
+#include <elf.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <random>
+
+using harness::Sandbox;
+
+namespace
+{
+
+#if !HAS_SIMULATED_BOARD
+#define REQUIRE_BOARD()                                                                            \
+    GTEST_SKIP() << "the simulated board is not built (needs simavr and gcc-avr)"
+#else
+#define REQUIRE_BOARD() (void)0
+#endif
+
+using Bytes = std::string;
+
+// The firmware this build made, as the stand-in reports loading it.
+Bytes built_firmware()
+{
+    Sandbox box;
+    box.program("library_probe").args({"spi-setup", "0", "5000"}).run();
+    const auto loaded = harness::only(box.calls(), "board-firmware");
+    if (loaded.empty())
+        return {};
+    std::ifstream file(loaded.at(0).at("path"), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::string &path, const Bytes &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A run of the stand-in on a firmware file: one set-up and one transfer.
+harness::Outcome run_board(const Sandbox &box, const std::string &firmware)
+{
+    return box.program("library_probe")
+        .args({"spi-setup", "0", "5000", "transfer", "0", "6163"})
+        .env("WPISIM_FIRMWARE", firmware)
+        .timeout_ms(20000)
+        .run();
+}
+
+// Either the board ran, or the stand-in said no in one line of its own.
+::testing::AssertionResult ran_or_refused(const harness::Outcome &r)
+{
+    if (r.timed_out || !r.exited)
+        return ::testing::AssertionFailure() << "no clean exit: signal " << r.signal;
+    if (r.status == 0 && r.err.empty() && r.out.rfind("0 0\n2 0 ", 0) == 0)
+        return ::testing::AssertionSuccess();
+    const bool one_line = r.err.find('\n') == r.err.size() - 1;
+    if (r.status == 2 && r.err.rfind("wpisim: WPISIM_FIRMWARE=", 0) == 0 && one_line)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "status " << r.status << ", stderr " << r.err;
+}
+
+TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
+{
+    REQUIRE_BOARD();
+    const Bytes elf = built_firmware();
+    ASSERT_GT(elf.size(), sizeof(Elf32_Ehdr));
+    auto patched = [&elf](std::size_t at, const Bytes &with) {
+        Bytes b = elf;
+        b.replace(at, with.size(), with);
+        return b;
+    };
+    const std::size_t mcu = elf.find("atmega328p");
+    ASSERT_NE(mcu, Bytes::npos);
+    struct Case {
+        const char *name;
+        Bytes bytes;
+        const char *why;
+    };
+    const Case cases[] = {
+        {"text", "not firmware\n", "not an ELF file"},
+        {"arm", patched(offsetof(Elf32_Ehdr, e_machine), Bytes("\x28\x00", 2)),
+         "ELF code for machine 40, not for the AVR"},
+        {"mega2560", patched(mcu, "atmega2560"),
+         "built for the atmega2560, not for the ATmega328P"},
+        {"avr6", patched(offsetof(Elf32_Ehdr, e_flags), "\x06"),
+         "code for avr6 parts, not for the ATmega328P (avr5)"},
+        {"cut", elf.substr(0, elf.size() / 2), "section headers beyond the end of the file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox box;
+        const std::string path = box.dir() + "/" + c.name + ".elf";
+        write_file(path, c.bytes);
+        const auto r = run_board(box, path);
+        EXPECT_EQ(r.err, "wpisim: WPISIM_FIRMWARE=\"" + path + "\": " + c.why + "\n");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+    }
+    // A program, not firmware: this used to crash inside the simulator.
+    Sandbox box;
+    const auto r = run_board(box, "/bin/true");
+    EXPECT_EQ(r.err, "wpisim: WPISIM_FIRMWARE=\"/bin/true\": a 64-bit ELF file, not AVR code\n");
+    EXPECT_EQ(r.status, 2);
+}
+
+// Damage anywhere in the file, most of it where the headers and tables are.
+TEST(BoardFirmware, DamagedFirmwareNeverCrashesTheProgram)
+{
+    REQUIRE_BOARD();
+    const Bytes elf = built_firmware();
+    ASSERT_GT(elf.size(), sizeof(Elf32_Ehdr));
+    Elf32_Ehdr header{};
+    std::memcpy(&header, elf.data(), sizeof header);
+    // Seeded on purpose, so a failure here replays exactly.
+    std::mt19937 random(20261208); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    auto below = [&random](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    Sandbox box;
+    const std::string path = box.dir() + "/damaged.elf";
+    int ran = 0;
+    int refused = 0;
+    for (int i = 0; i < 150; ++i) {
+        Bytes b = elf;
+        for (std::size_t k = 1 + below(6); k > 0; --k) {
+            std::size_t at = below(b.size());
+            if (below(3) == 0)
+                at = below(sizeof(Elf32_Ehdr));
+            else if (below(2) == 0)
+                at = std::min(b.size() - 1, header.e_shoff + below(std::size_t{header.e_shnum} *
+                                                                   sizeof(Elf32_Shdr)));
+            b[at] = static_cast<char>(below(256));
+        }
+        if (below(20) == 0)
+            b.resize(below(b.size()));
+        write_file(path, b);
+        const auto r = run_board(box, path);
+        ASSERT_TRUE(ran_or_refused(r)) << "mutation " << i;
+        (r.status == 0 ? ran : refused) += 1;
+    }
+    // Both outcomes occur, or the damage missed what matters.
+    EXPECT_GT(ran, 10);
+    EXPECT_GT(refused, 10);
+}
+
+} // namespace
