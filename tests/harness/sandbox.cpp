@@ -1,5 +1,6 @@
 #include "sandbox.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -8,36 +9,40 @@
 #ifndef PROGRAM_DIR
 #error "PROGRAM_DIR must name the folder that holds the built programs"
 #endif
+#ifndef PROGRAM_LAUNCHER
+#define PROGRAM_LAUNCHER ""
+#endif
 
 namespace harness
 {
 
-const char *const prompts = "out0 -> a/b ?\nout1 -> c/d ?\n";
-
-std::string reply(const std::string &two_bytes)
+namespace
 {
-    return reply_tag + two_bytes + "\n";
-}
 
-std::string script(const std::vector<std::string> &replies)
+// The built programs start through the build's emulator, if it has one (a
+// cross build: qemu-arm and its options, joined by '|').
+std::vector<std::string> launcher()
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::string &r : replies) {
-        if (!text.empty())
-            text += ' ';
-        for (const char c : r) {
-            const auto b = static_cast<unsigned char>(c);
-            text += digits[b >> 4];
-            text += digits[b & 0xf];
-        }
+    std::vector<std::string> words;
+    static const char words_text[] = PROGRAM_LAUNCHER;
+    const std::string text(words_text);
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('|', start), text.size());
+        if (end > start)
+            words.push_back(text.substr(start, end - start));
+        start = end + 1;
     }
-    return text;
+    return words;
 }
 
-Sandbox::Sandbox()
+} // namespace
+
+Sandbox::Sandbox() : Sandbox(PROGRAM_DIR) {}
+
+Sandbox::Sandbox(std::string program_dir) : program_dir_(std::move(program_dir))
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "parley-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "parley-sandbox-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a sandbox directory");
     dir_ = pattern;
@@ -51,8 +56,11 @@ Sandbox::~Sandbox()
 
 ProgramRun Sandbox::program(const std::string &name) const
 {
-    ProgramRun run(std::string(PROGRAM_DIR) + "/" + name);
-    run.env("WPISIM_LOG", log_path()).env("WPISIM_STATE_DIR", state_dir());
+    std::vector<std::string> command = launcher();
+    command.push_back(program_dir_ + "/" + name);
+    ProgramRun run(command);
+    // The stand-in's settings come only from here, never from the caller's shell.
+    run.without_env("WPISIM_").env("WPISIM_LOG", log_path()).env("WPISIM_STATE_DIR", state_dir());
     return run;
 }
 
