@@ -8,17 +8,16 @@ namespace harness
 namespace
 {
 
+constexpr std::size_t tag_size = std::char_traits<char>::length(reply_tag);
+
 // Where each reply line starts in an output.
 std::vector<std::size_t> reply_starts(const std::string &out)
 {
-    const std::string tag = reply_tag;
     std::vector<std::size_t> starts;
-    for (std::size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1))
+    for (auto at = out.find(reply_tag); at != std::string::npos; at = out.find(reply_tag, at + 1))
         starts.push_back(at);
     return starts;
 }
-
-constexpr std::size_t tag_size = std::char_traits<char>::length(reply_tag);
 
 } // namespace
 
@@ -51,11 +50,10 @@ OutputTest after_replies(std::size_t count)
 std::string script(const std::vector<std::string> &replies)
 {
     std::string text;
-    for (const std::string &r : replies) {
-        if (!text.empty())
-            text += ' ';
-        text += wpisim::hex::encode(reinterpret_cast<const unsigned char *>(r.data()), r.size());
-    }
+    for (const std::string &r : replies)
+        text.append(text.empty() ? "" : " ")
+            .append(
+                wpisim::hex::encode(reinterpret_cast<const unsigned char *>(r.data()), r.size()));
     return text;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -27,29 +26,10 @@ std::int64_t now_ns()
 
 std::int64_t Outcome::arrived_ns(std::size_t offset) const
 {
-    const auto chunk = std::upper_bound(out_chunks.begin(), out_chunks.end(), offset,
-                                        [](std::size_t at, const Chunk &c) { return at < c.end; });
-    return chunk == out_chunks.end() ? 0 : chunk->ns;
-}
-
-ProgramRun::ProgramRun(std::vector<std::string> command) : command_(std::move(command)) {}
-
-ProgramRun &ProgramRun::input(std::string bytes)
-{
-    input_ = std::move(bytes);
-    return *this;
-}
-
-ProgramRun &ProgramRun::args(const std::vector<std::string> &args)
-{
-    command_.insert(command_.end(), args.begin(), args.end());
-    return *this;
-}
-
-ProgramRun &ProgramRun::env(const std::string &name, const std::string &value)
-{
-    env_[name] = value;
-    return *this;
+    for (const Chunk &c : out_chunks)
+        if (offset < c.end)
+            return c.ns;
+    return 0;
 }
 
 ProgramRun &ProgramRun::without_env(const std::string &prefix)
@@ -58,44 +38,6 @@ ProgramRun &ProgramRun::without_env(const std::string &prefix)
     auto it = env_.lower_bound(prefix);
     while (it != env_.end() && it->first.compare(0, prefix.size(), prefix) == 0)
         it = env_.erase(it);
-    return *this;
-}
-
-ProgramRun &ProgramRun::output_file(std::string path)
-{
-    output_file_ = std::move(path);
-    return *this;
-}
-
-ProgramRun &ProgramRun::signal_when(OutputTest when, int sig)
-{
-    trigger_ = std::move(when);
-    trigger_signal_ = sig;
-    return *this;
-}
-
-ProgramRun &ProgramRun::close_output_when(OutputTest when)
-{
-    trigger_ = std::move(when);
-    trigger_signal_ = 0;
-    return *this;
-}
-
-ProgramRun &ProgramRun::keep_input_open()
-{
-    keep_input_open_ = true;
-    return *this;
-}
-
-ProgramRun &ProgramRun::ignore_sigpipe()
-{
-    ignore_sigpipe_ = true;
-    return *this;
-}
-
-ProgramRun &ProgramRun::timeout_ms(int ms)
-{
-    timeout_ms_ = ms;
     return *this;
 }
 
@@ -108,29 +50,22 @@ void check(bool ok, const char *what)
         throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
-// One file descriptor, closed once: when replaced or gone.
+// One file descriptor, closed once: by reset() or when it goes.
 class Fd
 {
   public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(Fd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd &operator=(Fd &&other) noexcept
-    {
-        reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
     ~Fd() { reset(); }
 
     int get() const { return fd_; }
     bool is_open() const { return fd_ >= 0; }
-    void reset(int fd = -1)
+    void reset()
     {
         if (fd_ >= 0)
             close(fd_);
-        fd_ = fd;
+        fd_ = -1;
     }
 
   private:
@@ -147,24 +82,6 @@ Pipe make_pipe()
     int fds[2];
     check(pipe2(fds, O_CLOEXEC) == 0, "pipe");
     return {Fd(fds[0]), Fd(fds[1])};
-}
-
-// execve takes a path: a bare name is looked up here, before fork, where that is safe.
-std::string resolve(const std::string &name)
-{
-    if (name.find('/') != std::string::npos)
-        return name;
-    const char *path = std::getenv("PATH");
-    const std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        std::string file = end > start ? dirs.substr(start, end - start) : ".";
-        file.append("/").append(name);
-        if (access(file.c_str(), X_OK) == 0)
-            return file;
-        start = end + 1;
-    }
-    return name; // execve fails, and the child exits 127
 }
 
 std::vector<std::string> environment(const std::vector<std::string> &dropped,
@@ -216,26 +133,6 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
     _exit(127);
 }
 
-// A program that has stopped reading must not take the test process down:
-// SIGPIPE is blocked in this thread for the write, and the one it raised taken back.
-ssize_t write_without_sigpipe(int fd, const char *data, std::size_t len)
-{
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
-    const ssize_t written = write(fd, data, len);
-    const int error = errno;
-    if (written < 0 && error == EPIPE) {
-        const timespec now{};
-        sigtimedwait(&pipe_signal, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    errno = error;
-    return written;
-}
-
 // The parent's ends of a running program's standard streams: feeds its input,
 // collects its output.
 class Pump
@@ -252,11 +149,61 @@ class Pump
     bool open() const { return out_.is_open() || err_.is_open(); }
     void close_output() { out_.reset(); }
     // Handles what the streams have, waiting until the deadline; false once it has passed.
-    bool step(std::int64_t deadline_ns, Outcome &result);
+    bool step(std::int64_t deadline_ns, Outcome &result)
+    {
+        if (fed_ == input_.size() && !keep_input_open_)
+            in_.reset(); // the program sees end of input
+        // poll() passes over the entries of closed streams, whose descriptor is -1.
+        pollfd fds[] = {{fed_ < input_.size() ? in_.get() : -1, POLLOUT, 0},
+                        {out_.get(), POLLIN, 0},
+                        {err_.get(), POLLIN, 0}};
+        const std::int64_t left_ms = (deadline_ns - now_ns()) / ms;
+        if (left_ms <= 0)
+            return false;
+        check(poll(fds, 3, static_cast<int>(left_ms)) >= 0 || errno == EINTR, "poll");
+        if (fds[0].revents != 0)
+            feed();
+        if (fds[1].revents != 0)
+            drain(out_, result.out, &result.out_chunks);
+        if (fds[2].revents != 0)
+            drain(err_, result.err, nullptr);
+        return true;
+    }
 
   private:
-    void feed();
-    static void drain(Fd &from, std::string &sink, std::vector<Outcome::Chunk> *chunks);
+    // A program that has stopped reading must not take the test process down:
+    // SIGPIPE is blocked in this thread for the write, and the one it raised taken back.
+    void feed()
+    {
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        sigset_t before;
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+        const ssize_t w = write(in_.get(), input_.data() + fed_, input_.size() - fed_);
+        const bool stopped_reading = w < 0 && errno != EAGAIN;
+        const timespec now{};
+        if (w < 0 && errno == EPIPE)
+            sigtimedwait(&pipe_signal, nullptr, &now);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        if (w > 0)
+            fed_ += static_cast<std::size_t>(w);
+        if (stopped_reading)
+            in_.reset();
+    }
+
+    static void drain(Fd &from, std::string &sink, std::vector<Outcome::Chunk> *chunks)
+    {
+        char chunk[4096];
+        const ssize_t r = read(from.get(), chunk, sizeof chunk);
+        if (r <= 0) {
+            from.reset();
+            return;
+        }
+        sink.append(chunk, static_cast<std::size_t>(r));
+        if (chunks != nullptr)
+            chunks->push_back({sink.size(), now_ns()});
+    }
 
     Fd in_;
     Fd out_;
@@ -266,90 +213,23 @@ class Pump
     bool keep_input_open_;
 };
 
-bool Pump::step(std::int64_t deadline_ns, Outcome &result)
-{
-    if (fed_ == input_.size() && !keep_input_open_)
-        in_.reset(); // the program sees end of input
-    pollfd fds[3];
-    Fd *owners[3];
-    nfds_t n = 0;
-    if (in_.is_open() && fed_ < input_.size()) {
-        fds[n] = {in_.get(), POLLOUT, 0};
-        owners[n++] = &in_;
-    }
-    for (Fd *fd : {&out_, &err_}) {
-        if (fd->is_open()) {
-            fds[n] = {fd->get(), POLLIN, 0};
-            owners[n++] = fd;
-        }
-    }
-    const std::int64_t left_ms = (deadline_ns - now_ns()) / ms;
-    if (left_ms <= 0)
-        return false;
-    if (poll(fds, n, static_cast<int>(left_ms)) < 0) {
-        check(errno == EINTR, "poll");
-        return true;
-    }
-    for (nfds_t i = 0; i < n; ++i) {
-        if (fds[i].revents == 0)
-            continue;
-        if (owners[i] == &in_)
-            feed();
-        else if (owners[i] == &out_)
-            drain(out_, result.out, &result.out_chunks);
-        else
-            drain(err_, result.err, nullptr);
-    }
-    return true;
-}
-
-void Pump::feed()
-{
-    const ssize_t w = write_without_sigpipe(in_.get(), input_.data() + fed_, input_.size() - fed_);
-    if (w > 0)
-        fed_ += static_cast<std::size_t>(w);
-    else if (errno != EAGAIN)
-        in_.reset(); // the program stopped reading
-}
-
-void Pump::drain(Fd &from, std::string &sink, std::vector<Outcome::Chunk> *chunks)
-{
-    char chunk[4096];
-    const ssize_t r = read(from.get(), chunk, sizeof chunk);
-    if (r <= 0) {
-        from.reset();
-        return;
-    }
-    sink.append(chunk, static_cast<std::size_t>(r));
-    if (chunks != nullptr)
-        chunks->push_back({sink.size(), now_ns()});
-}
-
 // Waits for the program's end, killing it at the deadline, and notes how it ended.
 // A program whose output is closed may still be running.
 void reap(pid_t pid, std::int64_t deadline_ns, Outcome &result)
 {
     // Through syscall(): glibc 2.36's <sys/pidfd.h> does not declare it for C++.
     const Fd ended(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-    if (!ended.is_open()) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        check(false, "pidfd_open");
-    }
+    check(ended.is_open(), "pidfd_open");
     pollfd ending{ended.get(), POLLIN, 0};
-    int ready = -1;
-    while (ready < 0) {
-        const std::int64_t left_ms = std::max<std::int64_t>(0, (deadline_ns - now_ns()) / ms);
-        ready = poll(&ending, 1, static_cast<int>(left_ms));
-        check(ready >= 0 || errno == EINTR, "poll");
-    }
+    const std::int64_t left_ms = std::max<std::int64_t>(0, (deadline_ns - now_ns()) / ms);
+    const int ready = poll(&ending, 1, static_cast<int>(left_ms));
+    check(ready >= 0, "poll");
     if (ready == 0) {
         result.timed_out = true;
         kill(pid, SIGKILL);
     }
     int status = 0;
-    while (wait4(pid, &status, 0, &result.usage) < 0)
-        check(errno == EINTR, "wait4");
+    check(wait4(pid, &status, 0, &result.usage) == pid, "wait4");
     result.end_ns = now_ns();
     result.exited = WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;
@@ -361,19 +241,18 @@ void reap(pid_t pid, std::int64_t deadline_ns, Outcome &result)
 Outcome ProgramRun::run() const
 {
     std::vector<std::string> argv_text = command_;
-    argv_text.at(0) = resolve(argv_text.at(0));
+    argv_text.insert(argv_text.end(), args_.begin(), args_.end());
     std::vector<std::string> env_text = environment(dropped_env_, env_);
     const std::vector<char *> argv = pointers(argv_text);
     const std::vector<char *> envp = pointers(env_text);
     Pipe in = make_pipe();
     Pipe err = make_pipe();
-    Pipe out;
-    if (output_file_.empty()) {
-        out = make_pipe();
-    } else {
-        out.write.reset(open(output_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        check(out.write.is_open(), "open output file");
-    }
+    Pipe out =
+        output_file_.empty()
+            ? make_pipe()
+            : Pipe{Fd(),
+                   Fd(open(output_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644))};
+    check(out.write.is_open(), "open output file");
 
     Outcome result;
     result.start_ns = now_ns();
@@ -394,10 +273,10 @@ Outcome ProgramRun::run() const
             if (!pump.step(deadline_ns, result)) {
                 result.timed_out = true;
                 kill(pid, SIGKILL);
-            } else if (!fired && trigger_ && trigger_(result.out)) {
+            } else if (!fired && trigger_.when && trigger_.when(result.out)) {
                 fired = true;
-                if (trigger_signal_ != 0)
-                    kill(pid, trigger_signal_);
+                if (trigger_.signal != 0)
+                    kill(pid, trigger_.signal);
                 else
                     pump.close_output();
             }

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <sys/resource.h>
+#include <utility>
 #include <vector>
 
 namespace harness
@@ -45,36 +46,53 @@ using OutputTest = std::function<bool(const std::string &out)>;
 class ProgramRun
 {
   public:
-    // The program and the words before its arguments; a name without '/' is looked up in PATH.
-    explicit ProgramRun(std::vector<std::string> command);
+    // The program to exec, as a path, after the words of any launcher.
+    explicit ProgramRun(std::vector<std::string> command) : command_(std::move(command)) {}
 
-    ProgramRun &input(std::string bytes);
-    ProgramRun &args(const std::vector<std::string> &args);
-    ProgramRun &env(const std::string &name, const std::string &value);
+    ProgramRun &input(std::string bytes) { return set(input_, std::move(bytes)); }
+    ProgramRun &args(std::vector<std::string> args) { return set(args_, std::move(args)); }
+    ProgramRun &env(const std::string &name, std::string value)
+    {
+        return set(env_[name], std::move(value));
+    }
     // No variable whose name starts with this, inherited or given so far.
     ProgramRun &without_env(const std::string &prefix);
     // Standard output goes to this file instead of a pipe.
-    ProgramRun &output_file(std::string path);
+    ProgramRun &output_file(std::string path) { return set(output_file_, std::move(path)); }
     // Once the output read so far passes the test, sends the signal.
-    ProgramRun &signal_when(OutputTest when, int sig);
+    ProgramRun &signal_when(OutputTest when, int sig)
+    {
+        return set(trigger_, {std::move(when), sig});
+    }
     // Once the output read so far passes the test, closes the reading end.
-    ProgramRun &close_output_when(OutputTest when);
-    ProgramRun &timeout_ms(int ms);
+    ProgramRun &close_output_when(OutputTest when) { return set(trigger_, {std::move(when), 0}); }
+    ProgramRun &timeout_ms(int ms) { return set(timeout_ms_, ms); }
     // Standard input stays open after the bytes are fed, as at a terminal.
-    ProgramRun &keep_input_open();
+    ProgramRun &keep_input_open() { return set(keep_input_open_, true); }
     // The program starts with SIGPIPE ignored, as some launchers leave it.
-    ProgramRun &ignore_sigpipe();
+    ProgramRun &ignore_sigpipe() { return set(ignore_sigpipe_, true); }
 
     Outcome run() const;
 
   private:
+    template <class T> ProgramRun &set(T &field, T value)
+    {
+        field = std::move(value);
+        return *this;
+    }
+
+    struct Trigger {
+        OutputTest when;
+        int signal = 0; // 0: close the output instead
+    };
+
     std::vector<std::string> command_;
+    std::vector<std::string> args_;
     std::string input_;
     std::vector<std::string> dropped_env_;
     std::map<std::string, std::string> env_;
     std::string output_file_;
-    OutputTest trigger_;
-    int trigger_signal_ = 0; // 0: close the output instead
+    Trigger trigger_;
     bool keep_input_open_ = false;
     bool ignore_sigpipe_ = false;
     int timeout_ms_ = 20000;

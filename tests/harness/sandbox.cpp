@@ -1,48 +1,22 @@
 #include "sandbox.hpp"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #ifndef PROGRAM_DIR
-#error "PROGRAM_DIR must name the folder that holds the built programs"
-#endif
-#ifndef PROGRAM_LAUNCHER
-#define PROGRAM_LAUNCHER ""
+#error "PROGRAM_DIR must name the folder of the built programs; PROGRAM_LAUNCHER, its emulator"
 #endif
 
 namespace harness
 {
 
-namespace
-{
-
-// The built programs start through the build's emulator, if it has one (a
-// cross build: qemu-arm and its options, joined by '|').
-std::vector<std::string> launcher()
-{
-    std::vector<std::string> words;
-    static const char words_text[] = PROGRAM_LAUNCHER;
-    const std::string text(words_text);
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('|', start), text.size());
-        if (end > start)
-            words.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return words;
-}
-
-} // namespace
-
 Sandbox::Sandbox() : Sandbox(PROGRAM_DIR) {}
 
 Sandbox::Sandbox(std::string program_dir) : program_dir_(std::move(program_dir))
 {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "parley-sandbox-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "parley-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a sandbox directory");
     dir_ = pattern;
@@ -56,10 +30,11 @@ Sandbox::~Sandbox()
 
 ProgramRun Sandbox::program(const std::string &name) const
 {
-    std::vector<std::string> command = launcher();
+    // A cross build's emulator and its options first, then the program.
+    std::vector<std::string> command{PROGRAM_LAUNCHER};
     command.push_back(program_dir_ + "/" + name);
-    ProgramRun run(command);
     // The stand-in's settings come only from here, never from the caller's shell.
+    ProgramRun run(std::move(command));
     run.without_env("WPISIM_").env("WPISIM_LOG", log_path()).env("WPISIM_STATE_DIR", state_dir());
     return run;
 }
