@@ -46,7 +46,7 @@ using OutputTest = std::function<bool(const std::string &out)>;
 class ProgramRun
 {
   public:
-    // The program to exec, as a path, after the words of any launcher.
+    // What to exec, its first word a path (no PATH lookup): a launcher's words, then the program.
     explicit ProgramRun(std::vector<std::string> command) : command_(std::move(command)) {}
 
     ProgramRun &input(std::string bytes) { return set(input_, std::move(bytes)); }
