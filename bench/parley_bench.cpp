@@ -3,7 +3,11 @@
 //
 //   parley_bench --bin DIR [--armhf-bin DIR] [--json FILE] [--cycles N]
 
+#include "harness/parley_text.hpp"
+#include "harness/sandbox.hpp"
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -11,29 +15,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <stdexcept>
 #include <string>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace
 {
 
-constexpr double floor_ms = 513.2; // 3.2 ms on the wire + 10 ms + 500 ms
+// One cycle's sleeps: two bytes on the wire at 5 kHz, then parley's two pauses.
+constexpr double wire_ms = 3.2;
+constexpr double transfer_pause_ms = 10;
+constexpr double reply_pause_ms = 500;
+constexpr double floor_ms = wire_ms + transfer_pause_ms + reply_pause_ms;
+// Fewer periods than this, and their p99 is only their maximum.
+constexpr int min_cycles = 20;
 
-std::int64_t now_ns()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
+struct Figure {
+    std::string key;
+    std::string label;
+    double value;
+    std::string unit;
+    double target = NAN; // NAN when there is none
+};
+using Figures = std::vector<Figure>;
 
 double percentile(std::vector<double> v, double p)
 {
@@ -50,148 +59,10 @@ double median(const std::vector<double> &v)
     return percentile(v, 50);
 }
 
-struct Figure {
-    std::string key;
-    std::string label;
-    double value;
-    std::string unit;
-    double target; // NAN when there is none
-};
-
-std::vector<Figure> figures;
-
-void add(const std::string &key, const std::string &label, double value, const std::string &unit,
-         double target = NAN)
-{
-    figures.push_back({key, label, value, unit, target});
-}
-
-struct Child {
-    pid_t pid = -1;
-    int in_fd = -1;  // write end of its standard input
-    int out_fd = -1; // read end of its standard output
-};
-
-// Starts a program with extra environment, stdin and stdout on pipes.
-Child spawn(const std::string &path, const std::vector<std::string> &env)
-{
-    int in[2];
-    int out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-        std::perror("parley_bench: pipe");
-        std::exit(1);
-    }
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 2);
-        for (const char *own :
-             {"WPISIM_LOG", "WPISIM_PEER", "WPISIM_REPLIES", "WPISIM_FIRMWARE",
-              "WPISIM_FAIL_SPI_SETUP", "WPISIM_FAIL_GPIO_SETUP", "WPISIM_FAIL_TRANSFER"})
-            unsetenv(own);
-        for (const std::string &e : env)
-            putenv(const_cast<char *>(e.c_str()));
-        execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    c.in_fd = in[1];
-    c.out_fd = out[0];
-    return c;
-}
-
-std::string read_all(int fd)
-{
-    std::string text;
-    char chunk[4096];
-    ssize_t n = 0;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0)
-        text.append(chunk, static_cast<std::size_t>(n));
-    return text;
-}
-
-// Types the operator's input, then ends it.
-void feed(Child &c, const std::string &text)
-{
-    if (write(c.in_fd, text.data(), text.size()) < 0)
-        std::perror("parley_bench: write");
-    close(c.in_fd);
-    c.in_fd = -1;
-}
-
-// Runs a command to its end; true when it exited with status 0.
-bool run_command(const std::vector<std::string> &argv)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char *> args;
-        args.reserve(argv.size() + 1);
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 2);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
-
-struct Finished {
-    int status = 0;
-    rusage usage{};
-};
-
-Finished finish(const Child &c)
-{
-    Finished f;
-    if (c.in_fd >= 0)
-        close(c.in_fd);
-    if (c.out_fd >= 0)
-        close(c.out_fd);
-    wait4(c.pid, &f.status, 0, &f.usage);
-    return f;
-}
-
 double cpu_ms(const rusage &u)
 {
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-// "key=value" fields of the stand-in's log lines for one event.
-std::vector<std::string> log_values(const std::string &path, const std::string &event,
-                                    const std::string &key)
-{
-    std::vector<std::string> values;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.rfind(event + " ", 0) != 0)
-            continue;
-        const std::size_t at = line.find(" " + key + "=");
-        if (at == std::string::npos)
-            continue;
-        const std::size_t start = at + key.size() + 2;
-        values.push_back(line.substr(start, line.find(' ', start) - start));
-    }
-    return values;
-}
-
-std::string temp_dir()
-{
-    std::string pattern = "/tmp/parley-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("parley_bench: mkdtemp");
-        std::exit(1);
-    }
-    return pattern;
 }
 
 double thread_cpu_ms()
@@ -201,23 +72,37 @@ double thread_cpu_ms()
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
+// A run of a built program without the call log, whose writes would count in the figures.
+harness::ProgramRun unlogged(const harness::Sandbox &box, const std::string &name)
+{
+    return box.program(name).without_env("WPISIM_LOG");
+}
+
+// A measured run that did not end as it should, in one line.
+std::runtime_error failed(const std::string &program, const harness::Outcome &r)
+{
+    return std::runtime_error(program + ": a measured run failed: status " +
+                              std::to_string(r.status) + " " + r.err.substr(0, r.err.find('\n')));
+}
+
 struct Loop {
     std::vector<double> periods; // ms
     double cpu_ms = 0;
+    long rss_kib = 0;
 };
 
-// The same three sleeps as a cycle, with nothing else: the floor the system gives.
+// The same sleeps as a cycle, with nothing else: the floor the system gives.
 Loop bare_loop(int cycles)
 {
     Loop loop;
     const double cpu0 = thread_cpu_ms();
-    std::int64_t last = now_ns();
+    std::int64_t last = harness::now_ns();
     for (int i = 0; i < cycles; ++i) {
-        for (const long ns : {3200000L, 10000000L, 500000000L}) {
-            const timespec ts{0, ns};
+        for (const double ms : {wire_ms, transfer_pause_ms, reply_pause_ms}) {
+            const timespec ts{0, static_cast<long>(ms * 1e6)};
             nanosleep(&ts, nullptr);
         }
-        const std::int64_t t = now_ns();
+        const std::int64_t t = harness::now_ns();
         loop.periods.push_back(static_cast<double>(t - last) / 1e6);
         last = t;
     }
@@ -225,164 +110,144 @@ Loop bare_loop(int cycles)
     return loop;
 }
 
-// parley against the scripted peer for the given number of cycles, with no
-// call log: the cycle is timed by its reply lines' arrival, as a reader sees them.
-Loop parley_loop(const std::string &bin, const std::string &dir, int cycles, long *rss_kib)
+// parley against the scripted peer for the given number of cycles: each period
+// runs from one reply line's arrival to the next, as a reader sees them.
+Loop parley_loop(const harness::Sandbox &box, int cycles)
 {
-    std::string replies;
-    for (int i = 1; i < cycles; ++i)
-        replies += "7730 "; // "w0"
-    replies += "6930";      // "i0"
-    Child c =
-        spawn(bin + "/parley", {"WPISIM_REPLIES=" + replies, "WPISIM_STATE_DIR=" + dir + "/gpio"});
-    feed(c, "ab\n");
-
+    std::vector<std::string> replies(static_cast<std::size_t>(cycles - 1), "w0");
+    replies.emplace_back("i0");
+    const harness::Outcome r = unlogged(box, "parley")
+                                   .input("ab\n")
+                                   .env("WPISIM_REPLIES", harness::script(replies))
+                                   .timeout_ms(cycles * 1000 + 10000)
+                                   .run();
+    if (!r.exited || r.status != 0)
+        throw failed("parley", r);
     Loop loop;
-    std::vector<std::int64_t> arrivals;
-    char chunk[256];
-    ssize_t n = 0;
-    while ((n = read(c.out_fd, chunk, sizeof chunk)) > 0) {
-        const std::int64_t t = now_ns();
-        for (ssize_t i = 0; i < n; ++i)
-            if (chunk[i] == '\n')
-                arrivals.push_back(t);
-    }
-    const Finished f = finish(c);
-    // The first two lines are the prompts.
-    for (std::size_t i = 3; i < arrivals.size(); ++i)
-        loop.periods.push_back(static_cast<double>(arrivals[i] - arrivals[i - 1]) / 1e6);
-    loop.cpu_ms = cpu_ms(f.usage);
-    if (rss_kib != nullptr)
-        *rss_kib = f.usage.ru_maxrss;
+    const std::vector<std::int64_t> lines = harness::reply_ns(r);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        loop.periods.push_back(static_cast<double>(lines[i] - lines[i - 1]) / 1e6);
+    loop.cpu_ms = cpu_ms(r.usage);
+    loop.rss_kib = r.usage.ru_maxrss;
     return loop;
 }
 
-void measure_cycles(const std::string &bin, const std::string &dir, int cycles)
+Figures measure_cycles(const harness::Sandbox &box, int cycles)
 {
-    Loop bare;
-    std::thread side([&] { bare = bare_loop(cycles); });
-    long rss = 0;
-    const Loop run = parley_loop(bin, dir, cycles + 1, &rss);
-    side.join();
+    auto side = std::async(std::launch::async, bare_loop, cycles);
+    const Loop run = parley_loop(box, cycles + 1);
+    const Loop bare = side.get();
     // A one-cycle run gives what starting and stopping cost, to take off.
-    const Loop once = parley_loop(bin, dir, 1, nullptr);
-    const double cpu_per_cycle_us = (run.cpu_ms - once.cpu_ms) * 1e3 / cycles;
+    const Loop once = parley_loop(box, 1);
+    const double cpu_us = (run.cpu_ms - once.cpu_ms) * 1e3 / cycles;
     const double bare_cpu_us = bare.cpu_ms * 1e3 / cycles;
-
     const double over = median(run.periods) - floor_ms;
     const double bare_over = median(bare.periods) - floor_ms;
-    add("cycle_count", "parley cycles measured", static_cast<double>(run.periods.size()), "");
-    add("cycle_median_ms", "parley cycle period, median", median(run.periods), "ms");
-    add("cycle_p99_ms", "parley cycle period, p99", percentile(run.periods, 99), "ms");
-    add("cycle_max_ms", "parley cycle period, max", percentile(run.periods, 100), "ms");
-    add("cycle_overhead_ms", "parley overhead above 513.2 ms, median", over, "ms");
-    add("bare_overhead_ms", "bare loop of the same sleeps, overhead", bare_over, "ms");
-    add("overhead_vs_bare_ms", "parley overhead minus bare loop's", over - bare_over, "ms", 0.1);
-    add("cpu_per_cycle_us", "parley CPU time per cycle", cpu_per_cycle_us, "us", 50);
-    add("bare_cpu_per_cycle_us", "bare loop CPU time per cycle", bare_cpu_us, "us");
-    add("cpu_vs_bare_us", "parley CPU per cycle minus bare loop's", cpu_per_cycle_us - bare_cpu_us,
-        "us");
-    add("rss_parley_kib", "parley peak RSS", static_cast<double>(rss), "KiB", 4096);
+    std::ostringstream over_label;
+    over_label << "parley overhead above " << floor_ms << " ms, median";
+    return {
+        {"cycle_count", "parley cycles measured", static_cast<double>(run.periods.size()), ""},
+        {"cycle_median_ms", "parley cycle period, median", median(run.periods), "ms"},
+        {"cycle_p99_ms", "parley cycle period, p99", percentile(run.periods, 99), "ms"},
+        {"cycle_max_ms", "parley cycle period, max", percentile(run.periods, 100), "ms"},
+        {"cycle_overhead_ms", over_label.str(), over, "ms"},
+        {"bare_overhead_ms", "bare loop of the same sleeps, overhead", bare_over, "ms"},
+        {"overhead_vs_bare_ms", "parley overhead minus bare loop's", over - bare_over, "ms", 0.1},
+        {"cpu_per_cycle_us", "parley CPU time per cycle", cpu_us, "us", 50},
+        {"bare_cpu_us", "bare loop CPU time per cycle", bare_cpu_us, "us"},
+        {"cpu_vs_bare_us", "parley CPU per cycle minus bare loop's", cpu_us - bare_cpu_us, "us"},
+        {"rss_parley_kib", "parley peak RSS", static_cast<double>(run.rss_kib), "KiB", 4096},
+    };
 }
 
-void measure_first_prompt(const std::string &bin, const std::string &dir, int runs)
+// Start-up, beside /bin/true's: parley to its first prompt, the switches to
+// their end, interleaved so that all see the same machine.
+Figures measure_starts(const harness::Sandbox &box, int runs)
 {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const std::int64_t t0 = now_ns();
-        Child c =
-            spawn(bin + "/parley", {"WPISIM_REPLIES=6930", "WPISIM_STATE_DIR=" + dir + "/gpio"});
-        char byte = 0;
-        if (read(c.out_fd, &byte, 1) == 1)
-            times.push_back(static_cast<double>(now_ns() - t0) / 1e6);
-        kill(c.pid, SIGKILL);
-        finish(c);
-    }
-    add("first_prompt_ms", "start to first prompt, median", median(times), "ms", 3);
-    add("first_prompt_max_ms", "start to first prompt, max", percentile(times, 100), "ms");
-}
-
-void measure_switches(const std::string &bin, const std::string &dir, int runs)
-{
-    const std::vector<std::string> env{"WPISIM_STATE_DIR=" + dir + "/gpio"};
-    const std::vector<std::string> programs{bin + "/allumer", bin + "/eteindre", "/bin/true"};
+    const auto first_byte = [](const std::string &out) { return !out.empty(); };
+    const std::vector<harness::ProgramRun> programs{
+        unlogged(box, "parley")
+            .env("WPISIM_REPLIES", harness::script({"i0"}))
+            .signal_when(first_byte, SIGKILL),
+        unlogged(box, "allumer"), unlogged(box, "eteindre"), harness::ProgramRun({"/bin/true"})};
     std::vector<std::vector<double>> wall(programs.size());
     std::vector<long> rss(programs.size(), 0);
-    // Interleaved, so all three see the same machine.
     for (int i = 0; i < runs; ++i) {
         for (std::size_t p = 0; p < programs.size(); ++p) {
-            const std::int64_t t0 = now_ns();
-            const Finished f = finish(spawn(programs[p], env));
-            wall[p].push_back(static_cast<double>(now_ns() - t0) / 1e6);
-            rss[p] = std::max(rss[p], f.usage.ru_maxrss);
+            const harness::Outcome r = programs[p].run();
+            const std::int64_t end_ns = p == 0 ? r.arrived_ns(0) : r.end_ns;
+            if (end_ns == 0 || (p > 0 && (!r.exited || r.status != 0)))
+                throw failed(p == 0 ? "parley" : "a switch", r);
+            wall[p].push_back(static_cast<double>(end_ns - r.start_ns) / 1e6);
+            rss[p] = std::max(rss[p], r.usage.ru_maxrss);
         }
     }
-    const double base = median(wall[2]);
-    add("true_ms", "/bin/true wall time, median", base, "ms");
-    add("allumer_ms", "allumer wall time, median", median(wall[0]), "ms");
-    add("eteindre_ms", "eteindre wall time, median", median(wall[1]), "ms");
-    add("allumer_ratio", "allumer wall time / /bin/true", median(wall[0]) / base, "x", 2);
-    add("eteindre_ratio", "eteindre wall time / /bin/true", median(wall[1]) / base, "x", 2);
-    add("rss_allumer_kib", "allumer peak RSS", static_cast<double>(rss[0]), "KiB", 4096);
-    add("rss_eteindre_kib", "eteindre peak RSS", static_cast<double>(rss[1]), "KiB", 4096);
+    const double base = median(wall[3]);
+    return {
+        {"first_prompt_ms", "start to first prompt, median", median(wall[0]), "ms"},
+        {"first_prompt_max_ms", "start to first prompt, max", percentile(wall[0], 100), "ms"},
+        {"first_prompt_ratio", "start to first prompt / /bin/true", median(wall[0]) / base, "x", 2},
+        {"true_ms", "/bin/true wall time, median", base, "ms"},
+        {"allumer_ms", "allumer wall time, median", median(wall[1]), "ms"},
+        {"eteindre_ms", "eteindre wall time, median", median(wall[2]), "ms"},
+        {"allumer_ratio", "allumer wall time / /bin/true", median(wall[1]) / base, "x", 2},
+        {"eteindre_ratio", "eteindre wall time / /bin/true", median(wall[2]) / base, "x", 2},
+        {"rss_allumer_kib", "allumer peak RSS", static_cast<double>(rss[1]), "KiB", 4096},
+        {"rss_eteindre_kib", "eteindre peak RSS", static_cast<double>(rss[2]), "KiB", 4096},
+    };
 }
 
 // Host CPU time the simulated board costs per exchange, as the stand-in logs it.
-void measure_board(const std::string &bin, const std::string &dir, int runs)
+Figures measure_board(const harness::Sandbox &box, int runs)
 {
-    const std::string log = dir + "/board.log";
-    for (int i = 0; i < runs; ++i) {
-        Child c = spawn(bin + "/parley", {"WPISIM_LOG=" + log, "WPISIM_PEER=board",
-                                          "WPISIM_STATE_DIR=" + dir + "/gpio"});
-        feed(c, "ac\n");
-        read_all(c.out_fd);
-        finish(c);
-    }
-    std::vector<double> cost;
-    for (const std::string &v : log_values(log, "spi-transfer", "peer_cpu_ns"))
-        cost.push_back(std::stod(v) / 1e6);
+    for (int i = 0; i < runs; ++i)
+        box.program("parley").env("WPISIM_PEER", "board").input("ac\n").run();
+    const std::vector<harness::Call> calls = box.calls();
+    const auto peer_ms = [&](const std::string &event) {
+        std::vector<double> times;
+        for (const harness::Call &c : harness::only(calls, event))
+            if (c.fields.count("peer_cpu_ns") > 0)
+                times.push_back(static_cast<double>(c.num("peer_cpu_ns")) / 1e6);
+        return times;
+    };
+    const std::vector<double> cost = peer_ms("spi-transfer");
+    const std::vector<double> boot = peer_ms("spi-setup");
     if (cost.empty()) {
         std::printf("(simulated board not built: no exchange figures)\n");
-        return;
+        return {};
     }
-    std::vector<double> boot;
-    for (const std::string &v : log_values(log, "spi-setup", "peer_cpu_ns"))
-        boot.push_back(std::stod(v) / 1e6);
-    add("board_exchanges", "simulated exchanges measured", static_cast<double>(cost.size()), "");
-    add("board_exchange_ms", "host time per simulated exchange, median", median(cost), "ms", 1);
-    add("board_exchange_max_ms", "host time per simulated exchange, max", percentile(cost, 100),
-        "ms");
-    add("board_boot_ms", "simulated board load and boot, median", median(boot), "ms");
-}
-
-// Size after strip, or -1 when the program or the strip tool is missing.
-double stripped_kib(const std::string &program, const std::string &strip, const std::string &dir)
-{
-    struct stat st {
+    return {
+        {"board_exchanges", "simulated exchanges measured", static_cast<double>(cost.size()), ""},
+        {"board_exchange_ms", "host time per simulated exchange, median", median(cost), "ms", 1},
+        {"board_exchange_max_ms", "host time per simulated exchange, max", percentile(cost, 100),
+         "ms"},
+        {"board_boot_ms", "simulated board load and boot, median", median(boot), "ms"},
     };
-    if (stat(program.c_str(), &st) != 0)
-        return -1;
-    const std::string copy = dir + "/stripped";
-    if (!run_command({strip, "-o", copy, program}) || stat(copy.c_str(), &st) != 0)
-        return -1;
-    unlink(copy.c_str());
-    return static_cast<double>(st.st_size) / 1024.0;
 }
 
-void measure_sizes(const std::string &bin, const std::string &armhf_bin, const std::string &dir)
+// Sizes after strip, for the host build and the armhf one if there is one.
+Figures measure_sizes(const std::string &bin, const std::string &armhf_bin, const std::string &dir)
 {
-    for (const char *name : {"parley", "allumer", "eteindre"}) {
-        const double host = stripped_kib(bin + "/" + name, "strip", dir);
-        if (host >= 0)
-            add(std::string("size_host_") + name, std::string("stripped size, host, ") + name, host,
-                "KiB");
-        if (armhf_bin.empty())
-            continue;
-        const double arm = stripped_kib(armhf_bin + "/" + name, "arm-linux-gnueabihf-strip", dir);
-        if (arm >= 0)
-            add(std::string("size_armhf_") + name, std::string("stripped size, armhf, ") + name,
-                arm, "KiB");
+    using Build = std::array<std::string, 3>; // name, folder, strip tool
+    Figures figures;
+    const std::string copy = dir + "/stripped";
+    for (const Build &b :
+         {Build{"host", bin, "strip"}, Build{"armhf", armhf_bin, "arm-linux-gnueabihf-strip"}}) {
+        for (const std::string name : {"parley", "allumer", "eteindre"}) {
+            if (b[1].empty())
+                break;
+            const harness::ProgramRun strip({"/usr/bin/env", b[2], "-o", copy, b[1] + "/" + name});
+            const bool stripped = strip.run().status == 0;
+            std::error_code error;
+            const auto size = std::filesystem::file_size(copy, error);
+            std::filesystem::remove(copy, error);
+            if (stripped && !error)
+                figures.push_back({"size_" + b[0] + "_" + name,
+                                   "stripped size, " + b[0] + ", " + name,
+                                   static_cast<double>(size) / 1024.0, "KiB"});
+        }
     }
+    return figures;
 }
 
 std::string machine()
@@ -390,15 +255,16 @@ std::string machine()
     std::string model;
     std::ifstream cpu("/proc/cpuinfo");
     std::string line;
-    while (std::getline(cpu, line))
+    while (std::getline(cpu, line)) {
         if (line.rfind("model name", 0) == 0) {
             model = line.substr(line.find(':') + 2);
             break;
         }
+    }
     return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores";
 }
 
-void print_table()
+void print_table(const Figures &figures)
 {
     std::printf("%-44s %12s  %-10s %s\n", "figure", "value", "target", "");
     for (const Figure &f : figures) {
@@ -413,22 +279,59 @@ void print_table()
     }
 }
 
-void write_json(const std::string &path)
+// Quoted for JSON: quotes, backslashes and control characters as \u escapes.
+std::string json_string(const std::string &text)
 {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        char escape[8] = {c, '\0'};
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
+        quoted += escape;
+    }
+    return quoted + '"';
+}
+
+void write_json(const Figures &figures, const std::string &path)
+{
+    // A figure that could not be measured is null: JSON has no NaN.
+    const auto number = [](double value) {
+        std::ostringstream text;
+        text << value;
+        return std::isfinite(value) ? text.str() : "null";
+    };
     std::ofstream out(path);
-    out << "{\n"
-        << R"(  "machine": ")" << machine() << "\",\n"
-        << R"(  "figures": {)"
-        << "\n";
+    out << "{\n  \"machine\": " << json_string(machine()) << ",\n  \"figures\": {\n";
     for (std::size_t i = 0; i < figures.size(); ++i) {
         const Figure &f = figures[i];
-        out << R"(    ")" << f.key << R"(": {"value": )" << f.value << R"(, "unit": ")" << f.unit
-            << '"';
+        out << "    " << json_string(f.key) << ": {\"value\": " << number(f.value)
+            << ", \"unit\": " << json_string(f.unit);
         if (!std::isnan(f.target))
-            out << R"(, "target": )" << f.target;
+            out << ", \"target\": " << number(f.target);
         out << "}" << (i + 1 < figures.size() ? "," : "") << "\n";
     }
     out << "  }\n}\n";
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+}
+
+[[noreturn]] void usage_error(const std::string &why)
+{
+    std::fprintf(stderr,
+                 "parley_bench: %s\nusage: parley_bench --bin DIR [--armhf-bin DIR] "
+                 "[--json FILE] [--cycles N]\n",
+                 why.c_str());
+    std::exit(2);
+}
+
+int cycles_from(const std::string &text)
+{
+    char *end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10); // out of range: LONG_MIN or LONG_MAX
+    if (end == text.c_str() || *end != '\0' || n < min_cycles || n > 100000)
+        usage_error("--cycles " + text + ": not a whole number from " + std::to_string(min_cycles) +
+                    " to 100000 (fewer, and the p99 is only the maximum)");
+    return static_cast<int>(n);
 }
 
 } // namespace
@@ -449,29 +352,27 @@ int main(int argc, char **argv)
         else if (arg == "--json" && has_value)
             json = argv[++i];
         else if (arg == "--cycles" && has_value)
-            cycles = std::max(20, static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
-        else {
-            std::fprintf(stderr, "usage: parley_bench --bin DIR [--armhf-bin DIR] [--json FILE] "
-                                 "[--cycles N]\n");
-            return 2;
-        }
+            cycles = cycles_from(argv[++i]);
+        else
+            usage_error(arg + ": not an option, or its value is missing");
     }
-    if (bin.empty()) {
-        std::fprintf(stderr, "parley_bench: --bin is required\n");
-        return 2;
+    if (bin.empty())
+        usage_error("--bin is required");
+    try {
+        const harness::Sandbox box(bin);
+        std::printf("machine: %s\n", machine().c_str());
+        std::fflush(stdout);
+        Figures figures;
+        for (const Figures &part :
+             {measure_cycles(box, cycles), measure_starts(box, 200), measure_board(box, 7),
+              measure_sizes(bin, armhf_bin, box.dir())})
+            figures.insert(figures.end(), part.begin(), part.end());
+        print_table(figures);
+        if (!json.empty())
+            write_json(figures, json);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "parley_bench: %s\n", e.what());
+        return 1;
     }
-    const std::string dir = temp_dir();
-    std::printf("machine: %s\n", machine().c_str());
-    std::fflush(stdout);
-    measure_cycles(bin, dir, cycles);
-    measure_first_prompt(bin, dir, 30);
-    measure_switches(bin, dir, 200);
-    measure_board(bin, dir, 7);
-    measure_sizes(bin, armhf_bin, dir);
-    print_table();
-    if (!json.empty())
-        write_json(json);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
     return 0;
 }

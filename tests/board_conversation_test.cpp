@@ -1,5 +1,6 @@
 // parley talking to the reference firmware running in the AVR simulator.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <gtest/gtest.h>

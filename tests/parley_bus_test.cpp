@@ -1,5 +1,6 @@
 // What parley asks of the library, in what order, and how long a cycle takes.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // What the operator sees and what parley sends: prompts, reply lines, the stop
 // byte and how typed input becomes the two bytes.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // parley when the library or the output fails: a clear line on stderr, a
 // non-zero status, and every reply line produced so far kept.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <csignal>
@@ -68,7 +69,7 @@ TEST(ParleyFaults, EveryReplyLineReachesAPipeBeforeAnInterrupt)
         const auto r = box.program("parley")
                            .input("ab")
                            .env("WPISIM_REPLIES", script({"w0", "f1", "f2"}))
-                           .signal_after_lines(3, sig)
+                           .signal_when(harness::after_replies(3), sig)
                            .timeout_ms(8000)
                            .run();
         EXPECT_FALSE(r.timed_out);

@@ -1,6 +1,7 @@
 // parley fed what a careless or hostile user might type or pipe in, and
 // writing where nobody reads.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <csignal>
@@ -130,7 +131,7 @@ TEST(ParleyBrokenOutput, APipeClosedByItsReaderEndsParleyCleanly)
         auto run = box.program("parley")
                        .input("ab")
                        .env("WPISIM_REPLIES", script({"w0"}))
-                       .close_after_lines(1)
+                       .close_output_when(harness::after_replies(1))
                        .timeout_ms(8000);
         if (ignored)
             run.ignore_sigpipe();

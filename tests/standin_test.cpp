@@ -1,5 +1,6 @@
 // The stand-in's own promises that the other tests and the demo lean on.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <cstdlib>

@@ -2,7 +2,9 @@
 
 #include <hex.hpp>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -56,18 +58,16 @@ std::vector<Call> read_call_log(const std::string &path)
 std::vector<Call> only(const std::vector<Call> &calls, const std::string &event)
 {
     std::vector<Call> picked;
-    for (const Call &c : calls)
-        if (c.event == event)
-            picked.push_back(c);
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(picked),
+                 [&](const Call &c) { return c.event == event; });
     return picked;
 }
 
 std::vector<std::string> events(const std::vector<Call> &calls)
 {
-    std::vector<std::string> names;
-    names.reserve(calls.size());
-    for (const Call &c : calls)
-        names.push_back(c.event);
+    std::vector<std::string> names(calls.size());
+    std::transform(calls.begin(), calls.end(), names.begin(),
+                   [](const Call &c) { return c.event; });
     return names;
 }
 

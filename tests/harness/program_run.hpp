@@ -1,13 +1,20 @@
 #pragma once
 
-#include <csignal>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <sys/resource.h>
+#include <utility>
 #include <vector>
 
 namespace harness
 {
+
+std::int64_t now_ns();
+
+// Nanoseconds in a millisecond, for the times in outcomes and the call log.
+constexpr std::int64_t ms = 1000000;
 
 // What a finished program left behind.
 struct Outcome {
@@ -19,58 +26,76 @@ struct Outcome {
     bool timed_out = false;
     std::int64_t start_ns = 0; // monotonic, comparable with the call log
     std::int64_t end_ns = 0;
+    rusage usage{}; // the program's own, from its reaping
+
+    // When standard output had reached each size, in order.
+    struct Chunk {
+        std::size_t end;
+        std::int64_t ns;
+    };
+    std::vector<Chunk> out_chunks;
+    // When the byte of standard output at this offset arrived; 0 if it never did.
+    std::int64_t arrived_ns(std::size_t offset) const;
 };
 
-// Runs one of the built programs as a user would: bytes on standard input,
-// standard output and error captured, the environment given, exit awaited.
+// A test on the standard output read so far.
+using OutputTest = std::function<bool(const std::string &out)>;
+
+// Runs a program as a user would: bytes on standard input, standard output and
+// error captured, the environment given, exit awaited.
 class ProgramRun
 {
   public:
-    explicit ProgramRun(std::string program);
+    // What to exec, its first word a path (no PATH lookup): a launcher's words, then the program.
+    explicit ProgramRun(std::vector<std::string> command) : command_(std::move(command)) {}
 
-    ProgramRun &input(std::string bytes);
-    ProgramRun &args(std::vector<std::string> args);
-    ProgramRun &env(const std::string &name, const std::string &value);
+    ProgramRun &input(std::string bytes) { return set(input_, std::move(bytes)); }
+    ProgramRun &args(std::vector<std::string> args) { return set(args_, std::move(args)); }
+    ProgramRun &env(const std::string &name, std::string value)
+    {
+        return set(env_[name], std::move(value));
+    }
+    // No variable whose name starts with this, inherited or given so far.
+    ProgramRun &without_env(const std::string &prefix);
     // Standard output goes to this file instead of a pipe.
-    ProgramRun &output_file(std::string path);
-    // Once this many reply lines have been read, sends the signal.
-    ProgramRun &signal_after_lines(int lines, int sig);
-    // Once this many reply lines have been read, closes the reading end.
-    ProgramRun &close_after_lines(int lines);
-    ProgramRun &timeout_ms(int ms);
+    ProgramRun &output_file(std::string path) { return set(output_file_, std::move(path)); }
+    // Once the output read so far passes the test, sends the signal.
+    ProgramRun &signal_when(OutputTest when, int sig)
+    {
+        return set(trigger_, {std::move(when), sig});
+    }
+    // Once the output read so far passes the test, closes the reading end.
+    ProgramRun &close_output_when(OutputTest when) { return set(trigger_, {std::move(when), 0}); }
+    ProgramRun &timeout_ms(int ms) { return set(timeout_ms_, ms); }
     // Standard input stays open after the bytes are fed, as at a terminal.
-    ProgramRun &keep_input_open();
+    ProgramRun &keep_input_open() { return set(keep_input_open_, true); }
     // The program starts with SIGPIPE ignored, as some launchers leave it.
-    ProgramRun &ignore_sigpipe();
+    ProgramRun &ignore_sigpipe() { return set(ignore_sigpipe_, true); }
 
     Outcome run() const;
 
   private:
-    std::string program_;
-    std::string input_;
+    template <class T> ProgramRun &set(T &field, T value)
+    {
+        field = std::move(value);
+        return *this;
+    }
+
+    struct Trigger {
+        OutputTest when;
+        int signal = 0; // 0: close the output instead
+    };
+
+    std::vector<std::string> command_;
     std::vector<std::string> args_;
+    std::string input_;
+    std::vector<std::string> dropped_env_;
     std::map<std::string, std::string> env_;
     std::string output_file_;
-    int trigger_lines_ = 0;
-    int trigger_signal_ = 0;
-    bool trigger_close_ = false;
+    Trigger trigger_;
     bool keep_input_open_ = false;
     bool ignore_sigpipe_ = false;
     int timeout_ms_ = 20000;
 };
-
-std::int64_t now_ns();
-
-// Nanoseconds in a millisecond, for the times in outcomes and the call log.
-constexpr std::int64_t ms = 1000000;
-
-// What starts each of parley's reply lines.
-constexpr const char *reply_tag = " arduino dit :";
-
-// The two received bytes of each reply line in a program's output, in order.
-std::vector<std::string> reply_pairs(const std::string &out);
-
-// Number of reply lines in a program's output.
-int count_replies(const std::string &out);
 
 } // namespace harness

@@ -6,38 +6,17 @@
 #include <stdexcept>
 
 #ifndef PROGRAM_DIR
-#error "PROGRAM_DIR must name the folder that holds the built programs"
+#error "PROGRAM_DIR must name the folder of the built programs; PROGRAM_LAUNCHER, its emulator"
 #endif
 
 namespace harness
 {
 
-const char *const prompts = "out0 -> a/b ?\nout1 -> c/d ?\n";
+Sandbox::Sandbox() : Sandbox(PROGRAM_DIR) {}
 
-std::string reply(const std::string &two_bytes)
+Sandbox::Sandbox(std::string program_dir) : program_dir_(std::move(program_dir))
 {
-    return reply_tag + two_bytes + "\n";
-}
-
-std::string script(const std::vector<std::string> &replies)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const std::string &r : replies) {
-        if (!text.empty())
-            text += ' ';
-        for (const char c : r) {
-            const auto b = static_cast<unsigned char>(c);
-            text += digits[b >> 4];
-            text += digits[b & 0xf];
-        }
-    }
-    return text;
-}
-
-Sandbox::Sandbox()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "parley-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "parley-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a sandbox directory");
     dir_ = pattern;
@@ -51,8 +30,12 @@ Sandbox::~Sandbox()
 
 ProgramRun Sandbox::program(const std::string &name) const
 {
-    ProgramRun run(std::string(PROGRAM_DIR) + "/" + name);
-    run.env("WPISIM_LOG", log_path()).env("WPISIM_STATE_DIR", state_dir());
+    // A cross build's emulator and its options first, then the program.
+    std::vector<std::string> command{PROGRAM_LAUNCHER};
+    command.push_back(program_dir_ + "/" + name);
+    // The stand-in's settings come only from here, never from the caller's shell.
+    ProgramRun run(std::move(command));
+    run.without_env("WPISIM_").env("WPISIM_LOG", log_path()).env("WPISIM_STATE_DIR", state_dir());
     return run;
 }
 

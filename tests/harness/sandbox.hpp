@@ -8,12 +8,15 @@
 namespace harness
 {
 
-// A private corner for one test: its own call log and GPIO state directory,
-// removed afterwards.
+// A private corner for the built programs' runs: their own call log and GPIO
+// state directory, and none of the caller's WPISIM_ settings; removed afterwards.
 class Sandbox
 {
   public:
+    // For the programs of this build.
     Sandbox();
+    // For the programs in this folder.
+    explicit Sandbox(std::string program_dir);
     ~Sandbox();
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
@@ -31,16 +34,8 @@ class Sandbox
     std::string state_dir() const { return dir_ + "/gpio"; }
 
   private:
+    std::string program_dir_;
     std::string dir_;
 };
-
-// The reply line parley writes for a pair of received bytes.
-std::string reply(const std::string &two_bytes);
-
-// WPISIM_REPLIES for the given replies, one per transfer, e.g. {"w0", "i3"}.
-std::string script(const std::vector<std::string> &replies);
-
-// The two prompts, as parley writes them.
-extern const char *const prompts;
 
 } // namespace harness
