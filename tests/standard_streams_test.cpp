@@ -4,6 +4,7 @@
 // The programs started with standard descriptors closed, unreadable or
 // unwritable, as a shell line such as "parley >&-" or "parley < /" leaves them.
 
+#include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
 #include <fstream>
@@ -23,7 +24,7 @@ namespace
 // the redirections cannot run.
 bool under_emulator()
 {
-    return !std::string(PROGRAM_LAUNCHER).empty();
+    return Sandbox().command("parley").size() > 1;
 }
 constexpr const char *no_shell =
     "programs start through an emulator, which cannot run the host's shell";
@@ -32,8 +33,9 @@ constexpr const char *no_shell =
 harness::ProgramRun from_shell(const Sandbox &box, const std::string &program,
                                const std::string &redirections)
 {
-    harness::ProgramRun run("/bin/sh");
-    run.args({"-c", "exec \"$0\" " + redirections, std::string(PROGRAM_DIR) + "/" + program})
+    harness::ProgramRun run({"/bin/sh"});
+    run.args({"-c", "exec \"$0\" " + redirections, box.command(program).back()})
+        .without_env("WPISIM_")
         .env("WPISIM_LOG", box.log_path())
         .env("WPISIM_STATE_DIR", box.state_dir())
         .timeout_ms(5000);

@@ -28,13 +28,17 @@ Sandbox::~Sandbox()
     std::filesystem::remove_all(dir_, ignored);
 }
 
+std::vector<std::string> Sandbox::command(const std::string &name) const
+{
+    std::vector<std::string> words{PROGRAM_LAUNCHER};
+    words.push_back(program_dir_ + "/" + name);
+    return words;
+}
+
 ProgramRun Sandbox::program(const std::string &name) const
 {
-    // A cross build's emulator and its options first, then the program.
-    std::vector<std::string> command{PROGRAM_LAUNCHER};
-    command.push_back(program_dir_ + "/" + name);
     // The stand-in's settings come only from here, never from the caller's shell.
-    ProgramRun run(std::move(command));
+    ProgramRun run(command(name));
     run.without_env("WPISIM_").env("WPISIM_LOG", log_path()).env("WPISIM_STATE_DIR", state_dir());
     return run;
 }

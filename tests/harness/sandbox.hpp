@@ -23,6 +23,8 @@ class Sandbox
 
     // A run of a built program ("parley", "allumer", "eteindre") wired to this sandbox.
     ProgramRun program(const std::string &name) const;
+    // The words that start a built program: a cross build's emulator first.
+    std::vector<std::string> command(const std::string &name) const;
     std::vector<Call> calls() const;
     // The pin's mode and level as "mode level", e.g. "output high"; "-" for
     // what was never written.
