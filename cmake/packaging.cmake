@@ -26,12 +26,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PARLEY_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# Debian's armhf code is ARMv7; the package refuses an ARMv6 Pi.
-if(PARLEY_DEB_ARCH STREQUAL "armhf")
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/preinst)
-endif()
 set(CPACK_STRIP_FILES ON)
 
+set(readelf readelf)
+if(CMAKE_READELF)
+  set(readelf ${CMAKE_READELF})
+endif()
 # Depends is worked out when the package is made, from the binaries it
 # installs; cpack reads this file then.
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/package-depends.cmake CONTENT "
@@ -44,6 +44,17 @@ if(failed)
   message(FATAL_ERROR \"The package's dependencies could not be worked out (dpkg-shlibdeps is in dpkg-dev)\")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS \"\${depends}\")
+
+# Programs linked for ARMv7 or later (Debian's armhf compiler: its start-up
+# files and libgcc are ARMv7 whatever -march says) get the preinst that
+# refuses an ARMv6 Pi; a native build on Raspberry Pi OS is ARMv6 and runs
+# on every Pi.
+if(\"${PARLEY_DEB_ARCH}\" STREQUAL \"armhf\")
+  execute_process(COMMAND ${readelf} -A $<TARGET_FILE:parley> OUTPUT_VARIABLE attributes)
+  if(attributes MATCHES \"Tag_CPU_arch: v([7-9]|[1-9][0-9])\")
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/preinst)
+  endif()
+endif()
 ")
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package-depends.cmake)
 include(CPack)
