@@ -73,8 +73,18 @@ class Elf
 
     std::string headers_problem();
     std::string sections_problem();
+    std::string string_tables_problem() const;
+    // Sizes that simavr takes from the sections by name, the last one of a name winning.
+    struct Loaded {
+        std::uint64_t text = 0;
+        std::uint64_t data = 0;
+        std::uint64_t fuse = 0;
+        bool lock = false;
+    };
+    std::string section_problem(const Section &s, std::string_view name, Loaded &loaded);
     std::string symbols_problem(const Section &table);
     std::string mmcu_problem(const Section &mmcu);
+    std::string mmcu_entry_problem(unsigned tag, unsigned len, const unsigned char *value);
 
     std::vector<unsigned char> bytes_;
     std::vector<Section> sections_;
@@ -145,7 +155,7 @@ std::string Elf::headers_problem()
     return "";
 }
 
-std::string Elf::sections_problem()
+std::string Elf::string_tables_problem() const
 {
     const std::uint32_t names_index = u16(offsetof(Elf32_Ehdr, e_shstrndx));
     if (names_index >= sections_.size() || sections_[names_index].type != SHT_STRTAB ||
@@ -158,44 +168,52 @@ std::string Elf::sections_problem()
         if (s.name >= names.size)
             return "a section name outside the table of names";
     }
-    std::uint64_t text = 0;
-    std::uint64_t data = 0;
-    std::uint64_t fuse = 0;
-    bool lock = false;
+    return "";
+}
+
+std::string Elf::section_problem(const Section &s, std::string_view name, Loaded &loaded)
+{
+    const bool copied = name == ".text" || name == ".data" || name == ".eeprom" ||
+                        name == ".fuse" || name == ".lock" || name == ".mmcu";
+    // simavr copies these from the file's bytes, which NOBITS sections lack.
+    if (copied && (s.type != SHT_PROGBITS || s.compressed()))
+        return std::string("a ") + std::string(name) + " section with no bytes in the file";
+    if (name == ".bss" && s.type != SHT_NOBITS && s.type != SHT_PROGBITS)
+        return "a .bss section of the wrong type";
+    if (name == ".text")
+        loaded.text = s.size;
+    else if (name == ".data")
+        loaded.data = s.size;
+    else if (name == ".fuse")
+        loaded.fuse = s.size;
+    else if (name == ".lock")
+        loaded.lock = true;
+    else if (name == ".eeprom" && s.size > eeprom_bytes)
+        return "more EEPROM data than the ATmega328P's 1 KiB";
+    else if (name == ".mmcu")
+        return mmcu_problem(s);
+    if (s.type == SHT_SYMTAB)
+        return symbols_problem(s);
+    return "";
+}
+
+std::string Elf::sections_problem()
+{
+    if (auto why = string_tables_problem(); !why.empty())
+        return why;
+    const Section &names = sections_[u16(offsetof(Elf32_Ehdr, e_shstrndx))];
+    Loaded loaded;
     // Index 0 is the null section, which simavr's walk skips.
     for (std::size_t i = 1; i < sections_.size(); ++i) {
         const Section &s = sections_[i];
-        const std::string_view name = string_at(names, s.name);
-        const bool loaded = name == ".text" || name == ".data" || name == ".eeprom" ||
-                            name == ".fuse" || name == ".lock" || name == ".mmcu";
-        // simavr copies these from the file's bytes, which NOBITS sections lack.
-        if (loaded && (s.type != SHT_PROGBITS || s.compressed()))
-            return std::string("a ") + std::string(name) + " section with no bytes in the file";
-        if (name == ".bss" && s.type != SHT_NOBITS && s.type != SHT_PROGBITS)
-            return "a .bss section of the wrong type";
-        // The last one of a name wins, as in simavr.
-        if (name == ".text")
-            text = s.size;
-        else if (name == ".data")
-            data = s.size;
-        else if (name == ".fuse")
-            fuse = s.size;
-        else if (name == ".lock")
-            lock = true;
-        else if (name == ".eeprom" && s.size > eeprom_bytes)
-            return "more EEPROM data than the ATmega328P's 1 KiB";
-        else if (name == ".mmcu")
-            if (auto why = mmcu_problem(s); !why.empty())
-                return why;
-        if (s.type == SHT_SYMTAB)
-            if (auto why = symbols_problem(s); !why.empty())
-                return why;
+        if (auto why = section_problem(s, string_at(names, s.name), loaded); !why.empty())
+            return why;
     }
-    if (fuse > fuse_bytes || (lock && fuse == 0))
+    if (loaded.fuse > fuse_bytes || (loaded.lock && loaded.fuse == 0))
         return "fuse or lock bits the simulator cannot load";
-    if (text == 0)
+    if (loaded.text == 0)
         return "no code (.text section)";
-    if (flash_base_ + text + data > flash_bytes)
+    if (flash_base_ + loaded.text + loaded.data > flash_bytes)
         return "more code and data than the ATmega328P's 32 KiB of flash";
     return "";
 }
@@ -221,6 +239,34 @@ std::string Elf::symbols_problem(const Section &table)
     return "";
 }
 
+std::string Elf::mmcu_entry_problem(unsigned tag, unsigned len, const unsigned char *value)
+{
+    if ((tag >= tag_frequency && tag <= tag_aref) && len < 4)
+        return "a damaged .mmcu section";
+    if (tag == tag_name) {
+        const void *end = std::memchr(value, '\0', len);
+        if (end == nullptr || static_cast<const unsigned char *>(end) - value >=
+                                  static_cast<std::ptrdiff_t>(mcu_name_bytes))
+            return "a damaged .mmcu section";
+        const std::string_view mcu(reinterpret_cast<const char *>(value));
+        if (mcu != board_mcu)
+            return "built for the " + std::string(mcu) + ", not for the ATmega328P";
+        named_mcu_ = true;
+    }
+    if (tag == tag_frequency) {
+        const std::uint32_t hz =
+            value[0] | value[1] << 8 | value[2] << 16 | std::uint32_t{value[3]} << 24;
+        // 0 leaves the Uno's 16 MHz.
+        if (hz != 0 && (hz < min_frequency || hz > max_frequency))
+            return "a clock of " + std::to_string(hz) + " Hz, outside the ATmega328P's 1 to 20 MHz";
+    }
+    // Traces, a console and commands are simulator services this board lacks.
+    if (tag >= tag_simavr_command && tag <= tag_vcd_irq)
+        return ".mmcu asks the simulator for traces, a console or commands, which the "
+               "board does not offer";
+    return "";
+}
+
 std::string Elf::mmcu_problem(const Section &mmcu)
 {
     const unsigned char *p = bytes_.data() + mmcu.offset;
@@ -228,33 +274,9 @@ std::string Elf::mmcu_problem(const Section &mmcu)
     while (left > 0) {
         if (left < 2 || p[1] + 2U > left)
             return "a damaged .mmcu section";
-        const unsigned tag = p[0];
         const unsigned len = p[1];
-        const unsigned char *value = p + 2;
-        if ((tag >= tag_frequency && tag <= tag_aref) && len < 4)
-            return "a damaged .mmcu section";
-        if (tag == tag_name) {
-            const void *end = std::memchr(value, '\0', len);
-            if (end == nullptr || static_cast<const unsigned char *>(end) - value >=
-                                      static_cast<std::ptrdiff_t>(mcu_name_bytes))
-                return "a damaged .mmcu section";
-            const std::string_view mcu(reinterpret_cast<const char *>(value));
-            if (mcu != board_mcu)
-                return "built for the " + std::string(mcu) + ", not for the ATmega328P";
-            named_mcu_ = true;
-        }
-        if (tag == tag_frequency) {
-            const std::uint32_t hz =
-                value[0] | value[1] << 8 | value[2] << 16 | std::uint32_t{value[3]} << 24;
-            // 0 leaves the Uno's 16 MHz.
-            if (hz != 0 && (hz < min_frequency || hz > max_frequency))
-                return "a clock of " + std::to_string(hz) +
-                       " Hz, outside the ATmega328P's 1 to 20 MHz";
-        }
-        // Traces, a console and commands are simulator services this board lacks.
-        if (tag >= tag_simavr_command && tag <= tag_vcd_irq)
-            return ".mmcu asks the simulator for traces, a console or commands, which the "
-                   "board does not offer";
+        if (auto why = mmcu_entry_problem(p[0], len, p + 2); !why.empty())
+            return why;
         p += 2 + len;
         left -= 2 + len;
     }
