@@ -1,15 +1,20 @@
 /* Arduino Uno (ATmega328P, 16 MHz) firmware: SPI slave in mode 0 that fades
  * two outputs on the Pi's command. The protocol lives in protocol.c; this
- * file is the interrupt glue.
- *
- * Pins: SS D10 (PB2) input, MOSI D11, MISO D12 (PB4) output, SCK D13;
- * output A on D5 (OC0B), output B on D6 (OC0A). */
+ * file is the interrupt glue. The pins and timer are in board_wiring.h. */
 
 #include "protocol.h"
 
 #include <avr/interrupt.h>
 #include <avr/io.h>
 #include <avr/sleep.h>
+
+#include "board_wiring.h"
+
+#define SPI_PIN BOARD_REG(PIN, BOARD_SPI_PORT)
+#define SPI_DDR BOARD_REG(DDR, BOARD_SPI_PORT)
+#define SPI_PORT BOARD_REG(PORT, BOARD_SPI_PORT)
+#define OUT_DDR BOARD_REG(DDR, BOARD_OUT_PORT)
+#define OUT_PORT BOARD_REG(PORT, BOARD_OUT_PORT)
 
 #ifdef WITH_MMCU_SECTION
 /* Tells the simulator which part and clock this ELF is for. */
@@ -21,21 +26,21 @@ static struct board board;
 
 static int selected(void)
 {
-    return (PINB & _BV(PB2)) == 0;
+    return (SPI_PIN & _BV(BOARD_SS_BIT)) == 0;
 }
 
 /* Full brightness and dark are plain levels: PWM at 0 would still pulse. */
 static void drive(uint8_t level, volatile uint8_t *ocr, uint8_t com_bit, uint8_t pin)
 {
     if (level == 0 || level == 255) {
-        TCCR0A &= (uint8_t)~_BV(com_bit);
+        BOARD_PWM_TCCRA &= (uint8_t)~_BV(com_bit);
         if (level == 255)
-            PORTD |= _BV(pin);
+            OUT_PORT |= _BV(pin);
         else
-            PORTD &= (uint8_t)~_BV(pin);
+            OUT_PORT &= (uint8_t)~_BV(pin);
     } else {
         *ocr = level;
-        TCCR0A |= _BV(com_bit);
+        BOARD_PWM_TCCRA |= _BV(com_bit);
     }
 }
 
@@ -46,13 +51,13 @@ static int mid(uint8_t level)
 
 static void show_outputs(void)
 {
-    drive(board.level[0], &OCR0B, COM0B1, PD5);
-    drive(board.level[1], &OCR0A, COM0A1, PD6);
+    drive(board.level[0], &BOARD_OUT_A_OCR, BOARD_OUT_A_COM, BOARD_OUT_A_BIT);
+    drive(board.level[1], &BOARD_OUT_B_OCR, BOARD_OUT_B_COM, BOARD_OUT_B_BIT);
     /* Timer 0 runs only while a PWM is needed. */
     if (mid(board.level[0]) || mid(board.level[1]))
-        TCCR0B = _BV(CS01) | _BV(CS00);
+        BOARD_PWM_TCCRB = _BV(CS01) | _BV(CS00);
     else
-        TCCR0B = 0;
+        BOARD_PWM_TCCRB = 0;
 }
 
 /* The tick runs only while there is something to do, so an idle board sleeps. */
@@ -71,7 +76,7 @@ ISR(SPI_STC_vect)
 }
 
 /* SS, the Pi's CE0, frames each exchange: low for its two bytes. */
-ISR(PCINT0_vect)
+ISR(BOARD_SS_VECT)
 {
     if (selected()) {
         board_select(&board);
@@ -96,20 +101,20 @@ int main(void)
 {
     board_init(&board);
 
-    DDRB = _BV(PB4);  /* MISO out; SS, MOSI, SCK in */
-    PORTB = _BV(PB2); /* pull SS up while the Pi is not wired */
-    DDRD = _BV(PD5) | _BV(PD6);
-    PORTD = 0;
+    SPI_DDR = _BV(BOARD_MISO_BIT); /* MISO out; SS, MOSI, SCK in */
+    SPI_PORT = _BV(BOARD_SS_BIT);  /* pull SS up while the Pi is not wired */
+    OUT_DDR = _BV(BOARD_OUT_A_BIT) | _BV(BOARD_OUT_B_BIT);
+    OUT_PORT = 0;
 
     /* Timer 0: fast PWM for the outputs, started when a fade needs it. */
-    TCCR0A = _BV(WGM01) | _BV(WGM00);
+    BOARD_PWM_TCCRA = _BV(WGM01) | _BV(WGM00);
     /* Timer 2: the fade tick, CTC at clock / 1024 / 156. */
     TCCR2A = _BV(WGM21);
     TCCR2B = _BV(CS22) | _BV(CS21) | _BV(CS20);
     OCR2A = 155;
 
-    PCMSK0 = _BV(PCINT2);
-    PCICR = _BV(PCIE0);
+    BOARD_SS_PCMSK = _BV(BOARD_SS_PCINT);
+    PCICR = _BV(BOARD_SS_PCIE);
 
     SPDR = board.loaded_first;
     SPCR = _BV(SPE) | _BV(SPIE); /* slave, mode 0, MSB first */

@@ -22,24 +22,28 @@
 #include <string>
 #include <unistd.h>
 
+// The ATmega328P's register names and data-space addresses, from the same
+// avr-libc part header the firmware is built with, then the board's wiring.
+// The part header expects <avr/io.h>'s reserved names for its address macros.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#define _AVR_IO_H_ 1
+#define _SFR_IO8(io) ((io) + 0x20)
+#define _SFR_MEM8(mem) (mem)
+#define _SFR_IO16(io) ((io) + 0x20)
+#define _SFR_MEM16(mem) (mem)
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#include BOARD_PART_HEADER
+#include "board_wiring.h"
+
 namespace wpisim
 {
 
 namespace
 {
 
-// ATmega328P data-space addresses.
-constexpr int spcr_addr = 0x4c;
-constexpr int spdr_addr = 0x4e;
-constexpr int ddrd_addr = 0x2a;
-constexpr int portd_addr = 0x2b;
-constexpr int tccr0a_addr = 0x44;
-constexpr int ocr0a_addr = 0x47;
-constexpr int ocr0b_addr = 0x48;
-constexpr unsigned spe_bit = 6;
+constexpr char spi_port = BOARD_PORT_LETTER(BOARD_SPI_PORT);
+constexpr char out_port = BOARD_PORT_LETTER(BOARD_OUT_PORT);
 constexpr unsigned sreg_i_bit = 7;
-constexpr unsigned com0a1_bit = 7;
-constexpr unsigned com0b1_bit = 5;
 
 // simavr's messages would land in parley's output; only errors are kept, in the call log.
 void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list ap)
@@ -64,8 +68,12 @@ class BoardPeer : public Peer
     explicit BoardPeer(avr_t *avr) : avr_(avr)
     {
         spi_in_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
-        ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ('B'), 2);
+        ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(spi_port), BOARD_SS_BIT);
         avr_raise_irq(ss_, 1); // CE0 idles high
+        watch(SPCR, &spcr_);
+        watch(BOARD_PWM_TCCRA, &tccra_);
+        watch(BOARD_OUT_A_OCR, &ocr_a_);
+        watch(BOARD_OUT_B_OCR, &ocr_b_);
     }
     ~BoardPeer() override { avr_terminate(avr_); }
 
@@ -75,7 +83,7 @@ class BoardPeer : public Peer
         const avr_cycle_count_t limit = avr_->cycle + avr_->frequency; // a simulated second
         while (avr_->cycle < limit && running()) {
             avr_run(avr_);
-            if ((avr_->data[spcr_addr] >> spe_bit & 1) != 0 && avr_->sreg[sreg_i_bit] != 0) {
+            if ((spcr_ >> SPE & 1) != 0 && avr_->sreg[sreg_i_bit] != 0) {
                 // From here on, simulated time keeps pace with the wall clock.
                 base_ns_ = now_ns();
                 base_cycle_ = avr_->cycle;
@@ -129,8 +137,11 @@ class BoardPeer : public Peer
             self->done_ = true;
             return 0;
         }
-        // MISO carried what the firmware had loaded into SPDR before this byte's clocks.
-        const unsigned char miso = avr->data[spdr_addr];
+        // MISO carried what the firmware had loaded into SPDR before this byte's
+        // clocks. This one read stays raw: simavr's SPI module hands out a
+        // slave's byte only after the byte has been clocked, too late to be the
+        // byte the master read.
+        const unsigned char miso = avr->data[SPDR];
         const unsigned char mosi = self->data_[self->next_];
         self->data_[self->next_] = miso;
         ++self->next_;
@@ -140,24 +151,44 @@ class BoardPeer : public Peer
         return when + 8 * self->bit_cycles_;
     }
 
-    // What D5 and D6 show: the PWM duty when a compare output drives them,
-    // else the port level.
-    int output_level(unsigned com_bit, int ocr_addr, unsigned pin) const
+    // Every write the firmware makes to a register lands in its shadow here,
+    // through the register's memory IRQ.
+    void watch(avr_io_addr_t addr, std::uint8_t *shadow)
     {
-        const uint8_t *d = avr_->data;
-        if ((d[ddrd_addr] >> pin & 1) == 0)
+        avr_irq_register_notify(avr_iomem_getirq(avr_, addr, nullptr, AVR_IOMEM_IRQ_ALL), on_write,
+                                shadow);
+    }
+    static void on_write(avr_irq_t * /*irq*/, std::uint32_t value, void *shadow)
+    {
+        *static_cast<std::uint8_t *>(shadow) = static_cast<std::uint8_t>(value);
+    }
+
+    avr_ioport_state_t port(char name) const
+    {
+        avr_ioport_state_t state{};
+        avr_ioctl(avr_, AVR_IOCTL_IOPORT_GETSTATE(name), &state);
+        return state;
+    }
+
+    // What an output pin shows: the PWM duty when its compare output drives
+    // it, else the port level.
+    int output_level(const avr_ioport_state_t &out, unsigned pin, unsigned com_bit,
+                     std::uint8_t ocr) const
+    {
+        if ((out.ddr >> pin & 1) == 0)
             return 0;
-        if ((d[tccr0a_addr] >> com_bit & 1) != 0)
-            return d[ocr_addr];
-        return (d[portd_addr] >> pin & 1) != 0 ? 255 : 0;
+        if ((tccra_ >> com_bit & 1) != 0)
+            return ocr;
+        return (out.port >> pin & 1) != 0 ? 255 : 0;
     }
 
     void log_outputs() const
     {
+        const avr_ioport_state_t out = port(out_port);
         Record("board")
             .num("cycle", static_cast<std::int64_t>(avr_->cycle))
-            .num("d5", output_level(com0b1_bit, ocr0b_addr, 5))
-            .num("d6", output_level(com0a1_bit, ocr0a_addr, 6))
+            .num("d5", output_level(out, BOARD_OUT_A_BIT, BOARD_OUT_A_COM, ocr_a_))
+            .num("d6", output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_))
             .text("state", running() ? "running" : "crashed")
             .emit();
     }
@@ -172,6 +203,10 @@ class BoardPeer : public Peer
     int len_ = 0;
     int next_ = 0;
     bool done_ = false;
+    std::uint8_t spcr_ = 0;
+    std::uint8_t tccra_ = 0;
+    std::uint8_t ocr_a_ = 0;
+    std::uint8_t ocr_b_ = 0;
 };
 
 } // namespace
