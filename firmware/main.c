@@ -116,8 +116,10 @@ int main(void)
     BOARD_SS_PCMSK = _BV(BOARD_SS_PCINT);
     PCICR = _BV(BOARD_SS_PCIE);
 
+    /* Slave, mode 0, MSB first. Enabled first: SPDR takes no byte while
+     * the SPI is off. */
+    SPCR = _BV(SPE) | _BV(SPIE);
     SPDR = board.loaded_first;
-    SPCR = _BV(SPE) | _BV(SPIE); /* slave, mode 0, MSB first */
 
     set_sleep_mode(SLEEP_MODE_IDLE);
     sei();
