@@ -2,7 +2,9 @@
 
 #include "harness/sandbox.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 
 using harness::prompts;
 using harness::Sandbox;
@@ -26,6 +28,44 @@ std::pair<std::string, std::string> outputs(const Sandbox &box)
     return {board.back().at("d5"), board.back().at("d6")};
 }
 
+// The bytes clocked back by each transfer of a library_probe run ("2 0 HEX" lines).
+std::vector<std::string> probe_replies(const harness::Outcome &r)
+{
+    std::vector<std::string> replies;
+    std::size_t at = 0;
+    for (std::size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = r.out.substr(at, end - at);
+        if (line.rfind("2 0 ", 0) == 0)
+            replies.push_back(harness::Call{"", {{"in", line.substr(4)}}}.bytes("in"));
+    }
+    return replies;
+}
+
+// A copy of the firmware with one interrupt vector (4 bytes of flash at
+// vector * 4) replaced by the given instruction words.
+std::string patched_firmware(const Sandbox &box, int vector, const std::string &code)
+{
+    std::ifstream in(std::string(PROGRAM_DIR) + "/../firmware/board.elf", std::ios::binary);
+    std::string elf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(elf.at(at + static_cast<std::size_t>(i)));
+        return static_cast<std::size_t>(v);
+    };
+    auto u16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(elf.at(at)) |
+                                        static_cast<unsigned char>(elf.at(at + 1)) << 8);
+    };
+    // The loadable segment at flash address 0 holds the vector table.
+    for (std::size_t i = 0, ph = u32(28); i < u16(44); ++i, ph += u16(42))
+        if (u32(ph) == 1 && u32(ph + 12) == 0)
+            elf.replace(u32(ph + 4) + 4 * static_cast<std::size_t>(vector), code.size(), code);
+    const std::string path = box.dir() + "/patched.elf";
+    std::ofstream(path, std::ios::binary) << elf;
+    return path;
+}
+
 TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
 {
     REQUIRE_BOARD();
@@ -46,6 +86,29 @@ TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
     // The bytes really travelled through the simulated slave.
     for (const auto &t : harness::only(box.calls(), "spi-transfer"))
         EXPECT_EQ(t.bytes("out"), "ac");
+}
+
+TEST(BoardConversation, AStoppedBoardEchoesOneByteLateAndSaysWhereItStoppedOnce)
+{
+    REQUIRE_BOARD();
+    struct Case {
+        std::string code; // in place of the SPI interrupt's vector
+        const char *why;
+    };
+    for (const Case &c : {Case{"\xf8\x94\x88\x95", "slept with interrupts off"},  // cli; sleep
+                          Case{std::string("\x00\x92\xff\xff", 4), "crashed"}}) { // sts 0xffff, r0
+        SCOPED_TRACE(c.why);
+        Sandbox box;
+        const auto r = box.program("library_probe")
+                           .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "transfer",
+                                  "0", "6163", "transfer", "0", "6163"})
+                           .env("WPISIM_FIRMWARE", patched_firmware(box, 17, c.code))
+                           .run();
+        // The first byte was loaded before the stop; then each byte sent comes back next.
+        EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"wa", "ca", "ca"}));
+        EXPECT_EQ(r.err, std::string("wpisim: board stopped: the firmware ") + c.why +
+                             " at pc 0x0048; its SPI now echoes each byte one byte late\n");
+    }
 }
 
 TEST(BoardConversation, EachOutputFollowsItsOwnByte)

@@ -14,6 +14,7 @@
 #include <sim_io.h>
 #include <sim_irq.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -62,6 +63,19 @@ void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list 
 // Sleeping is only a jump in simulated time, never a wait in real time.
 void no_sleep(avr_t * /*avr*/, avr_cycle_count_t /*how_long*/) {}
 
+// The Pi's side of an exchange, in half bit-times from CE0 falling (SPI mode
+// 0, bytes back to back): byte k's first rising edge is at 16k + 1, where the
+// slave's shift register starts going out on MISO; its eighth, where the byte
+// is in, at 16k + 15; CE0 rises half a bit after the last byte's end.
+constexpr int first_edge(int byte)
+{
+    return 16 * byte + 1;
+}
+constexpr int last_edge(int byte)
+{
+    return 16 * byte + 15;
+}
+
 class BoardPeer : public Peer
 {
   public:
@@ -69,11 +83,13 @@ class BoardPeer : public Peer
     {
         spi_in_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
         ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(spi_port), BOARD_SS_BIT);
-        avr_raise_irq(ss_, 1); // CE0 idles high
+        drive_ss(1); // CE0 idles high
         watch(SPCR, &spcr_);
         watch(BOARD_PWM_TCCRA, &tccra_);
         watch(BOARD_OUT_A_OCR, &ocr_a_);
         watch(BOARD_OUT_B_OCR, &ocr_b_);
+        avr_irq_register_notify(avr_iomem_getirq(avr_, SPDR, nullptr, AVR_IOMEM_IRQ_ALL),
+                                on_spdr_write, this);
     }
     ~BoardPeer() override { avr_terminate(avr_); }
 
@@ -83,7 +99,7 @@ class BoardPeer : public Peer
         const avr_cycle_count_t limit = avr_->cycle + avr_->frequency; // a simulated second
         while (avr_->cycle < limit && running()) {
             avr_run(avr_);
-            if ((spcr_ >> SPE & 1) != 0 && avr_->sreg[sreg_i_bit] != 0) {
+            if (spi_on() && avr_->sreg[sreg_i_bit] != 0) {
                 // From here on, simulated time keeps pace with the wall clock.
                 base_ns_ = now_ns();
                 base_cycle_ = avr_->cycle;
@@ -95,18 +111,25 @@ class BoardPeer : public Peer
 
     void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
     {
-        run_until(cycle_at(start_ns));
-        bit_cycles_ =
-            static_cast<avr_cycle_count_t>(static_cast<double>(bit_ns) * avr_->frequency / 1e9);
         data_ = data;
         len_ = len;
-        next_ = 0;
-        done_ = false;
-        avr_raise_irq(ss_, 0); // CE0 falls before the first clock
-        // Each byte is complete at the end of its 8 bit-times on the wire.
-        avr_cycle_timer_register(avr_, 8 * bit_cycles_, on_byte_end, this);
-        while (!done_ && running())
-            avr_run(avr_);
+        event_ = 0;
+        collisions_ = 0;
+        half_bit_ = static_cast<double>(bit_ns) * avr_->frequency / 2e9;
+        // Never behind the AVR: a late start shifts the whole exchange.
+        t0_ = std::max(cycle_at(start_ns), avr_->cycle + 1);
+        if (running()) {
+            // The AVR runs exactly to each edge: a sleeping AVR jumps to the
+            // next cycle timer, and every edge is one.
+            avr_cycle_timer_register(avr_, t0_ - avr_->cycle, on_edge, this);
+            while (event_ <= events() && running())
+                avr_run(avr_);
+            avr_cycle_timer_cancel(avr_, on_edge, this);
+        }
+        // With no code running, the SPI hardware still clocks the bytes.
+        while (event_ <= events())
+            edge();
+        report_stop();
         log_outputs();
     }
 
@@ -114,6 +137,7 @@ class BoardPeer : public Peer
 
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
+    bool spi_on() const { return (spcr_ >> SPE & 1) != 0; }
 
     avr_cycle_count_t cycle_at(std::int64_t ns) const
     {
@@ -121,34 +145,118 @@ class BoardPeer : public Peer
         return base_cycle_ + static_cast<avr_cycle_count_t>(elapsed * avr_->frequency / 1e9);
     }
 
-    void run_until(avr_cycle_count_t cycle)
+    // Events: 0 is CE0 falling, then each byte's first and last edge, then CE0 rising.
+    int events() const { return 2 * len_ + 1; }
+    int half_bits(int event) const
     {
-        while (avr_->cycle < cycle && running())
-            avr_run(avr_);
+        if (event == 0)
+            return 0;
+        if (event == events())
+            return 16 * len_ + 1;
+        const int byte = (event - 1) / 2;
+        return event % 2 == 1 ? first_edge(byte) : last_edge(byte);
+    }
+    avr_cycle_count_t cycle_of(int event) const
+    {
+        return t0_ + static_cast<avr_cycle_count_t>(half_bits(event) * half_bit_ + 0.5);
     }
 
-    // A cycle timer on an absolute schedule: inject byte k at the end of its
-    // clocks; half a bit after the last one, raise CE0 as the Pi does.
-    static avr_cycle_count_t on_byte_end(avr_t *avr, avr_cycle_count_t when, void *param)
+    static avr_cycle_count_t on_edge(avr_t *avr, avr_cycle_count_t /*when*/, void *param)
     {
         auto *self = static_cast<BoardPeer *>(param);
-        if (self->next_ == self->len_) {
-            avr_raise_irq(self->ss_, 1);
-            self->done_ = true;
+        self->edge();
+        if (self->event_ > self->events())
             return 0;
+        // An edge due now (a clock too fast for the AVR's) still comes after this one.
+        return std::max(self->cycle_of(self->event_), avr->cycle + 1);
+    }
+
+    void edge()
+    {
+        const int event = event_++;
+        if (event == 0) {
+            miso_idle_ = miso_driven();
+            drive_ss(0);
+        } else if (event == events()) {
+            drive_ss(1);
+        } else if (event % 2 == 1) {
+            byte_begins((event - 1) / 2);
+        } else {
+            byte_ends((event - 1) / 2);
         }
-        // MISO carried what the firmware had loaded into SPDR before this byte's
-        // clocks. This one read stays raw: simavr's SPI module hands out a
-        // slave's byte only after the byte has been clocked, too late to be the
-        // byte the master read.
-        const unsigned char miso = avr->data[SPDR];
-        const unsigned char mosi = self->data_[self->next_];
-        self->data_[self->next_] = miso;
-        ++self->next_;
-        avr_raise_irq(self->spi_in_, mosi);
-        if (self->next_ == self->len_)
-            return when + self->bit_cycles_ / 2;
-        return when + 8 * self->bit_cycles_;
+    }
+
+    // The Pi drives CE0 both ways. Told so, simavr's port keeps the level
+    // when the firmware writes the port, instead of applying the pull-up.
+    void drive_ss(unsigned level)
+    {
+        avr_ioport_external_t driven{};
+        driven.name = spi_port;
+        driven.mask = 1U << BOARD_SS_BIT;
+        driven.value = level << BOARD_SS_BIT;
+        avr_ioctl(avr_, AVR_IOCTL_IOPORT_SET_EXTERNAL(spi_port), &driven);
+        avr_raise_irq(ss_, level);
+    }
+
+    bool miso_driven() const { return (port(spi_port).ddr >> BOARD_MISO_BIT & 1) != 0; }
+
+    // From its first edge on, the byte in the shift register goes out on MISO.
+    void byte_begins(int byte)
+    {
+        in_byte_ = true;
+        mosi_ = data_[byte];
+        if (!spi_on()) {
+            // A plain port pin: its level, or the Pi's pull-down when it is an input.
+            const avr_ioport_state_t b = port(spi_port);
+            const bool high = (b.ddr & b.port) >> BOARD_MISO_BIT & 1;
+            data_[byte] = high ? 0xff : 0x00;
+        } else {
+            data_[byte] = miso_driven() ? shift_ : 0x00;
+        }
+    }
+
+    // What was received stays in the shift register: unless the firmware
+    // loads SPDR before the next byte's first edge, it goes back out.
+    void byte_ends(int /*byte*/)
+    {
+        in_byte_ = false;
+        if (!spi_on())
+            return;
+        shift_ = mosi_;
+        avr_raise_irq(spi_in_, mosi_);
+    }
+
+    // SPDR writes reach the shift register only between bytes; one during a
+    // byte is a write collision (WCOL) and is lost. simavr's SPI module keeps
+    // no shift register, so the board's is kept here.
+    static void on_spdr_write(avr_irq_t * /*irq*/, std::uint32_t value, void *param)
+    {
+        auto *self = static_cast<BoardPeer *>(param);
+        if (!self->spi_on())
+            return;
+        if (self->in_byte_) {
+            ++self->collisions_;
+            return;
+        }
+        self->shift_ = static_cast<std::uint8_t>(value);
+    }
+
+    // Said once, on stderr: a stopped board still answers, with echoes.
+    void report_stop()
+    {
+        if (running() || stop_reported_)
+            return;
+        stop_reported_ = true;
+        const char *why = avr_->state == cpu_Done ? "the firmware slept with interrupts off"
+                                                  : "the firmware crashed";
+        std::fprintf(stderr,
+                     "wpisim: board stopped: %s at pc 0x%04x; its SPI now echoes each byte "
+                     "one byte late\n",
+                     why, static_cast<unsigned>(avr_->pc));
+        Record("board-stopped")
+            .text("state", avr_->state == cpu_Done ? "stopped" : "crashed")
+            .num("pc", static_cast<std::int64_t>(avr_->pc))
+            .emit();
     }
 
     // Every write the firmware makes to a register lands in its shadow here,
@@ -185,11 +293,18 @@ class BoardPeer : public Peer
     void log_outputs() const
     {
         const avr_ioport_state_t out = port(out_port);
+        const char *state = "running";
+        if (avr_->state == cpu_Done)
+            state = "stopped";
+        else if (avr_->state == cpu_Crashed)
+            state = "crashed";
         Record("board")
             .num("cycle", static_cast<std::int64_t>(avr_->cycle))
             .num("d5", output_level(out, BOARD_OUT_A_BIT, BOARD_OUT_A_COM, ocr_a_))
             .num("d6", output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_))
-            .text("state", running() ? "running" : "crashed")
+            .text("miso_idle", miso_idle_ ? "driven" : "released")
+            .num("wcol", collisions_)
+            .text("state", state)
             .emit();
     }
 
@@ -198,11 +313,19 @@ class BoardPeer : public Peer
     avr_irq_t *ss_ = nullptr;
     std::int64_t base_ns_ = 0;
     avr_cycle_count_t base_cycle_ = 0;
-    avr_cycle_count_t bit_cycles_ = 0;
+    // The exchange under way.
     unsigned char *data_ = nullptr;
     int len_ = 0;
-    int next_ = 0;
-    bool done_ = false;
+    int event_ = 0;
+    avr_cycle_count_t t0_ = 0;
+    double half_bit_ = 0;
+    unsigned char mosi_ = 0;
+    bool in_byte_ = false;
+    bool miso_idle_ = false;
+    int collisions_ = 0;
+    // The SPI's shift register: zero after reset, like the AVR's.
+    std::uint8_t shift_ = 0;
+    bool stop_reported_ = false;
     std::uint8_t spcr_ = 0;
     std::uint8_t tccra_ = 0;
     std::uint8_t ocr_a_ = 0;
