@@ -69,10 +69,20 @@ static void tick_when_busy(void)
         TIMSK2 = 0;
 }
 
+/* What the board records as sent must be what is in SPDR: the two change
+ * together, here only. */
+static void load_first(uint8_t first)
+{
+    SPDR = first;
+    board_loaded(&board, first);
+}
+
 ISR(SPI_STC_vect)
 {
     const uint8_t in = SPDR;
-    SPDR = board_byte(&board, in);
+    /* A byte already taken when SS rose is not taken again. */
+    if (board.selected)
+        SPDR = board_byte(&board, in);
 }
 
 /* SS, the Pi's CE0, frames each exchange: low for its two bytes. */
@@ -80,8 +90,18 @@ ISR(BOARD_SS_VECT)
 {
     if (selected()) {
         board_select(&board);
+        /* A slave's MISO direction is ours to set (the SPI overrides it only
+         * as a master): drive it only while selected, so another device can
+         * answer on CE1. */
+        SPI_DDR |= _BV(BOARD_MISO_BIT);
     } else {
-        SPDR = board_deselect(&board);
+        SPI_DDR &= (uint8_t)~_BV(BOARD_MISO_BIT);
+        /* SS can rise before the last byte's interrupt ran (a fast clock, or
+         * the tick in the way); this interrupt comes first, so take the byte
+         * now. Reading SPSR then SPDR clears its flag. */
+        if (SPSR & _BV(SPIF))
+            (void)board_byte(&board, SPDR);
+        load_first(board_deselect(&board));
         tick_when_busy();
     }
 }
@@ -90,10 +110,14 @@ ISR(BOARD_SS_VECT)
 ISR(TIMER2_COMPA_vect)
 {
     const uint8_t changed = board_tick(&board);
+    /* SPDR is reloaded only while SS is high, by the pin itself: once SS has
+     * fallen, even with its interrupt still pending, the exchange has the
+     * byte it has. The write lands a few cycles after the check, well before
+     * the first clock edge. */
+    if ((changed & BOARD_FIRST_CHANGED) && !selected())
+        load_first(board_first(&board));
     if (changed & BOARD_OUTPUTS_CHANGED)
         show_outputs();
-    if ((changed & BOARD_STATUS_CHANGED) && !selected())
-        SPDR = board.loaded_first;
     tick_when_busy();
 }
 
@@ -101,8 +125,8 @@ int main(void)
 {
     board_init(&board);
 
-    SPI_DDR = _BV(BOARD_MISO_BIT); /* MISO out; SS, MOSI, SCK in */
-    SPI_PORT = _BV(BOARD_SS_BIT);  /* pull SS up while the Pi is not wired */
+    SPI_DDR = 0;                  /* all in: MISO is driven only while selected */
+    SPI_PORT = _BV(BOARD_SS_BIT); /* pull SS up while the Pi is not wired */
     OUT_DDR = _BV(BOARD_OUT_A_BIT) | _BV(BOARD_OUT_B_BIT);
     OUT_PORT = 0;
 
@@ -119,7 +143,7 @@ int main(void)
     /* Slave, mode 0, MSB first. Enabled first: SPDR takes no byte while
      * the SPI is off. */
     SPCR = _BV(SPE) | _BV(SPIE);
-    SPDR = board.loaded_first;
+    load_first(board_first(&board));
 
     set_sleep_mode(SLEEP_MODE_IDLE);
     sei();
