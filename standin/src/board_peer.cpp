@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -158,7 +159,7 @@ class BoardPeer : public Peer
     }
     avr_cycle_count_t cycle_of(int event) const
     {
-        return t0_ + static_cast<avr_cycle_count_t>(half_bits(event) * half_bit_ + 0.5);
+        return t0_ + static_cast<avr_cycle_count_t>(std::llround(half_bits(event) * half_bit_));
     }
 
     static avr_cycle_count_t on_edge(avr_t *avr, avr_cycle_count_t /*when*/, void *param)
@@ -208,7 +209,7 @@ class BoardPeer : public Peer
         if (!spi_on()) {
             // A plain port pin: its level, or the Pi's pull-down when it is an input.
             const avr_ioport_state_t b = port(spi_port);
-            const bool high = (b.ddr & b.port) >> BOARD_MISO_BIT & 1;
+            const bool high = ((b.ddr & b.port) >> BOARD_MISO_BIT & 1) != 0;
             data_[byte] = high ? 0xff : 0x00;
         } else {
             data_[byte] = miso_driven() ? shift_ : 0x00;
