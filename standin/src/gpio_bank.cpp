@@ -4,6 +4,7 @@
 
 #include "event_log.hpp"
 #include "faults.hpp"
+#include "state_dir.hpp"
 
 #include <wiringPi.h>
 
@@ -23,6 +24,11 @@ constexpr int pin_count = 32;
 
 bool set_up = false;
 std::string state_dir;
+
+} // namespace
+
+namespace wpisim
+{
 
 std::string default_state_dir()
 {
@@ -58,6 +64,11 @@ bool make_dirs(const std::string &path)
     }
     return true;
 }
+
+} // namespace wpisim
+
+namespace
+{
 
 [[noreturn]] void die(const char *call, const std::string &what)
 {
@@ -105,8 +116,8 @@ bool usable(const char *call, int pin)
 extern "C" int wiringPiSetup(void)
 {
     int fault = wpisim::gpio_setup_fault();
-    const std::string dir = default_state_dir();
-    if (fault == 0 && !make_dirs(dir)) {
+    const std::string dir = wpisim::default_state_dir();
+    if (fault == 0 && !wpisim::make_dirs(dir)) {
         fault = errno;
         std::fprintf(stderr, "wiringPi stand-in: GPIO state directory %s: %s\n", dir.c_str(),
                      std::strerror(fault));
