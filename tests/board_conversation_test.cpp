@@ -3,6 +3,7 @@
 #include "harness/sandbox.hpp"
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -185,6 +186,57 @@ TEST(BoardConversation, AStoppedBoardEchoesOneByteLateAndSaysWhereItStoppedOnce)
             << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+}
+
+TEST(BoardConversation, TheBoardOutlivesARunAndAFreshOneCanBeAskedFor)
+{
+    REQUIRE_BOARD();
+    Sandbox box;
+    ASSERT_EQ(harness::reply_pairs(box.program("parley").input("ac").run().out).back(), "i3");
+    // Both outputs are still on for the next run, as on a powered board.
+    const auto kept = box.program("parley").input("bd").run();
+    EXPECT_EQ(harness::reply_pairs(kept.out).front(), "w3");
+    const auto fresh = box.program("parley").input("bd").env("WPISIM_BOARD_RESET", "1").run();
+    EXPECT_EQ(harness::reply_pairs(fresh.out), (std::vector<std::string>{"w0", "i0"}));
+    const auto links = harness::only(box.calls(), "board-link");
+    ASSERT_EQ(links.size(), 3U);
+    EXPECT_EQ(links[1].at("board_pid"), links[0].at("board_pid"));
+    EXPECT_NE(links[2].at("board_pid"), links[1].at("board_pid"));
+    EXPECT_EQ(fresh.err, "");
+}
+
+TEST(BoardConversation, ARerunAfterAnInterruptNeverStopsOnItsFirstCycle)
+{
+    REQUIRE_BOARD();
+    for (const int pause_ms : {0, 800}) {
+        SCOPED_TRACE(pause_ms);
+        Sandbox box;
+        const auto cut = box.program("parley").input("ac").signal_after_lines(2, SIGINT).run();
+        ASSERT_EQ(harness::reply_pairs(cut.out), (std::vector<std::string>{"w0", "f3"}));
+        harness::ProgramRun("/bin/sleep").args({std::to_string(pause_ms / 1000.0)}).run();
+        const auto rerun = box.program("parley").input("bd").run();
+        const auto pairs = harness::reply_pairs(rerun.out);
+        ASSERT_GE(pairs.size(), 2U) << rerun.out;
+        EXPECT_EQ(pairs.front()[0], 'w');
+        EXPECT_EQ(pairs.back(), "i0");
+        EXPECT_EQ(rerun.status, 0);
+    }
+}
+
+TEST(BoardConversation, TheBoardProcessEndsWithItsStateDirectory)
+{
+    REQUIRE_BOARD();
+    pid_t board = 0;
+    {
+        Sandbox box;
+        box.program("library_probe").args({"spi-setup", "0", "5000"}).run();
+        board = static_cast<pid_t>(harness::only(box.calls(), "board-link").at(0).num("board_pid"));
+        ASSERT_EQ(kill(board, 0), 0);
+    }
+    const std::int64_t deadline = harness::now_ns() + 3000 * harness::ms;
+    while (kill(board, 0) == 0 && harness::now_ns() < deadline)
+        harness::ProgramRun("/bin/sleep").args({"0.05"}).run();
+    EXPECT_NE(kill(board, 0), 0) << "board process " << board << " still running";
 }
 
 TEST(BoardConversation, EachOutputFollowsItsOwnByte)

@@ -2,6 +2,7 @@
 // the bus. Simulated time follows the wall clock: before each exchange the AVR
 // runs the cycles that have passed since the last one; idle sleeps cost nothing.
 
+#include "board_link.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
 #include "peer.hpp"
@@ -130,9 +131,10 @@ class BoardPeer : public Peer
         // With no code running, the SPI hardware still clocks the bytes.
         while (event_ <= events())
             edge();
-        report_stop();
-        log_outputs();
+        report();
     }
+
+    const BoardReport &last_report() const { return last_; }
 
     const char *name() const override { return "board"; }
 
@@ -242,24 +244,6 @@ class BoardPeer : public Peer
         self->shift_ = static_cast<std::uint8_t>(value);
     }
 
-    // Said once, on stderr: a stopped board still answers, with echoes.
-    void report_stop()
-    {
-        if (running() || stop_reported_)
-            return;
-        stop_reported_ = true;
-        const char *why = avr_->state == cpu_Done ? "the firmware slept with interrupts off"
-                                                  : "the firmware crashed";
-        std::fprintf(stderr,
-                     "wpisim: board stopped: %s at pc 0x%04x; its SPI now echoes each byte "
-                     "one byte late\n",
-                     why, static_cast<unsigned>(avr_->pc));
-        Record("board-stopped")
-            .text("state", avr_->state == cpu_Done ? "stopped" : "crashed")
-            .num("pc", static_cast<std::int64_t>(avr_->pc))
-            .emit();
-    }
-
     // Every write the firmware makes to a register lands in its shadow here,
     // through the register's memory IRQ.
     void watch(avr_io_addr_t addr, std::uint8_t *shadow)
@@ -291,22 +275,20 @@ class BoardPeer : public Peer
         return (out.port >> pin & 1) != 0 ? 255 : 0;
     }
 
-    void log_outputs() const
+    void report()
     {
         const avr_ioport_state_t out = port(out_port);
-        const char *state = "running";
+        last_.cycle = static_cast<std::int64_t>(avr_->cycle);
+        last_.d5 = output_level(out, BOARD_OUT_A_BIT, BOARD_OUT_A_COM, ocr_a_);
+        last_.d6 = output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_);
+        last_.miso_driven = miso_idle_ ? 1 : 0;
+        last_.wcol = collisions_;
+        last_.state = board_running;
         if (avr_->state == cpu_Done)
-            state = "stopped";
+            last_.state = board_stopped;
         else if (avr_->state == cpu_Crashed)
-            state = "crashed";
-        Record("board")
-            .num("cycle", static_cast<std::int64_t>(avr_->cycle))
-            .num("d5", output_level(out, BOARD_OUT_A_BIT, BOARD_OUT_A_COM, ocr_a_))
-            .num("d6", output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_))
-            .text("miso_idle", miso_idle_ ? "driven" : "released")
-            .num("wcol", collisions_)
-            .text("state", state)
-            .emit();
+            last_.state = board_crashed;
+        last_.pc = avr_->pc;
     }
 
     avr_t *avr_;
@@ -326,7 +308,7 @@ class BoardPeer : public Peer
     int collisions_ = 0;
     // The SPI's shift register: zero after reset, like the AVR's.
     std::uint8_t shift_ = 0;
-    bool stop_reported_ = false;
+    BoardReport last_;
     std::uint8_t spcr_ = 0;
     std::uint8_t tccra_ = 0;
     std::uint8_t ocr_a_ = 0;
@@ -369,4 +351,11 @@ wpisim_board_peer(const char *firmware_path)
         return nullptr;
     }
     return board.release();
+}
+
+// What the last exchange of a board made by wpisim_board_peer showed.
+extern "C" __attribute__((visibility("default"))) void
+wpisim_board_report(const wpisim::Peer *board, wpisim::BoardReport *report)
+{
+    *report = static_cast<const wpisim::BoardPeer *>(board)->last_report();
 }
