@@ -1,15 +1,20 @@
 /* Arduino Uno (ATmega328P, 16 MHz) firmware: SPI slave in mode 0 that fades
  * two outputs on the Pi's command. The protocol lives in protocol.c; this
- * file is the interrupt glue.
- *
- * Pins: SS D10 (PB2) input, MOSI D11, MISO D12 (PB4) output, SCK D13;
- * output A on D5 (OC0B), output B on D6 (OC0A). */
+ * file is the interrupt glue. The pins and timer are in board_wiring.h. */
 
 #include "protocol.h"
 
 #include <avr/interrupt.h>
 #include <avr/io.h>
 #include <avr/sleep.h>
+
+#include "board_wiring.h"
+
+#define SPI_PIN BOARD_REG(PIN, BOARD_SPI_PORT)
+#define SPI_DDR BOARD_REG(DDR, BOARD_SPI_PORT)
+#define SPI_PORT BOARD_REG(PORT, BOARD_SPI_PORT)
+#define OUT_DDR BOARD_REG(DDR, BOARD_OUT_PORT)
+#define OUT_PORT BOARD_REG(PORT, BOARD_OUT_PORT)
 
 #ifdef WITH_MMCU_SECTION
 /* Tells the simulator which part and clock this ELF is for. */
@@ -21,21 +26,21 @@ static struct board board;
 
 static int selected(void)
 {
-    return (PINB & _BV(PB2)) == 0;
+    return (SPI_PIN & _BV(BOARD_SS_BIT)) == 0;
 }
 
 /* Full brightness and dark are plain levels: PWM at 0 would still pulse. */
 static void drive(uint8_t level, volatile uint8_t *ocr, uint8_t com_bit, uint8_t pin)
 {
     if (level == 0 || level == 255) {
-        TCCR0A &= (uint8_t)~_BV(com_bit);
+        BOARD_PWM_TCCRA &= (uint8_t)~_BV(com_bit);
         if (level == 255)
-            PORTD |= _BV(pin);
+            OUT_PORT |= _BV(pin);
         else
-            PORTD &= (uint8_t)~_BV(pin);
+            OUT_PORT &= (uint8_t)~_BV(pin);
     } else {
         *ocr = level;
-        TCCR0A |= _BV(com_bit);
+        BOARD_PWM_TCCRA |= _BV(com_bit);
     }
 }
 
@@ -46,13 +51,13 @@ static int mid(uint8_t level)
 
 static void show_outputs(void)
 {
-    drive(board.level[0], &OCR0B, COM0B1, PD5);
-    drive(board.level[1], &OCR0A, COM0A1, PD6);
+    drive(board.level[0], &BOARD_OUT_A_OCR, BOARD_OUT_A_COM, BOARD_OUT_A_BIT);
+    drive(board.level[1], &BOARD_OUT_B_OCR, BOARD_OUT_B_COM, BOARD_OUT_B_BIT);
     /* Timer 0 runs only while a PWM is needed. */
     if (mid(board.level[0]) || mid(board.level[1]))
-        TCCR0B = _BV(CS01) | _BV(CS00);
+        BOARD_PWM_TCCRB = _BV(CS01) | _BV(CS00);
     else
-        TCCR0B = 0;
+        BOARD_PWM_TCCRB = 0;
 }
 
 /* The tick runs only while there is something to do, so an idle board sleeps. */
@@ -64,19 +69,39 @@ static void tick_when_busy(void)
         TIMSK2 = 0;
 }
 
+/* What the board records as sent must be what is in SPDR: the two change
+ * together, here only. */
+static void load_first(uint8_t first)
+{
+    SPDR = first;
+    board_loaded(&board, first);
+}
+
 ISR(SPI_STC_vect)
 {
     const uint8_t in = SPDR;
-    SPDR = board_byte(&board, in);
+    /* A byte already taken when SS rose is not taken again. */
+    if (board.selected)
+        SPDR = board_byte(&board, in);
 }
 
 /* SS, the Pi's CE0, frames each exchange: low for its two bytes. */
-ISR(PCINT0_vect)
+ISR(BOARD_SS_VECT)
 {
     if (selected()) {
         board_select(&board);
+        /* A slave's MISO direction is ours to set (the SPI overrides it only
+         * as a master): drive it only while selected, so another device can
+         * answer on CE1. */
+        SPI_DDR |= _BV(BOARD_MISO_BIT);
     } else {
-        SPDR = board_deselect(&board);
+        SPI_DDR &= (uint8_t)~_BV(BOARD_MISO_BIT);
+        /* SS can rise before the last byte's interrupt ran (a fast clock, or
+         * the tick in the way); this interrupt comes first, so take the byte
+         * now. Reading SPSR then SPDR clears its flag. */
+        if (SPSR & _BV(SPIF))
+            (void)board_byte(&board, SPDR);
+        load_first(board_deselect(&board));
         tick_when_busy();
     }
 }
@@ -85,10 +110,14 @@ ISR(PCINT0_vect)
 ISR(TIMER2_COMPA_vect)
 {
     const uint8_t changed = board_tick(&board);
+    /* SPDR is reloaded only while SS is high, by the pin itself: once SS has
+     * fallen, even with its interrupt still pending, the exchange has the
+     * byte it has. The write lands a few cycles after the check, well before
+     * the first clock edge. */
+    if ((changed & BOARD_FIRST_CHANGED) && !selected())
+        load_first(board_first(&board));
     if (changed & BOARD_OUTPUTS_CHANGED)
         show_outputs();
-    if ((changed & BOARD_STATUS_CHANGED) && !selected())
-        SPDR = board.loaded_first;
     tick_when_busy();
 }
 
@@ -96,23 +125,25 @@ int main(void)
 {
     board_init(&board);
 
-    DDRB = _BV(PB4);  /* MISO out; SS, MOSI, SCK in */
-    PORTB = _BV(PB2); /* pull SS up while the Pi is not wired */
-    DDRD = _BV(PD5) | _BV(PD6);
-    PORTD = 0;
+    SPI_DDR = 0;                  /* all in: MISO is driven only while selected */
+    SPI_PORT = _BV(BOARD_SS_BIT); /* pull SS up while the Pi is not wired */
+    OUT_DDR = _BV(BOARD_OUT_A_BIT) | _BV(BOARD_OUT_B_BIT);
+    OUT_PORT = 0;
 
     /* Timer 0: fast PWM for the outputs, started when a fade needs it. */
-    TCCR0A = _BV(WGM01) | _BV(WGM00);
+    BOARD_PWM_TCCRA = _BV(WGM01) | _BV(WGM00);
     /* Timer 2: the fade tick, CTC at clock / 1024 / 156. */
     TCCR2A = _BV(WGM21);
     TCCR2B = _BV(CS22) | _BV(CS21) | _BV(CS20);
     OCR2A = 155;
 
-    PCMSK0 = _BV(PCINT2);
-    PCICR = _BV(PCIE0);
+    BOARD_SS_PCMSK = _BV(BOARD_SS_PCINT);
+    PCICR = _BV(BOARD_SS_PCIE);
 
-    SPDR = board.loaded_first;
-    SPCR = _BV(SPE) | _BV(SPIE); /* slave, mode 0, MSB first */
+    /* Slave, mode 0, MSB first. Enabled first: SPDR takes no byte while
+     * the SPI is off. */
+    SPCR = _BV(SPE) | _BV(SPIE);
+    load_first(board_first(&board));
 
     set_sleep_mode(SLEEP_MODE_IDLE);
     sei();

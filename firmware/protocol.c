@@ -13,7 +13,7 @@ void board_init(struct board *b)
     b->talking = 0;
     b->unknown = 0;
     b->idle = 0;
-    b->loaded_first = board_status(b);
+    b->loaded_first = 0; /* SPDR after reset */
 }
 
 static int fading(const struct board *b)
@@ -53,7 +53,23 @@ void board_select(struct board *b)
 {
     b->selected = 1;
     b->count = 0;
-    b->idle = 0;
+}
+
+static int in_step(const struct board *b)
+{
+    return b->idle >= BOARD_CYCLE_MIN_TICKS && b->idle <= BOARD_CYCLE_MAX_TICKS;
+}
+
+uint8_t board_first(const struct board *b)
+{
+    /* Out of step with the conversation's pace, an exchange is a new run's
+     * first: its command has not arrived yet. */
+    return b->talking && in_step(b) ? board_status(b) : (uint8_t)'w';
+}
+
+void board_loaded(struct board *b, uint8_t first)
+{
+    b->loaded_first = first;
 }
 
 uint8_t board_byte(struct board *b, uint8_t in)
@@ -87,14 +103,14 @@ uint8_t board_deselect(struct board *b)
         const int known_b = command(b, 1, b->rx[1], 'c', 'd');
         b->unknown = !(known_a && known_b);
         /* 'i' is reported once: the exchange that carried it ends the
-         * conversation, so the next one starts afresh and never ends on the
-         * state an earlier run left behind. */
+         * conversation, so a run that follows at parley's pace starts afresh
+         * and never ends on the state an earlier run left behind. After any
+         * other first byte, 'w' included, a conversation is going on. */
         b->talking = b->loaded_first != 'i';
     }
     b->count = 0;
     b->idle = 0;
-    b->loaded_first = board_status(b);
-    return b->loaded_first;
+    return board_first(b);
 }
 
 /* One fade step towards the targets. */
@@ -121,13 +137,13 @@ static uint8_t step(struct board *b)
 uint8_t board_tick(struct board *b)
 {
     uint8_t changed = 0;
-    const uint8_t before = board_status(b);
-    if (!b->selected && b->talking && ++b->idle >= BOARD_IDLE_TICKS)
+    if (!b->selected && b->idle < 255)
+        ++b->idle;
+    /* Past the pace, the conversation is over; the tick may stop. */
+    if (b->idle > BOARD_CYCLE_MAX_TICKS)
         b->talking = 0;
     changed = step(b);
-    if (!b->selected && board_status(b) != before) {
-        b->loaded_first = board_status(b);
-        changed |= BOARD_STATUS_CHANGED;
-    }
+    if (!b->selected && board_first(b) != b->loaded_first)
+        changed |= BOARD_FIRST_CHANGED;
     return changed;
 }

@@ -3,7 +3,13 @@
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <thread>
 
 using harness::prompts;
 using harness::Sandbox;
@@ -27,6 +33,44 @@ std::pair<std::string, std::string> outputs(const Sandbox &box)
     return {board.back().at("d5"), board.back().at("d6")};
 }
 
+// The bytes clocked back by each transfer of a library_probe run ("2 0 HEX" lines).
+std::vector<std::string> probe_replies(const harness::Outcome &r)
+{
+    std::vector<std::string> replies;
+    std::size_t at = 0;
+    for (std::size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = r.out.substr(at, end - at);
+        if (line.rfind("2 0 ", 0) == 0)
+            replies.push_back(harness::Call{"", {{"in", line.substr(4)}}}.bytes("in"));
+    }
+    return replies;
+}
+
+// A copy of the firmware with one interrupt vector (4 bytes of flash at
+// vector * 4) replaced by the given instruction words.
+std::string patched_firmware(const Sandbox &box, int vector, const std::string &code)
+{
+    std::ifstream in(BOARD_FIRMWARE_ELF, std::ios::binary);
+    std::string elf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(elf.at(at + static_cast<std::size_t>(i)));
+        return static_cast<std::size_t>(v);
+    };
+    auto u16 = [&](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(elf.at(at)) |
+                                        static_cast<unsigned char>(elf.at(at + 1)) << 8);
+    };
+    // The loadable segment at flash address 0 holds the vector table.
+    for (std::size_t i = 0, ph = u32(28); i < u16(44); ++i, ph += u16(42))
+        if (u32(ph) == 1 && u32(ph + 12) == 0)
+            elf.replace(u32(ph + 4) + 4 * static_cast<std::size_t>(vector), code.size(), code);
+    std::string path = box.dir() + "/patched.elf";
+    std::ofstream(path, std::ios::binary) << elf;
+    return path;
+}
+
 TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
 {
     REQUIRE_BOARD();
@@ -47,6 +91,155 @@ TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
     // The bytes really travelled through the simulated slave.
     for (const auto &t : harness::only(box.calls(), "spi-transfer"))
         EXPECT_EQ(t.bytes("out"), "ac");
+    // Between exchanges MISO is left to other devices; no SPDR write collided.
+    for (const auto &b : harness::only(box.calls(), "board")) {
+        EXPECT_EQ(b.at("miso_idle"), "released");
+        EXPECT_EQ(b.at("wcol"), "0");
+    }
+}
+
+TEST(BoardConversation, ARunAfterAnInterruptedOneStartsAfreshUnlessItKeepsParleysPace)
+{
+    REQUIRE_BOARD();
+    // Two cycles of a run fading both outputs on, then a new run's first
+    // exchange after a gap. At parley's own pace the board sees the old
+    // conversation going on, and cannot do otherwise.
+    struct Case {
+        const char *gap_ms;
+        char first;
+    };
+    for (const Case &c : {Case{"30", 'w'}, Case{"800", 'w'}, Case{"510", 'i'}}) {
+        SCOPED_TRACE(c.gap_ms);
+        Sandbox box;
+        const auto r =
+            box.program("library_probe")
+                .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "delay", "510",
+                       "transfer", "0", "6163", "delay", c.gap_ms, "transfer", "0", "6264"})
+                .run();
+        const auto replies = probe_replies(r);
+        ASSERT_EQ(replies.size(), 3U) << r.out << r.err;
+        EXPECT_EQ(replies[1], "f3");
+        EXPECT_EQ(replies[2][0], c.first);
+    }
+}
+
+TEST(BoardConversation, ClocksTooFastForTheFirmwareShowAsTheHardwareWouldShowThem)
+{
+    REQUIRE_BOARD();
+    struct Case {
+        const char *speed;
+        std::string first_reply;
+        bool collided;
+    };
+    // Up to about 140 kHz the interrupts keep up. At 1 MHz MISO is not yet
+    // driven at the first edge, and the summary is written during the second
+    // byte: lost, so the received byte goes back.
+    for (const Case &c : {Case{"5000", "w0", false}, Case{"100000", "w0", false},
+                          Case{"1000000", std::string("\0a", 2), true}}) {
+        SCOPED_TRACE(c.speed);
+        Sandbox box;
+        const auto r = box.program("library_probe")
+                           .args({"spi-setup", "0", c.speed, "transfer", "0", "6163"})
+                           .run();
+        ASSERT_EQ(probe_replies(r).size(), 1U) << r.out << r.err;
+        EXPECT_EQ(probe_replies(r)[0], c.first_reply);
+        EXPECT_EQ(harness::only(box.calls(), "board").at(0).at("wcol") != "0", c.collided);
+    }
+}
+
+TEST(BoardConversation, ACommandWhoseSsRoseBeforeItsLastByteWasTakenStillCounts)
+{
+    REQUIRE_BOARD();
+    // At this clock SS rises while the first byte's interrupt still runs.
+    Sandbox box;
+    const auto r = box.program("library_probe")
+                       .args({"spi-setup", "0", "1250000", "transfer", "0", "6163", "delay", "300",
+                              "transfer", "0", "6163"})
+                       .run();
+    const auto replies = probe_replies(r);
+    ASSERT_EQ(replies.size(), 2U) << r.out << r.err;
+    // Not a summary digit left over as the next first byte.
+    EXPECT_EQ(std::string("0123?").find(replies[1][0]), std::string::npos) << replies[1];
+    const auto board = harness::only(box.calls(), "board").back();
+    EXPECT_GT(board.num("d5"), 0);
+    EXPECT_GT(board.num("d6"), 0);
+}
+
+TEST(BoardConversation, AStoppedBoardEchoesOneByteLateAndSaysWhereItStoppedOnce)
+{
+    REQUIRE_BOARD();
+    struct Case {
+        std::string code; // in place of the SPI interrupt's vector
+        const char *said;
+    };
+    for (const Case &c : {
+             Case{"\xf8\x94\x88\x95", "slept with interrupts off at pc 0x0048"}, // cli; sleep
+             Case{"\x0c\x94\xf0\x3f", "crashed at pc 0x"}, // jmp past the code
+         }) {
+        SCOPED_TRACE(c.said);
+        Sandbox box;
+        const auto r = box.program("library_probe")
+                           .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "transfer",
+                                  "0", "6163", "transfer", "0", "6163"})
+                           .env("WPISIM_FIRMWARE", patched_firmware(box, 17, c.code))
+                           .run();
+        // The first byte was loaded before the stop; then each byte sent comes back next.
+        EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"wa", "ca", "ca"}));
+        EXPECT_EQ(r.err.rfind(std::string("wpisim: board stopped: the firmware ") + c.said, 0), 0U)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+}
+
+TEST(BoardConversation, TheBoardOutlivesARunAndAFreshOneCanBeAskedFor)
+{
+    REQUIRE_BOARD();
+    Sandbox box;
+    ASSERT_EQ(harness::reply_pairs(box.program("parley").input("ac").run().out).back(), "i3");
+    // Both outputs are still on for the next run, as on a powered board.
+    const auto kept = box.program("parley").input("bd").run();
+    EXPECT_EQ(harness::reply_pairs(kept.out).front(), "w3");
+    const auto fresh = box.program("parley").input("bd").env("WPISIM_BOARD_RESET", "1").run();
+    EXPECT_EQ(harness::reply_pairs(fresh.out), (std::vector<std::string>{"w0", "i0"}));
+    const auto links = harness::only(box.calls(), "board-link");
+    ASSERT_EQ(links.size(), 3U);
+    EXPECT_EQ(links[1].at("board_pid"), links[0].at("board_pid"));
+    EXPECT_NE(links[2].at("board_pid"), links[1].at("board_pid"));
+    EXPECT_EQ(fresh.err, "");
+}
+
+TEST(BoardConversation, ARerunAfterAnInterruptNeverStopsOnItsFirstCycle)
+{
+    REQUIRE_BOARD();
+    for (const int pause_ms : {0, 800}) {
+        SCOPED_TRACE(pause_ms);
+        Sandbox box;
+        const auto cut = box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
+        ASSERT_EQ(harness::reply_pairs(cut.out), (std::vector<std::string>{"w0", "f3"}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        const auto rerun = box.program("parley").input("bd").run();
+        const auto pairs = harness::reply_pairs(rerun.out);
+        ASSERT_GE(pairs.size(), 2U) << rerun.out;
+        EXPECT_EQ(pairs.front()[0], 'w');
+        EXPECT_EQ(pairs.back(), "i0");
+        EXPECT_EQ(rerun.status, 0);
+    }
+}
+
+TEST(BoardConversation, TheBoardProcessEndsWithItsStateDirectory)
+{
+    REQUIRE_BOARD();
+    pid_t board = 0;
+    {
+        Sandbox box;
+        box.program("library_probe").args({"spi-setup", "0", "5000"}).run();
+        board = static_cast<pid_t>(harness::only(box.calls(), "board-link").at(0).num("board_pid"));
+        ASSERT_EQ(kill(board, 0), 0);
+    }
+    const std::int64_t deadline = harness::now_ns() + 3000 * harness::ms;
+    while (kill(board, 0) == 0 && harness::now_ns() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(kill(board, 0), 0) << "board process " << board << " still running";
 }
 
 TEST(BoardConversation, EachOutputFollowsItsOwnByte)

@@ -17,27 +17,31 @@ class Board
     Board()
     {
         board_init(&b_);
-        miso_ = b_.loaded_first;
+        load(board_first(&b_));
     }
 
     // One exchange as the Pi makes it; returns the bytes the board clocked out.
-    std::string exchange(const std::string &sent)
+    // Ticks that come after SS fell but before its interrupt ran may be given.
+    std::string exchange(const std::string &sent, int ticks_before_select = 0)
     {
         std::string back;
+        ss_low_ = true;
+        ticks(ticks_before_select);
         board_select(&b_);
         for (const char c : sent) {
             back += static_cast<char>(miso_);
             miso_ = board_byte(&b_, static_cast<uint8_t>(c));
         }
-        miso_ = board_deselect(&b_);
+        ss_low_ = false;
+        load(board_deselect(&b_));
         return back;
     }
 
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
-            if ((board_tick(&b_) & BOARD_STATUS_CHANGED) != 0)
-                miso_ = b_.loaded_first;
+            if ((board_tick(&b_) & BOARD_FIRST_CHANGED) != 0 && !ss_low_)
+                load(board_first(&b_));
     }
 
     // Exchanges every parley cycle until the first reply byte is 'i'.
@@ -56,9 +60,17 @@ class Board
     int target(int output) const { return b_.target[output]; }
 
   private:
+    // As the glue does: SPDR and the board's record of it change together.
+    void load(uint8_t first)
+    {
+        miso_ = first;
+        board_loaded(&b_, first);
+    }
+
     struct board b_ {
     };
     uint8_t miso_ = 0;
+    bool ss_low_ = false;
 };
 
 using Replies = std::vector<std::string>;
@@ -112,9 +124,9 @@ TEST(BoardProtocol, RepliesAreSkewedByTheirPreparationTime)
     // The first byte was prepared before this command arrived, the second
     // after its first byte only: neither knows of 'b' and 'd' yet.
     EXPECT_EQ(board.exchange("bd"), "w3");
-    board.ticks(10);
-    EXPECT_EQ(board.exchange("bd"), "f3");
-    board.ticks(90); // a full fade, shorter than the pause that ends a conversation
+    board.ticks(ticks_per_cycle);
+    EXPECT_EQ(board.exchange("bd"), "f0");
+    board.ticks(ticks_per_cycle);
     EXPECT_EQ(board.exchange("bd"), "i0");
 }
 
@@ -128,15 +140,40 @@ TEST(BoardProtocol, IdleIsReportedOnceSoTheNextRunNeverEndsOnItsFirstCycle)
     EXPECT_EQ(board.conversation("ac"), (Replies{"w3", "i3"}));
 }
 
-TEST(BoardProtocol, ALongPauseEndsAConversationCutShort)
+TEST(BoardProtocol, AnExchangeOutOfParleysPaceStartsANewConversation)
 {
+    // parley was interrupted after two cycles, its fade still going; a new run
+    // follows after a gap. Only a gap at parley's own pace looks like the old
+    // run going on: a board cannot tell that one apart.
+    struct Case {
+        int gap_ticks;
+        char first;
+    };
+    for (const Case &c : {Case{0, 'w'}, Case{5, 'w'}, Case{BOARD_CYCLE_MIN_TICKS - 1, 'w'},
+                          Case{BOARD_CYCLE_MIN_TICKS, 'i'}, Case{ticks_per_cycle, 'i'},
+                          Case{BOARD_CYCLE_MAX_TICKS, 'i'}, Case{BOARD_CYCLE_MAX_TICKS + 1, 'w'},
+                          Case{100, 'w'}, Case{400, 'w'}}) {
+        SCOPED_TRACE(c.gap_ticks);
+        Board board;
+        board.exchange("ac");
+        board.ticks(ticks_per_cycle);
+        EXPECT_EQ(board.exchange("ac"), "f3");
+        board.ticks(c.gap_ticks);
+        EXPECT_EQ(board.exchange("bd").at(0), c.first);
+    }
+}
+
+TEST(BoardProtocol, WhatTheBoardRecordsAsSentIsWhatWasInSpdr)
+{
+    // A conversation with nothing to fade; the next exchange's SS falls just
+    // as the tick that would load 'i' runs, before the SS interrupt.
     Board board;
-    board.exchange("ac");
+    EXPECT_EQ(board.exchange("bd"), "w0");
+    board.ticks(BOARD_CYCLE_MIN_TICKS - 1);
+    EXPECT_EQ(board.exchange("bd", 1), "w0");
+    // The board knows it sent 'w', so its conversation goes on to its 'i'.
     board.ticks(ticks_per_cycle);
-    EXPECT_EQ(board.exchange("ac"), "f3");
-    // parley was interrupted; the fade finishes and the board is left alone.
-    board.ticks(BOARD_IDLE_TICKS + 10);
-    EXPECT_EQ(board.exchange("bd").at(0), 'w');
+    EXPECT_EQ(board.exchange("bd"), "i0");
 }
 
 TEST(BoardProtocol, LostOrExtraBytesAreDroppedAndTheNextExchangeIsInStep)
@@ -147,8 +184,8 @@ TEST(BoardProtocol, LostOrExtraBytesAreDroppedAndTheNextExchangeIsInStep)
     EXPECT_EQ(board.target(0), 0);
     EXPECT_EQ(board.target(1), 0);
     EXPECT_EQ(board.exchange("bc"), "w0");
-    board.ticks(90);
-    EXPECT_EQ(board.exchange("bc"), "i2");
+    board.ticks(ticks_per_cycle);
+    EXPECT_EQ(board.exchange("bc"), "f2");
 }
 
 TEST(BoardProtocol, StatusIsNotReloadedWhileSelected)
@@ -156,16 +193,17 @@ TEST(BoardProtocol, StatusIsNotReloadedWhileSelected)
     struct board b {
     };
     board_init(&b);
+    board_loaded(&b, board_first(&b));
     board_select(&b);
     board_byte(&b, 'a');
     board_byte(&b, 'c');
-    board_deselect(&b);
+    board_loaded(&b, board_deselect(&b));
     board_select(&b);
     uint8_t seen = 0;
     for (int i = 0; i < 200; ++i)
         seen |= board_tick(&b);
-    EXPECT_EQ(seen & BOARD_STATUS_CHANGED, 0);
-    EXPECT_EQ(b.loaded_first, 'f');
+    EXPECT_EQ(seen & BOARD_FIRST_CHANGED, 0);
+    EXPECT_EQ(b.loaded_first, 'w');
 }
 
 } // namespace

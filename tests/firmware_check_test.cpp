@@ -24,15 +24,10 @@ namespace
 
 using Bytes = std::string;
 
-// The firmware this build made, as the stand-in reports loading it.
+// The firmware this build made.
 Bytes built_firmware()
 {
-    Sandbox box;
-    box.program("library_probe").args({"spi-setup", "0", "5000"}).run();
-    const auto loaded = harness::only(box.calls(), "board-firmware");
-    if (loaded.empty())
-        return {};
-    std::ifstream file(loaded.at(0).at("path"), std::ios::binary);
+    std::ifstream file(BOARD_FIRMWARE_ELF, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -56,9 +51,12 @@ harness::Outcome run_board(const Sandbox &box, const std::string &firmware)
 {
     if (r.timed_out || !r.exited)
         return ::testing::AssertionFailure() << "no clean exit: signal " << r.signal;
-    if (r.status == 0 && r.err.empty() && r.out.rfind("0 0\n2 0 ", 0) == 0)
-        return ::testing::AssertionSuccess();
     const bool one_line = r.err.find('\n') == r.err.size() - 1;
+    // Damaged code may crash the simulated AVR, which the stand-in says once.
+    const bool quiet_or_stopped =
+        r.err.empty() || (r.err.rfind("wpisim: board stopped: ", 0) == 0 && one_line);
+    if (r.status == 0 && quiet_or_stopped && r.out.rfind("0 0\n2 0 ", 0) == 0)
+        return ::testing::AssertionSuccess();
     if (r.status == 2 && r.err.rfind("wpisim: WPISIM_FIRMWARE=", 0) == 0 && one_line)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "status " << r.status << ", stderr " << r.err;

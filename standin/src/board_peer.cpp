@@ -2,6 +2,7 @@
 // the bus. Simulated time follows the wall clock: before each exchange the AVR
 // runs the cycles that have passed since the last one; idle sleeps cost nothing.
 
+#include "board_link.hpp"
 #include "board_memory.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
@@ -15,7 +16,9 @@
 #include <sim_io.h>
 #include <sim_irq.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -23,24 +26,28 @@
 #include <string>
 #include <unistd.h>
 
+// The ATmega328P's register names and data-space addresses, from the same
+// avr-libc part header the firmware is built with, then the board's wiring.
+// The part header expects <avr/io.h>'s reserved names for its address macros.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#define _AVR_IO_H_ 1
+#define _SFR_IO8(io) ((io) + 0x20)
+#define _SFR_MEM8(mem) (mem)
+#define _SFR_IO16(io) ((io) + 0x20)
+#define _SFR_MEM16(mem) (mem)
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+#include BOARD_PART_HEADER
+#include "board_wiring.h"
+
 namespace wpisim
 {
 
 namespace
 {
 
-// ATmega328P data-space addresses.
-constexpr int spcr_addr = 0x4c;
-constexpr int spdr_addr = 0x4e;
-constexpr int ddrd_addr = 0x2a;
-constexpr int portd_addr = 0x2b;
-constexpr int tccr0a_addr = 0x44;
-constexpr int ocr0a_addr = 0x47;
-constexpr int ocr0b_addr = 0x48;
-constexpr unsigned spe_bit = 6;
+constexpr char spi_port = BOARD_PORT_LETTER(BOARD_SPI_PORT);
+constexpr char out_port = BOARD_PORT_LETTER(BOARD_OUT_PORT);
 constexpr unsigned sreg_i_bit = 7;
-constexpr unsigned com0a1_bit = 7;
-constexpr unsigned com0b1_bit = 5;
 
 // simavr's messages would land in parley's output; only errors are kept, in the call log.
 void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list ap)
@@ -59,14 +66,33 @@ void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list 
 // Sleeping is only a jump in simulated time, never a wait in real time.
 void no_sleep(avr_t * /*avr*/, avr_cycle_count_t /*how_long*/) {}
 
+// The Pi's side of an exchange, in half bit-times from CE0 falling (SPI mode
+// 0, bytes back to back): byte k's first rising edge is at 16k + 1, where the
+// slave's shift register starts going out on MISO; its eighth, where the byte
+// is in, at 16k + 15; CE0 rises half a bit after the last byte's end.
+constexpr int first_edge(int byte)
+{
+    return 16 * byte + 1;
+}
+constexpr int last_edge(int byte)
+{
+    return 16 * byte + 15;
+}
+
 class BoardPeer : public Peer
 {
   public:
     explicit BoardPeer(avr_t *avr) : avr_(avr)
     {
         spi_in_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
-        ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ('B'), 2);
-        avr_raise_irq(ss_, 1); // CE0 idles high
+        ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(spi_port), BOARD_SS_BIT);
+        drive_ss(1); // CE0 idles high
+        watch(SPCR, &spcr_);
+        watch(BOARD_PWM_TCCRA, &tccra_);
+        watch(BOARD_OUT_A_OCR, &ocr_a_);
+        watch(BOARD_OUT_B_OCR, &ocr_b_);
+        avr_irq_register_notify(avr_iomem_getirq(avr_, SPDR, nullptr, AVR_IOMEM_IRQ_ALL),
+                                on_spdr_write, this);
     }
     ~BoardPeer() override { avr_terminate(avr_); }
 
@@ -76,7 +102,7 @@ class BoardPeer : public Peer
         const avr_cycle_count_t limit = avr_->cycle + avr_->frequency; // a simulated second
         while (avr_->cycle < limit && running()) {
             avr_run(avr_);
-            if ((avr_->data[spcr_addr] >> spe_bit & 1) != 0 && avr_->sreg[sreg_i_bit] != 0) {
+            if (spi_on() && avr_->sreg[sreg_i_bit] != 0) {
                 // From here on, simulated time keeps pace with the wall clock.
                 base_ns_ = now_ns();
                 base_cycle_ = avr_->cycle;
@@ -88,25 +114,34 @@ class BoardPeer : public Peer
 
     void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
     {
-        run_until(cycle_at(start_ns));
-        bit_cycles_ =
-            static_cast<avr_cycle_count_t>(static_cast<double>(bit_ns) * avr_->frequency / 1e9);
         data_ = data;
         len_ = len;
-        next_ = 0;
-        done_ = false;
-        avr_raise_irq(ss_, 0); // CE0 falls before the first clock
-        // Each byte is complete at the end of its 8 bit-times on the wire.
-        avr_cycle_timer_register(avr_, 8 * bit_cycles_, on_byte_end, this);
-        while (!done_ && running())
-            avr_run(avr_);
-        log_outputs();
+        event_ = 0;
+        collisions_ = 0;
+        half_bit_ = static_cast<double>(bit_ns) * avr_->frequency / 2e9;
+        // Never behind the AVR: a late start shifts the whole exchange.
+        t0_ = std::max(cycle_at(start_ns), avr_->cycle + 1);
+        if (running()) {
+            // The AVR runs exactly to each edge: a sleeping AVR jumps to the
+            // next cycle timer, and every edge is one.
+            avr_cycle_timer_register(avr_, t0_ - avr_->cycle, on_edge, this);
+            while (event_ <= events() && running())
+                avr_run(avr_);
+            avr_cycle_timer_cancel(avr_, on_edge, this);
+        }
+        // With no code running, the SPI hardware still clocks the bytes.
+        while (event_ <= events())
+            edge();
+        report();
     }
+
+    const BoardReport &last_report() const { return last_; }
 
     const char *name() const override { return "board"; }
 
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
+    bool spi_on() const { return (spcr_ >> SPE & 1) != 0; }
 
     avr_cycle_count_t cycle_at(std::int64_t ns) const
     {
@@ -114,53 +149,147 @@ class BoardPeer : public Peer
         return base_cycle_ + static_cast<avr_cycle_count_t>(elapsed * avr_->frequency / 1e9);
     }
 
-    void run_until(avr_cycle_count_t cycle)
+    // Events: 0 is CE0 falling, then each byte's first and last edge, then CE0 rising.
+    int events() const { return 2 * len_ + 1; }
+    int half_bits(int event) const
     {
-        while (avr_->cycle < cycle && running())
-            avr_run(avr_);
+        if (event == 0)
+            return 0;
+        if (event == events())
+            return 16 * len_ + 1;
+        const int byte = (event - 1) / 2;
+        return event % 2 == 1 ? first_edge(byte) : last_edge(byte);
+    }
+    avr_cycle_count_t cycle_of(int event) const
+    {
+        return t0_ + static_cast<avr_cycle_count_t>(std::llround(half_bits(event) * half_bit_));
     }
 
-    // A cycle timer on an absolute schedule: inject byte k at the end of its
-    // clocks; half a bit after the last one, raise CE0 as the Pi does.
-    static avr_cycle_count_t on_byte_end(avr_t *avr, avr_cycle_count_t when, void *param)
+    static avr_cycle_count_t on_edge(avr_t *avr, avr_cycle_count_t /*when*/, void *param)
     {
         auto *self = static_cast<BoardPeer *>(param);
-        if (self->next_ == self->len_) {
-            avr_raise_irq(self->ss_, 1);
-            self->done_ = true;
+        self->edge();
+        if (self->event_ > self->events())
             return 0;
+        // An edge due now (a clock too fast for the AVR's) still comes after this one.
+        return std::max(self->cycle_of(self->event_), avr->cycle + 1);
+    }
+
+    void edge()
+    {
+        const int event = event_++;
+        if (event == 0) {
+            miso_idle_ = miso_driven();
+            drive_ss(0);
+        } else if (event == events()) {
+            drive_ss(1);
+        } else if (event % 2 == 1) {
+            byte_begins((event - 1) / 2);
+        } else {
+            byte_ends((event - 1) / 2);
         }
-        // MISO carried what the firmware had loaded into SPDR before this byte's clocks.
-        const unsigned char miso = avr->data[spdr_addr];
-        const unsigned char mosi = self->data_[self->next_];
-        self->data_[self->next_] = miso;
-        ++self->next_;
-        avr_raise_irq(self->spi_in_, mosi);
-        if (self->next_ == self->len_)
-            return when + self->bit_cycles_ / 2;
-        return when + 8 * self->bit_cycles_;
     }
 
-    // What D5 and D6 show: the PWM duty when a compare output drives them,
-    // else the port level.
-    int output_level(unsigned com_bit, int ocr_addr, unsigned pin) const
+    // The Pi drives CE0 both ways. Told so, simavr's port keeps the level
+    // when the firmware writes the port, instead of applying the pull-up.
+    void drive_ss(unsigned level)
     {
-        const uint8_t *d = avr_->data;
-        if ((d[ddrd_addr] >> pin & 1) == 0)
+        avr_ioport_external_t driven{};
+        driven.name = spi_port;
+        driven.mask = 1U << BOARD_SS_BIT;
+        driven.value = level << BOARD_SS_BIT;
+        avr_ioctl(avr_, AVR_IOCTL_IOPORT_SET_EXTERNAL(spi_port), &driven);
+        avr_raise_irq(ss_, level);
+    }
+
+    bool miso_driven() const { return (port(spi_port).ddr >> BOARD_MISO_BIT & 1) != 0; }
+
+    // From its first edge on, the byte in the shift register goes out on MISO.
+    void byte_begins(int byte)
+    {
+        in_byte_ = true;
+        mosi_ = data_[byte];
+        if (!spi_on()) {
+            // A plain port pin: its level, or the Pi's pull-down when it is an input.
+            const avr_ioport_state_t b = port(spi_port);
+            const bool high = ((b.ddr & b.port) >> BOARD_MISO_BIT & 1) != 0;
+            data_[byte] = high ? 0xff : 0x00;
+        } else {
+            data_[byte] = miso_driven() ? shift_ : 0x00;
+        }
+    }
+
+    // What was received stays in the shift register: unless the firmware
+    // loads SPDR before the next byte's first edge, it goes back out.
+    void byte_ends(int /*byte*/)
+    {
+        in_byte_ = false;
+        if (!spi_on())
+            return;
+        shift_ = mosi_;
+        avr_raise_irq(spi_in_, mosi_);
+    }
+
+    // SPDR writes reach the shift register only between bytes; one during a
+    // byte is a write collision (WCOL) and is lost. simavr's SPI module keeps
+    // no shift register, so the board's is kept here.
+    static void on_spdr_write(avr_irq_t * /*irq*/, std::uint32_t value, void *param)
+    {
+        auto *self = static_cast<BoardPeer *>(param);
+        if (!self->spi_on())
+            return;
+        if (self->in_byte_) {
+            ++self->collisions_;
+            return;
+        }
+        self->shift_ = static_cast<std::uint8_t>(value);
+    }
+
+    // Every write the firmware makes to a register lands in its shadow here,
+    // through the register's memory IRQ.
+    void watch(avr_io_addr_t addr, std::uint8_t *shadow)
+    {
+        avr_irq_register_notify(avr_iomem_getirq(avr_, addr, nullptr, AVR_IOMEM_IRQ_ALL), on_write,
+                                shadow);
+    }
+    static void on_write(avr_irq_t * /*irq*/, std::uint32_t value, void *shadow)
+    {
+        *static_cast<std::uint8_t *>(shadow) = static_cast<std::uint8_t>(value);
+    }
+
+    avr_ioport_state_t port(char name) const
+    {
+        avr_ioport_state_t state{};
+        avr_ioctl(avr_, AVR_IOCTL_IOPORT_GETSTATE(name), &state);
+        return state;
+    }
+
+    // What an output pin shows: the PWM duty when its compare output drives
+    // it, else the port level.
+    int output_level(const avr_ioport_state_t &out, unsigned pin, unsigned com_bit,
+                     std::uint8_t ocr) const
+    {
+        if ((out.ddr >> pin & 1) == 0)
             return 0;
-        if ((d[tccr0a_addr] >> com_bit & 1) != 0)
-            return d[ocr_addr];
-        return (d[portd_addr] >> pin & 1) != 0 ? 255 : 0;
+        if ((tccra_ >> com_bit & 1) != 0)
+            return ocr;
+        return (out.port >> pin & 1) != 0 ? 255 : 0;
     }
 
-    void log_outputs() const
+    void report()
     {
-        Record("board")
-            .num("cycle", static_cast<std::int64_t>(avr_->cycle))
-            .num("d5", output_level(com0b1_bit, ocr0b_addr, 5))
-            .num("d6", output_level(com0a1_bit, ocr0a_addr, 6))
-            .text("state", running() ? "running" : "crashed")
-            .emit();
+        const avr_ioport_state_t out = port(out_port);
+        last_.cycle = static_cast<std::int64_t>(avr_->cycle);
+        last_.d5 = output_level(out, BOARD_OUT_A_BIT, BOARD_OUT_A_COM, ocr_a_);
+        last_.d6 = output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_);
+        last_.miso_driven = miso_idle_ ? 1 : 0;
+        last_.wcol = collisions_;
+        last_.state = board_running;
+        if (avr_->state == cpu_Done)
+            last_.state = board_stopped;
+        else if (avr_->state == cpu_Crashed)
+            last_.state = board_crashed;
+        last_.pc = avr_->pc;
     }
 
     avr_t *avr_;
@@ -168,11 +297,23 @@ class BoardPeer : public Peer
     avr_irq_t *ss_ = nullptr;
     std::int64_t base_ns_ = 0;
     avr_cycle_count_t base_cycle_ = 0;
-    avr_cycle_count_t bit_cycles_ = 0;
+    // The exchange under way.
     unsigned char *data_ = nullptr;
     int len_ = 0;
-    int next_ = 0;
-    bool done_ = false;
+    int event_ = 0;
+    avr_cycle_count_t t0_ = 0;
+    double half_bit_ = 0;
+    unsigned char mosi_ = 0;
+    bool in_byte_ = false;
+    bool miso_idle_ = false;
+    int collisions_ = 0;
+    // The SPI's shift register: zero after reset, like the AVR's.
+    std::uint8_t shift_ = 0;
+    BoardReport last_;
+    std::uint8_t spcr_ = 0;
+    std::uint8_t tccra_ = 0;
+    std::uint8_t ocr_a_ = 0;
+    std::uint8_t ocr_b_ = 0;
 };
 
 } // namespace
@@ -212,4 +353,11 @@ wpisim_board_peer(const char *firmware_path)
         return nullptr;
     }
     return board.release();
+}
+
+// What the last exchange of a board made by wpisim_board_peer showed.
+extern "C" __attribute__((visibility("default"))) void
+wpisim_board_report(const wpisim::Peer *board, wpisim::BoardReport *report)
+{
+    *report = static_cast<const wpisim::BoardPeer *>(board)->last_report();
 }

@@ -5,6 +5,7 @@
 #include "diagnostic.hpp"
 #include "event_log.hpp"
 #include "faults.hpp"
+#include "state_dir.hpp"
 
 #include <wiringPi.h>
 
@@ -166,6 +167,14 @@ bool usable(const char *call, int pin)
 }
 
 } // namespace
+
+std::string wpisim::prepared_state_dir()
+{
+    const Location where = state_location();
+    if (state_fd < 0)
+        state_fd = open_state_dir(where);
+    return where.path;
+}
 
 extern "C" int wiringPiSetup(void)
 {

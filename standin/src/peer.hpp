@@ -21,6 +21,9 @@ class Peer
     virtual void exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) = 0;
     virtual const char *name() const = 0;
+    // Host CPU time the last exchange cost outside this process (a board
+    // process), for the cost the log reports.
+    virtual std::int64_t remote_cpu_ns() const { return 0; }
 };
 
 // The peer chosen by WPISIM_PEER (script, model, loopback, board), or the

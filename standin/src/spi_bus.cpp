@@ -83,7 +83,7 @@ extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         peer->exchange(data, len, start, bit_ns);
         // What the simulated peer cost this host, for the benchmark.
-        rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before);
+        rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + peer->remote_cpu_ns());
         // The transfer blocks for its time on the wire, 8 bit-times a byte.
         wpisim::sleep_until_ns(start + bit_ns * 8 * len);
     }

@@ -1,6 +1,6 @@
 // Calls the library as told on the command line, one line of results per
 // call, so tests can check the stand-in's own contract.
-//   spi-setup CH SPEED | transfer CH HEX | gpio-setup | mode PIN M | write PIN V
+//   spi-setup CH SPEED | transfer CH HEX | delay MS | gpio-setup | mode PIN M | write PIN V
 
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
@@ -46,6 +46,8 @@ int main(int argc, char **argv)
             const int r = wiringPiSPIDataRW(channel, data.data(), static_cast<int>(data.size()));
             std::printf("%d %d ", r, errno);
             std::printf("%s\n", wpisim::hex::encode(data.data(), data.size()).c_str());
+        } else if (verb == "delay") {
+            delay(static_cast<unsigned>(number(next())));
         } else if (verb == "gpio-setup") {
             std::printf("%d %d\n", wiringPiSetup(), errno);
         } else if (verb == "mode") {
