@@ -1,6 +1,7 @@
 // Calls the library as told on the command line, one line of results per
 // call, so tests can check the stand-in's own contract.
-//   spi-setup CH SPEED | transfer CH HEX | gpio-setup | mode PIN M | write PIN V
+//   spi-setup CH SPEED | transfer CH HEX | gpio-setup | mode PIN M | write PIN V |
+//   delay MS
 
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
@@ -54,6 +55,8 @@ int main(int argc, char **argv)
         } else if (verb == "write") {
             const int pin = number(next());
             digitalWrite(pin, number(next()));
+        } else if (verb == "delay") {
+            delay(static_cast<unsigned>(number(next())));
         } else {
             std::fprintf(stderr, "library_probe: unknown call %s\n", verb.c_str());
             return 2;
