@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -115,6 +118,55 @@ TEST(PiClocks, FirmwareAnswersAtTwiceTheFastestPiClockAndReportsItsLimit)
     }
     std::cout << "fastest clock answered correctly: " << fastest << " Hz\n";
     RecordProperty("fastest_correct_sclk_hz", std::to_string(std::lround(fastest)));
+}
+
+// The bytes sigrok's SPI decoder finds on one data line of a VCD trace.
+std::string sigrok_decode(const std::string &vcd, const char *line)
+{
+    const std::string command = "sigrok-cli -I vcd -i '" + vcd +
+                                "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE0:cpol=0:cpha=0 "
+                                "-A spi=" +
+                                line + "-data 2>&1";
+    std::FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return "popen failed";
+    std::string bytes;
+    std::array<char, 256> text{};
+    while (std::fgets(text.data(), text.size(), pipe) != nullptr) {
+        unsigned value = 0;
+        if (std::sscanf(text.data(), "spi-1: %x", &value) == 1)
+            bytes += static_cast<char>(value);
+        else
+            bytes += std::string("[") + text.data() + "]";
+    }
+    pclose(pipe);
+    return bytes;
+}
+
+TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
+{
+    REQUIRE_BOARD();
+    if (std::system("sigrok-cli --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
+    Sandbox box;
+    const std::string vcd = box.dir() + "/bus.vcd";
+    // A clock that moves between exchanges, so the trace must follow it.
+    const auto r = box.program("parley")
+                       .input("a\nc\n")
+                       .env("WPISIM_TRACE", vcd)
+                       .env("WPISIM_PI", "pi4")
+                       .env("WPISIM_CORE", "li")
+                       .run();
+    expect_fade_conversation(r);
+    std::string sent;
+    std::string received;
+    for (const auto &t : harness::only(box.calls(), "spi-transfer")) {
+        sent += t.bytes("out");
+        received += t.bytes("in");
+    }
+    ASSERT_EQ(sent.size(), 6U);
+    EXPECT_EQ(sigrok_decode(vcd, "mosi"), sent);
+    EXPECT_EQ(sigrok_decode(vcd, "miso"), received);
 }
 
 } // namespace

@@ -104,6 +104,13 @@ class BoardPeer : public Peer
 
     const char *name() const override { return "board"; }
 
+    bool outputs(int &d5, int &d6) const override
+    {
+        d5 = output_level(com0b1_bit, ocr0b_addr, 5);
+        d6 = output_level(com0a1_bit, ocr0a_addr, 6);
+        return true;
+    }
+
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
 

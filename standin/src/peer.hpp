@@ -21,6 +21,9 @@ class Peer
     virtual void exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) = 0;
     virtual const char *name() const = 0;
+    // What the board shows on D5 and D6 now (0..255: a level or a PWM duty),
+    // for a trace; false for a peer without such outputs.
+    virtual bool outputs(int & /*d5*/, int & /*d6*/) const { return false; }
 };
 
 // The peer chosen by WPISIM_PEER (script, model, loopback, board), or the

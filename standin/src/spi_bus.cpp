@@ -6,6 +6,7 @@
 #include "faults.hpp"
 #include "peer.hpp"
 #include "pi_clock.hpp"
+#include "vcd_trace.hpp"
 
 #include <wiringPiSPI.h>
 
@@ -52,7 +53,7 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
         wpisim::wire_clock(speed, 1);
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         if (peer == nullptr)
-            peer = wpisim::make_peer().release();
+            peer = wpisim::traced(wpisim::make_peer()).release();
         peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
