@@ -10,9 +10,13 @@
 
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -118,6 +122,103 @@ TEST(PiClocks, FirmwareAnswersAtTwiceTheFastestPiClockAndReportsItsLimit)
     }
     std::cout << "fastest clock answered correctly: " << fastest << " Hz\n";
     RecordProperty("fastest_correct_sclk_hz", std::to_string(std::lround(fastest)));
+}
+
+// Bytes as od -c shows them, without its spacing.
+std::string od_c(const std::string &bytes)
+{
+    std::string shown;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        const char *escapes[] = {"\\0", "\\a", "\\b", "\\t", "\\n", "\\v", "\\f", "\\r"};
+        if (b == 0)
+            shown += escapes[0];
+        else if (b >= 7 && b <= 13)
+            shown += escapes[b - 6];
+        else if (b >= 0x20 && b < 0x7f)
+            shown += c;
+        else {
+            std::ostringstream octal;
+            octal << std::oct << static_cast<unsigned>(b);
+            shown += octal.str();
+        }
+    }
+    return shown;
+}
+
+std::vector<std::string> cells(const std::string &row)
+{
+    std::vector<std::string> out;
+    std::stringstream in(row);
+    std::string cell;
+    std::getline(in, cell, '|'); // before the first bar
+    while (std::getline(in, cell, '|'))
+        out.push_back(cell);
+    return out;
+}
+
+// The rows of README's troubleshooting table: a user's guide that must
+// stay true, so the test runs what each row says.
+std::vector<std::vector<std::string>> troubleshooting_rows()
+{
+    const std::string source = __FILE__;
+    std::ifstream readme(source.substr(0, source.rfind("/tests/")) + "/README.md");
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    bool inside = false;
+    while (std::getline(readme, line)) {
+        if (line.rfind("#", 0) == 0)
+            inside = line == "### Troubleshooting the wiring";
+        else if (inside && line.rfind("| `", 0) == 0 &&
+                 line.find("WPISIM_WIRING") == std::string::npos)
+            rows.push_back(cells(line)); // a row, not the heading
+    }
+    return rows;
+}
+
+TEST(BoardWiring, TroubleshootingTableMatchesRunsWithEachFault)
+{
+    REQUIRE_BOARD();
+    const auto rows = troubleshooting_rows();
+    ASSERT_EQ(rows.size(), 7U) << "README's troubleshooting table not found";
+    const std::regex quoted("`([^`]*)`");
+    for (const auto &row : rows) {
+        ASSERT_GE(row.size(), 5U);
+        std::smatch fault;
+        ASSERT_TRUE(std::regex_search(row[4], fault, quoted)) << row[4];
+        SCOPED_TRACE(fault[1].str());
+        std::vector<std::string> shown;
+        for (std::sregex_iterator m(row[0].begin(), row[0].end(), quoted), end; m != end; ++m)
+            shown.push_back((*m)[1]);
+        const bool ends = row[0].find("then ends") != std::string::npos;
+        const bool lit = row[1].find("on") != std::string::npos;
+
+        Sandbox box;
+        auto run = box.program("parley").input("a\nc\n").env("WPISIM_WIRING", fault[1]);
+        if (!ends)
+            run.signal_after_lines(static_cast<int>(shown.size()), SIGTERM).timeout_ms(8000);
+        const auto r = run.run();
+        std::vector<std::string> printed;
+        for (const auto &pair : harness::reply_pairs(r.out))
+            printed.push_back(od_c(pair));
+        if (ends) {
+            EXPECT_EQ(printed, shown);
+            EXPECT_EQ(r.status, 0);
+        } else {
+            ASSERT_GE(printed.size(), shown.size());
+            printed.resize(shown.size());
+            EXPECT_EQ(printed, shown);
+            EXPECT_FALSE(r.exited) << "a run with no stop byte ended by itself";
+        }
+        // D5 and D6 after the last exchange, whether the board took part or not.
+        auto states = harness::only(box.calls(), "wiring");
+        if (states.empty())
+            states = harness::only(box.calls(), "board");
+        ASSERT_FALSE(states.empty());
+        const std::string level = lit ? "255" : "0";
+        EXPECT_EQ(states.back().at("d5"), level);
+        EXPECT_EQ(states.back().at("d6"), level);
+    }
 }
 
 // The bytes sigrok's SPI decoder finds on one data line of a VCD trace.

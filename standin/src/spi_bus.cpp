@@ -7,6 +7,7 @@
 #include "peer.hpp"
 #include "pi_clock.hpp"
 #include "vcd_trace.hpp"
+#include "wiring.hpp"
 
 #include <wiringPiSPI.h>
 
@@ -53,7 +54,8 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
         wpisim::wire_clock(speed, 1);
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         if (peer == nullptr)
-            peer = wpisim::traced(wpisim::make_peer()).release();
+            // The trace shows the lines at the Pi's header, after any wiring fault.
+            peer = wpisim::traced(wpisim::wired(wpisim::make_peer())).release();
         peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
