@@ -54,7 +54,7 @@ class TracePeer : public Peer
             set(cell, miso, data[k / 8] >> shift & 1);
             set(cell + half, sclk, 1);
         }
-        const std::int64_t end = start_ns + 8 * len * bit_ns;
+        const std::int64_t end = start_ns + bit_ns * 8 * len;
         set(end, sclk, 0);
         set(end + half, ce0, 1);
         // D5 and D6 as the board shows them when the exchange ends; a PWM
