@@ -66,6 +66,32 @@ TEST(BenchVariables, ValueNotUnderstoodStopsTheProgramBeforeAnyPrompt)
     }
 }
 
+TEST(BenchVariables, SeededCoreClockMixesBothClocksTheSameWayEveryRun)
+{
+    auto clocks = [](const char *core) {
+        Sandbox box;
+        std::vector<std::string> args{"spi-setup", "0", "5000"};
+        for (int i = 0; i < 24; ++i)
+            args.insert(args.end(), {"transfer", "0", "00"});
+        box.program("library_probe")
+            .args(args)
+            .env("WPISIM_PEER", "loopback")
+            .env("WPISIM_PI", "pi3")
+            .env("WPISIM_CORE", core)
+            .run();
+        std::string seen;
+        for (const auto &t : harness::only(box.calls(), "spi-transfer"))
+            seen += t.at("core_mhz") == "400" ? 'l' : 'i';
+        return seen;
+    };
+    const std::string first = clocks("seed:7");
+    EXPECT_EQ(first.size(), 24U);
+    EXPECT_NE(first.find('l'), std::string::npos) << first;
+    EXPECT_NE(first.find('i'), std::string::npos) << first;
+    EXPECT_EQ(clocks("seed:7"), first);
+    EXPECT_NE(clocks("seed:8"), first);
+}
+
 // Bytes as od -c shows them, without its spacing.
 std::string od_c(const std::string &bytes)
 {
