@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -304,6 +305,49 @@ std::string decoded_bytes(const std::string &output)
     return bytes;
 }
 
+// The mean SCLK period, in ns, within each CE0-low window of a VCD trace.
+std::vector<double> sclk_periods_ns(const std::string &vcd)
+{
+    std::ifstream in(vcd);
+    std::map<std::string, std::string> names; // identifier -> signal
+    std::vector<double> periods;
+    std::string word;
+    double unit_ns = 1;
+    double now = 0;
+    double first = 0;
+    double last = 0;
+    int edges = 0;
+    while (in >> word) {
+        if (word == "$timescale") {
+            std::string number;
+            std::string scale;
+            in >> number >> scale;
+            unit_ns = std::stod(number) * (scale == "us" ? 1000 : 1);
+        } else if (word == "$var") {
+            std::string type;
+            std::string width;
+            std::string id;
+            std::string name;
+            in >> type >> width >> id >> name;
+            names[id] = name;
+        } else if (word[0] == '#') {
+            now = std::stod(word.substr(1)) * unit_ns;
+        } else if ((word[0] == '0' || word[0] == '1') && names.count(word.substr(1)) != 0) {
+            const std::string &name = names[word.substr(1)];
+            if (name == "CE0" && word[0] == '0')
+                edges = 0;
+            if (name == "CE0" && word[0] == '1' && edges > 1)
+                periods.push_back((last - first) / (edges - 1));
+            if (name == "SCLK" && word[0] == '1') {
+                first = edges == 0 ? now : first;
+                last = now;
+                ++edges;
+            }
+        }
+    }
+    return periods;
+}
+
 TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
 {
     REQUIRE_BOARD();
@@ -322,7 +366,8 @@ TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
     expect_fade_conversation(r);
     std::string sent;
     std::string received;
-    for (const auto &t : harness::only(box.calls(), "spi-transfer")) {
+    const auto transfers = harness::only(box.calls(), "spi-transfer");
+    for (const auto &t : transfers) {
         sent += t.bytes("out");
         received += t.bytes("in");
     }
@@ -335,6 +380,12 @@ TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
     ASSERT_TRUE(run_sigrok(decode + "miso-data", miso));
     EXPECT_EQ(decoded_bytes(mosi), sent);
     EXPECT_EQ(decoded_bytes(miso), received);
+    // Each transfer drawn at the clock it really ran at, not the one asked for.
+    const auto periods = sclk_periods_ns(vcd);
+    ASSERT_EQ(periods.size(), transfers.size());
+    for (std::size_t i = 0; i < periods.size(); ++i)
+        EXPECT_NEAR(periods[i], static_cast<double>(transfers[i].num("bit_ns")), 1000)
+            << "transfer " << i + 1;
 }
 
 } // namespace
