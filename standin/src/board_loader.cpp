@@ -316,6 +316,8 @@ class BoardClient : public Peer
             !read_all(fd_, data, static_cast<std::size_t>(len)))
             fail("board", "the board process ended");
         remote_cpu_ns_ = report.cpu_ns;
+        d5_ = report.d5;
+        d6_ = report.d6;
         static const char *const states[] = {"running", "stopped", "crashed"};
         const char *state = states[report.state >= 0 && report.state <= 2 ? report.state : 2];
         Record("board")
@@ -338,11 +340,19 @@ class BoardClient : public Peer
     }
 
     std::int64_t remote_cpu_ns() const override { return remote_cpu_ns_; }
+    bool outputs(int &d5, int &d6) const override
+    {
+        d5 = d5_;
+        d6 = d6_;
+        return true;
+    }
     const char *name() const override { return "board"; }
 
   private:
     int fd_;
     std::int64_t remote_cpu_ns_ = 0;
+    int d5_ = 0;
+    int d6_ = 0;
     bool stop_told_ = false;
 };
 

@@ -24,6 +24,9 @@ class Peer
     // Host CPU time the last exchange cost outside this process (a board
     // process), for the cost the log reports.
     virtual std::int64_t remote_cpu_ns() const { return 0; }
+    // What the board shows on D5 and D6 now (0..255: a level or a PWM duty),
+    // for a trace; false for a peer without such outputs.
+    virtual bool outputs(int & /*d5*/, int & /*d6*/) const { return false; }
 };
 
 // The peer chosen by WPISIM_PEER (script, model, loopback, board), or the

@@ -5,10 +5,14 @@
 #include "event_log.hpp"
 #include "faults.hpp"
 #include "peer.hpp"
+#include "pi_clock.hpp"
+#include "vcd_trace.hpp"
+#include "wiring.hpp"
 
 #include <wiringPiSPI.h>
 
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -48,9 +52,12 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
     std::int64_t peer_cpu = 0;
     if (error == 0) {
         channels[channel] = Channel{result, speed};
+        // A clock variable not understood stops the program here, before any prompt.
+        wpisim::wire_clock(speed, 1);
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         if (peer == nullptr)
-            peer = wpisim::make_peer().release();
+            // The trace shows the lines at the Pi's header, after any wiring fault.
+            peer = wpisim::traced(wpisim::wired(wpisim::make_peer())).release();
         peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
@@ -79,7 +86,12 @@ extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
     if (valid)
         rec.bytes("out", data, len);
     if (error == 0 && len > 0) {
-        const std::int64_t bit_ns = 1000000000LL / channels[channel].speed;
+        // The clock a real Pi would make for the requested speed.
+        const wpisim::WireClock wire = wpisim::wire_clock(channels[channel].speed, number);
+        const std::int64_t bit_ns = wire.bit_ns;
+        rec.num("sclk_hz", std::llround(wire.sclk_hz)).num("bit_ns", bit_ns);
+        if (wire.core_mhz != 0)
+            rec.num("core_mhz", wire.core_mhz);
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         peer->exchange(data, len, start, bit_ns);
         // What the simulated peer cost this host, for the benchmark.
