@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // parley: sends two operator-chosen bytes to the board on SPI channel 0 about
 // twice a second and prints what the board clocks back, until the board's
 // first byte is 'i'.

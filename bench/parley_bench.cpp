@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // Measures the programs against the stand-in and prints a table of figures
 // beside their targets; --json FILE also writes them for comparison.
 //

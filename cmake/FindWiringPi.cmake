@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The parley authors
 # Finds the real wiringPi: wiringPi.h, wiringPiSPI.h and libwiringPi.so. It
 # ships no pkg-config file; Debian's package installs to /usr/include and
 # /usr/lib, a source install to /usr/local.

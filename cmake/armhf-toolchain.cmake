@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The parley authors
 # 32-bit ARM Linux (armhf, ARMv7: Raspberry Pi 2 and later) with Debian's
 # cross compiler, g++-arm-linux-gnueabihf. Programs built here run on this
 # machine under qemu-arm.

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The parley authors
 # Install layout and the Debian package.
 include(GNUInstallDirs)
 install(TARGETS parley allumer eteindre RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 /* How the board is wired: the pins and the timer the firmware uses, told once
  * for the firmware and for the simulator that runs it. Plain C, usable from
  * C++. Include it after the part's register names: <avr/io.h> on the AVR, the

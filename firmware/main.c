@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 /* Arduino Uno (ATmega328P, 16 MHz) firmware: SPI slave in mode 0 that fades
  * two outputs on the Pi's command. The protocol lives in protocol.c; this
  * file is the interrupt glue. The pins and timer are in board_wiring.h. */

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 /* The board's side of the conversation, in plain C so it builds for the AVR
  * and for the host's unit tests alike. The interrupt glue calls these. */
 #ifndef BOARD_PROTOCOL_H

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // The firmware's protocol logic on the host, driven as the interrupt glue
 // drives it: chip select, bytes, deselect, timer ticks.
 

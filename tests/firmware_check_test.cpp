@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // The simulated board refuses firmware it cannot run, in one line, instead of
 // crashing the program that loaded it.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // What parley asks of the library, in what order, and how long a cycle takes.
 
 #include "harness/parley_text.hpp"

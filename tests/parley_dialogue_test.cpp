@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // What the operator sees and what parley sends: prompts, reply lines, the stop
 // byte and how typed input becomes the two bytes.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // parley when the library or the output fails: a clear line on stderr, a
 // non-zero status, and every reply line produced so far kept.
 

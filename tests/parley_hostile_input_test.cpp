@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // parley fed what a careless or hostile user might type or pipe in, and
 // writing where nobody reads.
 

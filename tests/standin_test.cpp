@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // The stand-in's own promises that the other tests and the demo lean on.
 
 #include "harness/parley_text.hpp"

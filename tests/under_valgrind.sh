@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The parley authors
 # Runs one program under valgrind with the input given; fails on any memory
 # error or leak. Usage: under_valgrind.sh PROGRAM [INPUT]
 set -eu

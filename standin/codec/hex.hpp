@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 #pragma once
 // The call log's byte fields and WPISIM_REPLIES are lower-case hex, two digits
 // a byte; the stand-in, the tests and the probe all read and write them here.

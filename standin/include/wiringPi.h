@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 /* Host stand-in for the GPIO and timing part of wiringPi: same declarations and
  * constants as the library on a Pi, so programs build unchanged against either. */
 #ifndef WIRINGPI_H

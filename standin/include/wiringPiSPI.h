@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 /* Host stand-in for wiringPi's SPI calls; like the library's header, it does
  * not include wiringPi.h. */
 #ifndef WIRINGPI_SPI_H

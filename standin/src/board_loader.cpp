@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // The simulated board outlives the process, as a real one stays powered: it
 // runs in a board process of its own, started on first use and reached
 // through a unix socket in the state directory. The board process ends by

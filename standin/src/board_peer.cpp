@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // The simulated board: the reference firmware's ELF running in simavr behind
 // the bus. Simulated time follows the wall clock: before each exchange the AVR
 // runs the cycles that have passed since the last one; idle sleeps cost nothing.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 #pragma once
 // The stand-in's own complaints, and how text from outside (a variable's value,
 // a path, a line from the simulator) is shown on a terminal and in the call log.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 #pragma once
 // A firmware file is read here before the simulator sees it: simavr's ELF
 // reader trusts every offset and size in the file, and a bad one crashes the

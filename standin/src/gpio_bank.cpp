@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // Simulated GPIO bank. A pin's mode and level live in small text files in the
 // state directory (pin0.mode, pin0.level), so a level set by one process is
 // still there for the next, as on a Pi.

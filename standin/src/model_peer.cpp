@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // The small board model used when the simulated board is not built. Like a
 // slave that prepares its answer after each exchange, it replies one exchange
 // late: "--" first, then the bytes it received in the exchange before, and

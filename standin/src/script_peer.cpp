@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // Answers each transfer with the next reply from WPISIM_REPLIES, a list of hex
 // strings such as "7730 6633 6933", one per transfer. Once the list is used
 // up, the last reply is repeated, as a board that keeps its state would.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
 // Simulated SPI bus: the two chip-select channels of the Pi's SPI0, each
 // transfer taking its real time on the wire and answered by the peer.
 
