@@ -4,6 +4,7 @@
 
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
+#include "simulated_board.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -18,13 +19,6 @@ using harness::Sandbox;
 
 namespace
 {
-
-#if !HAS_SIMULATED_BOARD
-#define REQUIRE_BOARD()                                                                            \
-    GTEST_SKIP() << "the simulated board is not built (needs simavr and gcc-avr)"
-#else
-#define REQUIRE_BOARD() (void)0
-#endif
 
 // D5 and D6 as the firmware left them after the last exchange.
 std::pair<std::string, std::string> outputs(const Sandbox &box)
@@ -52,7 +46,7 @@ std::vector<std::string> probe_replies(const harness::Outcome &r)
 // vector * 4) replaced by the given instruction words.
 std::string patched_firmware(const Sandbox &box, int vector, const std::string &code)
 {
-    std::ifstream in(BOARD_FIRMWARE_ELF, std::ios::binary);
+    std::ifstream in(built_firmware_elf, std::ios::binary);
     std::string elf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     auto u32 = [&](std::size_t at) {
         std::uint32_t v = 0;
@@ -216,7 +210,8 @@ TEST(BoardConversation, ARerunAfterAnInterruptNeverStopsOnItsFirstCycle)
     for (const int pause_ms : {0, 800}) {
         SCOPED_TRACE(pause_ms);
         Sandbox box;
-        const auto cut = box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
+        const auto cut =
+            box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
         ASSERT_EQ(harness::reply_pairs(cut.out), (std::vector<std::string>{"w0", "f3"}));
         std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
         const auto rerun = box.program("parley").input("bd").run();

@@ -6,6 +6,7 @@
 
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
+#include "simulated_board.hpp"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +28,6 @@ using harness::Sandbox;
 
 namespace
 {
-
-#if !HAS_SIMULATED_BOARD
-#define REQUIRE_BOARD()                                                                            \
-    GTEST_SKIP() << "the simulated board is not built (needs simavr and gcc-avr)"
-#else
-#define REQUIRE_BOARD() (void)0
-#endif
 
 // "a" and "c" on a fresh board: waiting, fading, then idle with both lit.
 void expect_fade_conversation(const harness::Outcome &r)

@@ -4,6 +4,7 @@
 // crashing the program that loaded it.
 
 #include "harness/sandbox.hpp"
+#include "simulated_board.hpp"
 
 #include <cstring>
 #include <elf.h>
@@ -17,19 +18,12 @@ using harness::Sandbox;
 namespace
 {
 
-#if !HAS_SIMULATED_BOARD
-#define REQUIRE_BOARD()                                                                            \
-    GTEST_SKIP() << "the simulated board is not built (needs simavr and gcc-avr)"
-#else
-#define REQUIRE_BOARD() (void)0
-#endif
-
 using Bytes = std::string;
 
 // The firmware this build made.
 Bytes built_firmware()
 {
-    std::ifstream file(BOARD_FIRMWARE_ELF, std::ios::binary);
+    std::ifstream file(built_firmware_elf, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 

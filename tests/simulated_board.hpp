@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+// What the tests of the simulated board need to know of this build.
+
+#include <gtest/gtest.h>
+
+// The firmware ELF this build made, from the firmware target; empty without one.
+constexpr const char *built_firmware_elf = BOARD_FIRMWARE_ELF;
+
+#if !HAS_SIMULATED_BOARD
+#define REQUIRE_BOARD()                                                                            \
+    GTEST_SKIP() << "the simulated board is not built (needs simavr and gcc-avr)"
+#else
+#define REQUIRE_BOARD() (void)0
+#endif
