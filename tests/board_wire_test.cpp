@@ -300,18 +300,36 @@ std::string decoded_bytes(const std::string &output)
     return bytes;
 }
 
+// The mean SCLK period within each CE0-low window, from the trace's value changes.
+struct SclkPeriods {
+    std::vector<double> periods;
+    double first = 0;
+    double last = 0;
+    int edges = 0;
+
+    void change(const std::string &name, char level, double now)
+    {
+        if (name == "CE0" && level == '0')
+            edges = 0;
+        if (name == "CE0" && level == '1' && edges > 1)
+            periods.push_back((last - first) / (edges - 1));
+        if (name == "SCLK" && level == '1') {
+            first = edges == 0 ? now : first;
+            last = now;
+            ++edges;
+        }
+    }
+};
+
 // The mean SCLK period, in ns, within each CE0-low window of a VCD trace.
 std::vector<double> sclk_periods_ns(const std::string &vcd)
 {
     std::ifstream in(vcd);
     std::map<std::string, std::string> names; // identifier -> signal
-    std::vector<double> periods;
+    SclkPeriods sclk;
     std::string word;
     double unit_ns = 1;
     double now = 0;
-    double first = 0;
-    double last = 0;
-    int edges = 0;
     while (in >> word) {
         if (word == "$timescale") {
             std::string number;
@@ -328,19 +346,10 @@ std::vector<double> sclk_periods_ns(const std::string &vcd)
         } else if (word[0] == '#') {
             now = std::stod(word.substr(1)) * unit_ns;
         } else if ((word[0] == '0' || word[0] == '1') && names.count(word.substr(1)) != 0) {
-            const std::string &name = names[word.substr(1)];
-            if (name == "CE0" && word[0] == '0')
-                edges = 0;
-            if (name == "CE0" && word[0] == '1' && edges > 1)
-                periods.push_back((last - first) / (edges - 1));
-            if (name == "SCLK" && word[0] == '1') {
-                first = edges == 0 ? now : first;
-                last = now;
-                ++edges;
-            }
+            sclk.change(names[word.substr(1)], word[0], now);
         }
     }
-    return periods;
+    return sclk.periods;
 }
 
 TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
