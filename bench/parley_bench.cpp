@@ -223,7 +223,7 @@ Figures measure_board(const harness::Sandbox &box, int runs)
         {"board_exchange_ms", "host time per simulated exchange, median", median(cost), "ms", 1},
         {"board_exchange_max_ms", "host time per simulated exchange, max", percentile(cost, 100),
          "ms"},
-        {"board_boot_ms", "simulated board load and boot, median", median(boot), "ms"},
+        {"board_boot_ms", "simulated board link at set-up, median", median(boot), "ms"},
     };
 }
 
