@@ -67,34 +67,32 @@ struct Request {
     std::int64_t bit_ns;
 };
 
-bool send_all(int fd, const void *data, std::size_t size)
+// Repeats a send or a read through EINTR and short counts until size bytes have gone.
+template <class Step> bool whole(std::size_t size, Step step)
 {
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = step(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool send_all(int fd, const void *data, std::size_t size)
+{
+    const auto *p = static_cast<const char *>(data);
+    return whole(size,
+                 [&](std::size_t done) { return send(fd, p + done, size - done, MSG_NOSIGNAL); });
 }
 
 bool read_all(int fd, void *data, std::size_t size)
 {
     auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return whole(size, [&](std::size_t done) { return read(fd, p + done, size - done); });
 }
 
 bool socket_address(const std::string &path, sockaddr_un *addr)

@@ -8,6 +8,8 @@
 
 #include "pi_clock.hpp"
 
+#include "diagnostic.hpp"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +38,7 @@ const Model models[] = {
 
 [[noreturn]] void bad(const char *variable, const char *value, const char *why)
 {
-    std::fprintf(stderr, "wpisim: %s=%s: %s\n", variable, value, why);
-    std::exit(2);
+    fail(std::string(variable) + "=" + value, why);
 }
 
 struct Setting {

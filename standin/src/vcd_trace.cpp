@@ -10,6 +10,7 @@
 #include "vcd_trace.hpp"
 
 #include "clock.hpp"
+#include "diagnostic.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -140,11 +141,9 @@ std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer)
     if (path == nullptr || *path == '\0')
         return peer;
     std::FILE *file = std::fopen(path, "we");
-    if (file == nullptr) {
-        std::fprintf(stderr, "wpisim: WPISIM_TRACE=%s: cannot write: %s\n", path,
-                     std::strerror(errno));
-        std::exit(2);
-    }
+    if (file == nullptr)
+        fail(std::string("WPISIM_TRACE=") + path,
+             std::string("cannot write: ") + std::strerror(errno));
     return std::make_unique<TracePeer>(std::move(peer), file);
 }
 

@@ -12,6 +12,7 @@
 
 #include "wiring.hpp"
 
+#include "diagnostic.hpp"
 #include "event_log.hpp"
 
 #include <cstdio>
@@ -109,11 +110,8 @@ std::unique_ptr<Peer> wired(std::unique_ptr<Peer> peer)
     for (const Name &n : names)
         if (std::strcmp(wanted, n.name) == 0)
             return std::make_unique<WiredPeer>(std::move(peer), n.fault, n.name);
-    std::fprintf(stderr,
-                 "wpisim: WPISIM_WIRING=%s: not a wiring (ok, no-miso, no-mosi, no-ce0, swapped, "
-                 "no-ground, no-firmware)\n",
-                 wanted);
-    std::exit(2);
+    fail(std::string("WPISIM_WIRING=") + wanted,
+         "not a wiring (ok, no-miso, no-mosi, no-ce0, swapped, no-ground, no-firmware)");
 }
 
 } // namespace wpisim
