@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
-#include "faults.hpp"
+#include "call_faults.hpp"
 
 #include "diagnostic.hpp"
 

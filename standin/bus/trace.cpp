@@ -7,7 +7,7 @@
 // edge, MSB first; CE0 falls half a bit before the first rising edge and rises
 // half a bit after the last falling one, as the board peer sees it.
 
-#include "vcd_trace.hpp"
+#include "trace.hpp"
 
 #include "clock.hpp"
 #include "diagnostic.hpp"

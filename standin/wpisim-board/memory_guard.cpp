@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
-#include "board_memory.hpp"
+#include "memory_guard.hpp"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 #pragma once
-// The stand-in's own complaints, and how text from outside (a variable's value,
-// a path, a line from the simulator) is shown on a terminal and in the call log.
+// How text from outside (a variable's value, a path, a line from the
+// simulator) is shown on a terminal and in the call log, and the one way the
+// stand-in says it cannot go on.
 
 #include <string>
 #include <string_view>
@@ -19,10 +20,8 @@ std::string quoted(std::string_view text);
 // no quotes; spaces, control and non-ASCII bytes as \xNN.
 std::string log_safe(std::string_view text);
 
-// "wpisim: what: why" on stderr and as an error line in the call log, then
-// exit status 2: the stand-in cannot do what it was asked.
-[[noreturn]] void fail(const std::string &what, const std::string &why);
-// For when the call log itself is what failed.
-[[noreturn]] void fail_unlogged(const std::string &what, const std::string &why);
+// "wpisim: what: why" on stderr, then exit status 2. Nothing is logged: this
+// is also how the call log itself fails.
+[[noreturn]] void exit_with(const std::string &what, const std::string &why);
 
 } // namespace wpisim

@@ -4,9 +4,9 @@
 // state directory (pin0.mode, pin0.level), so a level set by one process is
 // still there for the next, as on a Pi.
 
+#include "gpio_bank.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
-#include "faults.hpp"
 #include "state_dir.hpp"
 
 #include <wiringPi.h>
@@ -29,70 +29,6 @@ constexpr int pin_count = 32;
 bool set_up = false;
 std::string state_dir;
 int state_fd = -1;
-
-struct Location {
-    std::string path;
-    // Under a directory anyone may write to, such as /tmp.
-    bool shared;
-};
-
-Location state_location()
-{
-    if (const char *dir = std::getenv("WPISIM_STATE_DIR"); dir != nullptr && *dir != '\0')
-        return {dir, false};
-    if (const char *dir = std::getenv("XDG_STATE_HOME"); dir != nullptr && *dir != '\0')
-        return {std::string(dir) + "/wpisim", false};
-    if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return {std::string(home) + "/.local/state/wpisim", false};
-    const char *tmp = std::getenv("TMPDIR");
-    const std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    return {base + "/wpisim-" + std::to_string(getuid()), true};
-}
-
-[[noreturn]] void refuse_dir(const std::string &path, const std::string &why)
-{
-    wpisim::fail("state directory " + wpisim::quoted(path), why);
-}
-
-// mkdir -p.
-void make_dirs(const std::string &path)
-{
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1))
-        if (mkdir(path.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST)
-            refuse_dir(path, std::strerror(errno));
-    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-        refuse_dir(path, std::strerror(errno));
-}
-
-// The directory, opened once: every file after this is made relative to it, so
-// swapping a path component for a link later changes nothing.
-int open_state_dir(const Location &where)
-{
-    if (where.shared) {
-        // Another user may have made it first, to catch our writes: only a
-        // private directory of our own will do.
-        if (mkdir(where.path.c_str(), 0700) != 0 && errno != EEXIST)
-            refuse_dir(where.path, std::strerror(errno));
-    } else {
-        make_dirs(where.path);
-    }
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (where.shared ? O_NOFOLLOW : 0);
-    const int fd = open(where.path.c_str(), flags);
-    struct stat st {
-    };
-    if (fd < 0 && where.shared && lstat(where.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        refuse_dir(where.path, "a symbolic link, not a directory of its own");
-    if (fd < 0)
-        refuse_dir(where.path, std::strerror(errno));
-    if (fstat(fd, &st) != 0)
-        refuse_dir(where.path, std::strerror(errno));
-    if (where.shared && st.st_uid != geteuid())
-        refuse_dir(where.path, "owned by uid " + std::to_string(st.st_uid) + ", not by you");
-    if (where.shared && (st.st_mode & 077) != 0)
-        refuse_dir(where.path, "open to other users (it must be private, mode 0700)");
-    return fd;
-}
 
 [[noreturn]] void cannot_write(const char *call, const std::string &file)
 {
@@ -170,24 +106,18 @@ bool usable(const char *call, int pin)
 
 } // namespace
 
-std::string wpisim::prepared_state_dir()
+namespace wpisim::gpio
 {
-    const Location where = state_location();
-    if (state_fd < 0)
-        state_fd = open_state_dir(where);
-    return where.path;
-}
 
-extern "C" int wiringPiSetup(void)
+int setup(int fault)
 {
-    const int fault = wpisim::gpio_setup_fault();
-    const Location where = state_location();
+    const std::string where = state_dir_path();
     // A directory that cannot hold the pins is the stand-in's own failure,
     // not the library call's: one line from us, and the program goes no further.
-    if (fault == 0 && state_fd < 0)
-        state_fd = open_state_dir(where);
-    wpisim::Record("gpio-setup")
-        .text("state_dir", where.path)
+    if (fault == 0)
+        state_fd = state_dir_fd();
+    Record("gpio-setup")
+        .text("state_dir", where)
         .num("result", fault == 0 ? 0 : -1)
         .num("errno", fault)
         .emit();
@@ -195,23 +125,25 @@ extern "C" int wiringPiSetup(void)
         errno = fault;
         return -1;
     }
-    state_dir = where.path;
+    state_dir = where;
     set_up = true;
     return 0;
 }
 
-extern "C" void pinMode(int pin, int mode)
+void set_mode(int pin, int mode)
 {
-    wpisim::Record("pin-mode").num("pin", pin).num("mode", mode).emit();
+    Record("pin-mode").num("pin", pin).num("mode", mode).emit();
     if (!usable("pinMode", pin))
         return;
     write_state("pinMode", pin, "mode", mode == OUTPUT ? "output" : "input");
 }
 
-extern "C" void digitalWrite(int pin, int value)
+void write(int pin, int value)
 {
-    wpisim::Record("digital-write").num("pin", pin).num("value", value).emit();
+    Record("digital-write").num("pin", pin).num("value", value).emit();
     if (!usable("digitalWrite", pin))
         return;
     write_state("digitalWrite", pin, "level", value == LOW ? "low" : "high");
 }
+
+} // namespace wpisim::gpio

@@ -31,16 +31,8 @@ class Peer
     virtual bool outputs(int & /*d5*/, int & /*d6*/) const { return false; }
 };
 
-// The peer chosen by WPISIM_PEER (script, model, loopback, board), or the
-// default: the script when WPISIM_REPLIES is set, else the simulated board
-// where it is built, else the small model.
-std::unique_ptr<Peer> make_peer();
-
 std::unique_ptr<Peer> make_script_peer(const char *replies);
 std::unique_ptr<Peer> make_model_peer();
 std::unique_ptr<Peer> make_loopback_peer();
-// The simulated board, or an error when it cannot run. A build without it
-// gives null, or an error when the board was asked for by name.
-std::unique_ptr<Peer> make_board_peer(bool named);
 
 } // namespace wpisim

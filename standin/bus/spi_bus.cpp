@@ -3,15 +3,14 @@
 // Simulated SPI bus: the two chip-select channels of the Pi's SPI0, each
 // transfer taking its real time on the wire and answered by the peer.
 
+#include "spi_bus.hpp"
+#include "call_faults.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
-#include "faults.hpp"
-#include "peer.hpp"
+#include "peer_choice.hpp"
 #include "pi_clock.hpp"
-#include "vcd_trace.hpp"
-#include "wiring.hpp"
-
-#include <wiringPiSPI.h>
+#include "trace.hpp"
+#include "wiring_faults.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -37,7 +36,7 @@ wpisim::Peer *peer = nullptr;
 
 } // namespace
 
-extern "C" int wiringPiSPISetup(int channel, int speed)
+int wpisim::bus::setup(int channel, int speed)
 {
     int result = -1;
     int error = wpisim::spi_setup_fault();
@@ -72,7 +71,7 @@ extern "C" int wiringPiSPISetup(int channel, int speed)
     return result;
 }
 
-extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
+int wpisim::bus::transfer(int channel, unsigned char *data, int len)
 {
     const long number = ++transfers;
     const std::int64_t start = wpisim::now_ns();

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 #include "clock.hpp"
-#include "event_log.hpp"
-
-#include <wiringPi.h>
 
 #include <cerrno>
 #include <ctime>
@@ -35,15 +32,3 @@ void sleep_until_ns(std::int64_t deadline)
 }
 
 } // namespace wpisim
-
-extern "C" void delay(unsigned int howLong)
-{
-    const std::int64_t start = wpisim::now_ns();
-    // Absolute deadline: an interrupted sleep never ends early.
-    wpisim::sleep_until_ns(start + static_cast<std::int64_t>(howLong) * 1000000);
-    wpisim::Record("delay")
-        .num("ms", howLong)
-        .num("start_ns", start)
-        .num("end_ns", wpisim::now_ns())
-        .emit();
-}

@@ -7,12 +7,12 @@
 // state directory going away). Where no board module was built, there is no
 // board.
 
-#include "board_link.hpp"
+#include "board_client.hpp"
 #include "clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
 #include "firmware_check.hpp"
-#include "peer.hpp"
+#include "link.hpp"
 #include "state_dir.hpp"
 
 #include <cerrno>
@@ -369,7 +369,8 @@ Peer *connect_board(const char *firmware)
         fail("WPISIM_BOARD_RESET=" + quoted(reset), "not 0 or 1");
     bool fresh = reset != nullptr && std::strcmp(reset, "1") == 0;
 
-    const std::string dir = prepared_state_dir();
+    state_dir_fd();
+    const std::string dir = state_dir_path();
     const std::string sock = dir + "/board.sock";
     sockaddr_un addr{};
     if (!socket_address(sock, &addr))

@@ -10,7 +10,7 @@
 // MISO holds the first bit of the byte it would send, 0 for every reply
 // the firmware has ('w', 'f', 'i').
 
-#include "wiring.hpp"
+#include "wiring_faults.hpp"
 
 #include "diagnostic.hpp"
 #include "event_log.hpp"

@@ -4,10 +4,10 @@
 // the bus. Simulated time follows the wall clock: before each exchange the AVR
 // runs the cycles that have passed since the last one; idle sleeps cost nothing.
 
-#include "board_link.hpp"
-#include "board_memory.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
+#include "link.hpp"
+#include "memory_guard.hpp"
 #include "peer.hpp"
 
 #include <avr_ioport.h>

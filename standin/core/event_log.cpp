@@ -2,8 +2,8 @@
 // Copyright 2026 The parley authors
 #include "event_log.hpp"
 
-#include "diagnostic.hpp"
 #include "hex.hpp"
+#include "message.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -29,7 +29,7 @@ const std::string &log_path()
 
 [[noreturn]] void log_failed(const char *why)
 {
-    fail_unlogged("WPISIM_LOG=" + quoted(log_path()), why);
+    exit_with("WPISIM_LOG=" + quoted(log_path()), why);
 }
 
 // Opened once per process: a record costs one write, and nothing when no log is asked for.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
-#include "peer.hpp"
+#include "peer_choice.hpp"
+
+#include "board_client.hpp"
 
 #include "diagnostic.hpp"
 
@@ -13,17 +15,6 @@ namespace wpisim
 namespace
 {
 
-// MISO wired to MOSI: every byte comes back as it was sent.
-class LoopbackPeer : public Peer
-{
-  public:
-    void exchange(unsigned char * /*data*/, int /*len*/, std::int64_t /*start_ns*/,
-                  std::int64_t /*bit_ns*/) override
-    {
-    }
-    const char *name() const override { return "loopback"; }
-};
-
 // Set and not empty: an empty variable counts as unset, as with every WPISIM_* variable.
 const char *setting(const char *name)
 {
@@ -32,11 +23,6 @@ const char *setting(const char *name)
 }
 
 } // namespace
-
-std::unique_ptr<Peer> make_loopback_peer()
-{
-    return std::make_unique<LoopbackPeer>();
-}
 
 std::unique_ptr<Peer> make_peer()
 {

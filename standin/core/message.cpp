@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
-#include "diagnostic.hpp"
-
-#include "event_log.hpp"
+#include "message.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,13 +57,7 @@ std::string log_safe(std::string_view text)
     return escaped(text, true);
 }
 
-void fail(const std::string &what, const std::string &why)
-{
-    Record("error").text("what", what).text("why", why).emit();
-    fail_unlogged(what, why);
-}
-
-void fail_unlogged(const std::string &what, const std::string &why)
+void exit_with(const std::string &what, const std::string &why)
 {
     std::fprintf(stderr, "wpisim: %s: %s\n", what.c_str(), why.c_str());
     std::exit(2);

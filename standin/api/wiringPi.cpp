@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// The library's calls, as a program links them: each hands over to the part
+// of the stand-in that plays that piece of the Pi.
+
+#include "call_faults.hpp"
+#include "clock.hpp"
+#include "event_log.hpp"
+#include "gpio_bank.hpp"
+#include "spi_bus.hpp"
+
+#include <wiringPi.h>
+#include <wiringPiSPI.h>
+
+extern "C" int wiringPiSetup(void)
+{
+    return wpisim::gpio::setup(wpisim::gpio_setup_fault());
+}
+
+extern "C" void pinMode(int pin, int mode)
+{
+    wpisim::gpio::set_mode(pin, mode);
+}
+
+extern "C" void digitalWrite(int pin, int value)
+{
+    wpisim::gpio::write(pin, value);
+}
+
+extern "C" int wiringPiSPISetup(int channel, int speed)
+{
+    return wpisim::bus::setup(channel, speed);
+}
+
+extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
+{
+    return wpisim::bus::transfer(channel, data, len);
+}
+
+extern "C" void delay(unsigned int howLong)
+{
+    const std::int64_t start = wpisim::now_ns();
+    // Absolute deadline: an interrupted sleep never ends early.
+    wpisim::sleep_until_ns(start + static_cast<std::int64_t>(howLong) * 1000000);
+    wpisim::Record("delay")
+        .num("ms", howLong)
+        .num("start_ns", start)
+        .num("end_ns", wpisim::now_ns())
+        .emit();
+}

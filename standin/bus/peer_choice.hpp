@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+
+#include "peer.hpp"
+
+#include <memory>
+
+namespace wpisim
+{
+
+// The peer chosen by WPISIM_PEER (script, model, loopback, board), or the
+// default: the script when WPISIM_REPLIES is set, else the simulated board
+// where it is built, else the small model.
+std::unique_ptr<Peer> make_peer();
+
+} // namespace wpisim
