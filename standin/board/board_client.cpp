@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 // The simulated board outlives the process, as a real one stays powered: it
-// runs in a board process of its own, started on first use and reached
-// through a unix socket in the state directory. The board process ends by
-// itself after ten idle minutes, or as soon as its socket is removed (a test's
-// state directory going away). Where no board module was built, there is no
-// board.
+// runs in the board process, wpisim-board, started on first use and reached
+// through a unix socket in the state directory. Runs at once share it, as
+// programs on a Pi share its bus. Where no board program was built, there is
+// no board.
 
 #include "board_client.hpp"
+
 #include "clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
@@ -16,11 +16,9 @@
 #include "state_dir.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -32,11 +30,15 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef BOARD_MODULE
-#define BOARD_MODULE ""
+#ifndef BOARD_PROGRAM
+#define BOARD_PROGRAM ""
 #endif
 #ifndef BOARD_FIRMWARE
 #define BOARD_FIRMWARE ""
+#endif
+// A cross build's emulator, as C strings and commas, to start the board program with.
+#ifndef BOARD_LAUNCHER
+#define BOARD_LAUNCHER
 #endif
 
 namespace wpisim
@@ -45,256 +47,144 @@ namespace wpisim
 namespace
 {
 
-constexpr std::int64_t idle_end_ns = 600LL * 1000000000; // ten minutes
-constexpr int watch_ms = 200;                            // how often the socket is looked for
-constexpr std::int64_t start_wait_ns = 10LL * 1000000000;
+using link::Header;
 
-// The board process's answers to a hello.
-constexpr char hello_ok = 'k';       // this board runs the firmware asked for
-constexpr char hello_ending = 'x';   // a fresh board or other firmware asked: it ends
-constexpr char hello_no_board = 'n'; // the firmware does not run
+constexpr std::int64_t second_ns = 1000000000;
+// A board process answers a hello or an exchange in microseconds; this
+// leaves room for a loaded machine or an emulator, and no more.
+constexpr std::int64_t answer_margin_ns = 5 * second_ns;
+// Booting runs at most a simulated second of the AVR.
+constexpr std::int64_t start_limit_ns = 20 * second_ns;
 
-struct Hello {
-    std::uint8_t fresh;
-    std::uint8_t pad[3];
-    std::uint32_t identity_len;
-};
-
-struct Request {
-    std::int32_t len;
-    std::int32_t pad;
-    std::int64_t start_ns;
-    std::int64_t bit_ns;
-};
-
-// Repeats a send or a read through EINTR and short counts until size bytes have gone.
-template <class Step> bool whole(std::size_t size, Step step)
+[[noreturn]] void board_failed(const std::string &why)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = step(done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    fail("board", why);
 }
 
-bool send_all(int fd, const void *data, std::size_t size)
+std::string in_state_dir(const char *name)
 {
-    const auto *p = static_cast<const char *>(data);
-    return whole(size,
-                 [&](std::size_t done) { return send(fd, p + done, size - done, MSG_NOSIGNAL); });
+    return state_dir_path() + "/" + name;
 }
 
-bool read_all(int fd, void *data, std::size_t size)
-{
-    auto *p = static_cast<char *>(data);
-    return whole(size, [&](std::size_t done) { return read(fd, p + done, size - done); });
-}
-
-bool socket_address(const std::string &path, sockaddr_un *addr)
-{
-    *addr = sockaddr_un{};
-    addr->sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr->sun_path)
-        return false;
-    std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
-// The firmware a board runs, as its file is now: a rebuilt or another ELF is
-// a board flashed anew.
-std::string identity(const char *firmware)
+// A file of the board's in the state directory must be this user's: another
+// user's socket or lock would let them steer, or hang, this user's runs.
+void check_owner(const char *name, bool socket_expected)
 {
     struct stat st {
     };
-    if (stat(firmware, &st) != 0)
-        return "";
-    return std::string(firmware) + ' ' + std::to_string(st.st_size) + ' ' +
-           std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+    if (fstatat(state_dir_fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    require_own(st.st_uid, name);
+    if (socket_expected && !S_ISSOCK(st.st_mode))
+        fail(std::string(name) + " " + quoted(in_state_dir(name)), "not a socket");
 }
 
-// ---- The board process ----------------------------------------------------
-
-struct Module {
-    Peer *(*make)(const char *) = nullptr;
-    void (*report)(const Peer *, BoardReport *) = nullptr;
-};
-
-bool load_module(Module *m)
+// Connects to the board process's socket; -1 when none listens there.
+int connect_socket()
 {
-    if (*BOARD_MODULE == '\0')
-        return false;
-    void *module = dlopen(BOARD_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr)
-        return false;
-    m->make = reinterpret_cast<Peer *(*)(const char *)>(dlsym(module, "wpisim_board_peer"));
-    m->report = reinterpret_cast<void (*)(const Peer *, BoardReport *)>(
-        dlsym(module, "wpisim_board_report"));
-    // The module stays loaded for the life of the board process: the board's code lives there.
-    // cppcheck-suppress resourceLeak
-    return m->make != nullptr && m->report != nullptr;
-}
-
-// Nothing of the process it was forked from is kept: not its descriptors
-// (a test reads the program's pipes to their end), its log or its terminal.
-void detach()
-{
-    const long open_max = sysconf(_SC_OPEN_MAX);
-    for (int fd = 0; fd < (open_max > 0 && open_max < 65536 ? open_max : 1024); ++fd)
-        close(fd);
-    const int null = open("/dev/null", O_RDWR);
-    if (null == 0) {
-        dup2(0, 1);
-        dup2(0, 2);
-    }
-    unsetenv("WPISIM_LOG");
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGINT, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
-}
-
-ino_t inode_of(const std::string &path)
-{
-    struct stat st {
-    };
-    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-// Answers one request; false when the client is done with the board.
-bool serve(int fd, Peer *board, const Module &m, const std::string &id, bool *end)
-{
-    Hello asked_for{};
-    Request req{};
-    char kind = 0;
-    if (!read_all(fd, &kind, 1))
-        return false;
-    if (kind == 'h') {
-        if (!read_all(fd, &asked_for, sizeof asked_for) || asked_for.identity_len > 4096)
-            return false;
-        std::string asked(asked_for.identity_len, '\0');
-        if (!read_all(fd, asked.data(), asked.size()))
-            return false;
-        char answer = hello_ok;
-        if (board == nullptr)
-            answer = hello_no_board;
-        else if (asked_for.fresh != 0 || asked != id)
-            answer = hello_ending;
-        if (answer != hello_ok)
-            *end = true;
-        const std::int32_t pid = getpid();
-        send_all(fd, &answer, 1);
-        send_all(fd, &pid, sizeof pid);
-        return answer == hello_ok;
-    }
-    if (kind != 'e' || board == nullptr || !read_all(fd, &req, sizeof req) || req.len < 0 ||
-        req.len > 65536)
-        return false;
-    std::vector<unsigned char> data(static_cast<std::size_t>(req.len));
-    if (!read_all(fd, data.data(), data.size()))
-        return false;
-    const std::int64_t cpu = thread_cpu_ns();
-    board->exchange(data.data(), req.len, req.start_ns, req.bit_ns);
-    BoardReport report{};
-    m.report(board, &report);
-    report.cpu_ns = thread_cpu_ns() - cpu;
-    return send_all(fd, &report, sizeof report) && send_all(fd, data.data(), data.size());
-}
-
-[[noreturn]] void board_process(const std::string &dir, const std::string &sock,
-                                const char *firmware, const std::string &id)
-{
-    detach();
-    // One board process per state directory: the lock is held for life. One
-    // that is ending lets go at once; one that holds on is serving.
-    const int lock = open((dir + "/board.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    const std::int64_t give_up = now_ns() + 2000000000;
-    while (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        if (now_ns() > give_up)
-            _exit(0);
-        sleep_until_ns(now_ns() + 1000000);
-    }
-    if (lock < 0)
-        _exit(1);
     sockaddr_un addr{};
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    unlink(sock.c_str());
-    if (!socket_address(sock, &addr) || listener < 0 ||
-        bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        listen(listener, 8) != 0)
-        _exit(1);
-    const ino_t ours = inode_of(sock);
-
-    Module m;
-    Peer *board = load_module(&m) ? m.make(firmware) : nullptr;
-
-    std::vector<pollfd> fds{{listener, POLLIN, 0}};
-    std::int64_t last = now_ns();
-    bool end = false;
-    while (!end && now_ns() - last < idle_end_ns && inode_of(sock) == ours) {
-        if (poll(fds.data(), fds.size(), watch_ms) <= 0)
-            continue;
-        last = now_ns();
-        for (std::size_t i = fds.size(); i-- > 1;)
-            if (fds[i].revents != 0 && !serve(fds[i].fd, board, m, id, &end)) {
-                close(fds[i].fd);
-                fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
-            }
-        if ((fds[0].revents & POLLIN) != 0) {
-            const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0)
-                fds.push_back({client, POLLIN, 0});
-        }
+    addr.sun_family = AF_UNIX;
+    const std::string path = in_state_dir("board.sock");
+    if (path.size() >= sizeof addr.sun_path)
+        fail("board socket " + quoted(path), "path too long for a unix socket");
+    check_owner("board.sock", true);
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        board_failed(std::strerror(errno));
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
     }
-    if (inode_of(sock) == ours)
-        unlink(sock.c_str());
-    _exit(0);
+    // Whoever listens must be this user too.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid != geteuid())
+        fail("board process " + std::to_string(peer.pid),
+             "runs as uid " + std::to_string(peer.uid) + ", not as you");
+    return fd;
 }
 
-void start_board_process(const std::string &dir, const std::string &sock, const char *firmware,
-                         const std::string &id)
+struct Started {
+    bool ok = false;
+    std::string why;
+};
+
+// Starts the board process with the lock this run holds, and waits for it to
+// say it is ready or why it cannot start.
+Started start_board_process(int lock, const std::string &firmware)
 {
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        board_failed(std::strerror(errno));
+    const std::string dir = state_dir_path();
+    std::vector<std::string> words{BOARD_LAUNCHER};
+    words.insert(words.end(), {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware,
+                               "--ready-fd", "3", "--lock-fd", "4"});
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
     const pid_t child = fork();
     if (child < 0)
-        fail("board", std::strerror(errno));
+        board_failed(std::strerror(errno));
     if (child == 0) {
-        // Twice, so the board process is nobody's child and has no terminal.
-        setsid();
-        if (fork() == 0)
-            board_process(dir, sock, firmware, id);
-        _exit(0);
+        // Twice, so the board process is nobody's child: it outlives this run.
+        if (fork() != 0)
+            _exit(0);
+        const int null = open("/dev/null", O_RDWR);
+        if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 ||
+            dup2(ready[1], 3) < 0 || dup2(lock, 4) < 0)
+            _exit(127);
+        execv(argv[0], argv.data());
+        const char *why = std::strerror(errno);
+        const ssize_t ignored = write(3, why, std::strlen(why));
+        (void)ignored;
+        _exit(127);
     }
+    close(ready[1]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    // The board says "ok", or why not, and closes its end.
+    std::string said;
+    const std::int64_t deadline = now_ns() + start_limit_ns;
+    char buffer[512];
+    for (;;) {
+        const std::int64_t left = deadline - now_ns();
+        if (left <= 0) {
+            close(ready[0]);
+            return {false, "the board process did not start in " +
+                               std::to_string(start_limit_ns / second_ns) + " s"};
+        }
+        pollfd p{ready[0], POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left / 1000000 + 1)) <= 0)
+            continue;
+        const ssize_t n = read(ready[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        said.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(ready[0]);
+    if (said == "ok")
+        return {true, ""};
+    if (said.empty())
+        return {false, "the board process ended while starting"};
+    return {false, said};
 }
 
-// ---- The stand-in's side --------------------------------------------------
-
-// Connects and says hello; the answer, or 0 when no board process listens.
-char hello(const std::string &sock, const std::string &id, bool fresh, int *fd, std::int32_t *pid)
+// A lock file of this user's, opened to take the start lock on.
+int open_lock()
 {
-    sockaddr_un addr{};
-    socket_address(sock, &addr);
-    *fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (*fd < 0)
-        fail("board", std::strerror(errno));
-    Hello h{};
-    h.fresh = fresh ? 1 : 0;
-    h.identity_len = static_cast<std::uint32_t>(id.size());
-    char answer = 0;
-    if (connect(*fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        !send_all(*fd, "h", 1) || !send_all(*fd, &h, sizeof h) ||
-        !send_all(*fd, id.data(), id.size()) || !read_all(*fd, &answer, 1) ||
-        !read_all(*fd, pid, sizeof *pid)) {
-        close(*fd);
-        *fd = -1;
-        return 0;
-    }
-    return answer;
+    check_owner("board.lock", false);
+    const int fd = openat(state_dir_fd(), "board.lock",
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0)
+        fail("board lock " + quoted(in_state_dir("board.lock")), std::strerror(errno));
+    return fd;
 }
 
 class BoardClient : public Peer
@@ -303,18 +193,52 @@ class BoardClient : public Peer
     explicit BoardClient(int fd) : fd_(fd) {}
     ~BoardClient() override { close(fd_); }
 
+    link::HelloAnswer hello(bool fresh, std::uint64_t firmware, const std::string &path,
+                            std::string *reason)
+    {
+        link::HelloRequest req{};
+        req.fresh = fresh ? 1 : 0;
+        req.firmware = firmware;
+        std::string why;
+        Header header{};
+        std::string payload;
+        const std::int64_t deadline = now_ns() + start_limit_ns;
+        if (!link::send_message(fd_, link::hello, &req, sizeof req, path.data(), path.size(),
+                                deadline, &why) ||
+            !link::read_message(fd_, &header, &payload, deadline, &why))
+            unanswered("hello", why);
+        link::HelloAnswer answer{};
+        if (header.kind != link::hello_answer || payload.size() < sizeof answer)
+            unanswered("hello", "an answer out of step");
+        std::memcpy(&answer, payload.data(), sizeof answer);
+        *reason = payload.substr(sizeof answer);
+        pid_ = answer.pid;
+        return answer;
+    }
+
     void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
     {
-        Request req{};
+        link::ExchangeRequest req{};
         req.len = len;
         req.start_ns = start_ns;
         req.bit_ns = bit_ns;
-        BoardReport report{};
-        if (!send_all(fd_, "e", 1) || !send_all(fd_, &req, sizeof req) ||
-            !send_all(fd_, data, static_cast<std::size_t>(len)) ||
-            !read_all(fd_, &report, sizeof report) ||
-            !read_all(fd_, data, static_cast<std::size_t>(len)))
-            fail("board", "the board process ended");
+        std::string why;
+        Header header{};
+        std::string payload;
+        // The transfer's own time on the wire, and the margin for a busy host.
+        const std::int64_t deadline = now_ns() + bit_ns * 8 * len + answer_margin_ns;
+        if (!link::send_message(fd_, link::exchange, &req, sizeof req, data,
+                                static_cast<std::size_t>(len), deadline, &why) ||
+            !link::read_message(fd_, &header, &payload, deadline, &why))
+            unanswered("transfer", why);
+        link::ExchangeAnswer answer{};
+        if (header.kind != link::exchange_answer ||
+            payload.size() != sizeof answer + static_cast<std::size_t>(len))
+            unanswered("transfer", "an answer out of step");
+        std::memcpy(&answer, payload.data(), sizeof answer);
+        std::memcpy(data, payload.data() + sizeof answer, static_cast<std::size_t>(len));
+        const link::BoardReport &report = answer.report;
+        began_ns_ = answer.start_ns;
         remote_cpu_ns_ = report.cpu_ns;
         d5_ = report.d5;
         d6_ = report.d6;
@@ -329,16 +253,20 @@ class BoardClient : public Peer
             .text("state", state)
             .emit();
         // Said once a run: a stopped board still answers, with echoes.
-        if (report.state != board_running && !stop_told_) {
+        if (report.state != link::board_running && !stop_told_) {
             stop_told_ = true;
             std::fprintf(stderr,
                          "wpisim: board stopped: the firmware %s at pc 0x%04x; its SPI now "
                          "echoes each byte one byte late\n",
-                         report.state == board_stopped ? "slept with interrupts off" : "crashed",
+                         report.state == link::board_stopped ? "slept with interrupts off"
+                                                             : "crashed",
                          static_cast<unsigned>(report.pc));
         }
     }
 
+    std::int64_t began_ns() const override { return began_ns_; }
+    // The board's SS is wired to CE0.
+    bool answers_on(int channel) const override { return channel == 0; }
     std::int64_t remote_cpu_ns() const override { return remote_cpu_ns_; }
     bool outputs(int &d5, int &d6) const override
     {
@@ -349,67 +277,68 @@ class BoardClient : public Peer
     const char *name() const override { return "board"; }
 
   private:
+    [[noreturn]] void unanswered(const char *what, const std::string &why) const
+    {
+        board_failed("the board process (pid " + std::to_string(pid_) + ") failed the " + what +
+                     ": " + why);
+    }
+
     int fd_;
+    std::int32_t pid_ = 0;
+    std::int64_t began_ns_ = 0;
     std::int64_t remote_cpu_ns_ = 0;
     int d5_ = 0;
     int d6_ = 0;
     bool stop_told_ = false;
 };
 
-Peer *connect_board(const char *firmware)
+bool reset_asked()
 {
-    if (*BOARD_MODULE == '\0' || *firmware == '\0')
-        return nullptr;
-    const std::string id = identity(firmware);
-    if (id.empty())
-        return nullptr;
     const char *reset = std::getenv("WPISIM_BOARD_RESET");
     if (reset != nullptr && *reset != '\0' && std::strcmp(reset, "0") != 0 &&
         std::strcmp(reset, "1") != 0)
         fail("WPISIM_BOARD_RESET=" + quoted(reset), "not 0 or 1");
-    bool fresh = reset != nullptr && std::strcmp(reset, "1") == 0;
+    return reset != nullptr && std::strcmp(reset, "1") == 0;
+}
 
-    state_dir_fd();
-    const std::string dir = state_dir_path();
-    const std::string sock = dir + "/board.sock";
-    sockaddr_un addr{};
-    if (!socket_address(sock, &addr))
-        fail("board socket " + quoted(sock), "path too long for a unix socket");
-
-    int fd = -1;
-    std::int32_t pid = 0;
-    char answer = hello(sock, id, fresh, &fd, &pid);
-    if (answer == hello_ok) {
-        Record("board-link").num("board_pid", pid).num("started", 0).emit();
-        return new BoardClient(fd);
-    }
-    if (fd >= 0)
-        close(fd);
-    // None listens, or the one that did is ending: start a board afresh.
-    start_board_process(dir, sock, firmware, id);
-    fresh = false;
-    const std::int64_t deadline = now_ns() + start_wait_ns;
+// The link to the board process for this state directory, starting one if
+// none runs. Exactly one of the runs that find none starts it: the one that
+// takes the lock; the others wait for its socket.
+std::unique_ptr<BoardClient> connect_board(const std::string &firmware, bool *started)
+{
+    const std::int64_t deadline = now_ns() + start_limit_ns;
+    std::string why =
+        "the board process did not start in " + std::to_string(start_limit_ns / second_ns) + " s";
+    *started = false;
     while (now_ns() < deadline) {
-        answer = hello(sock, id, fresh, &fd, &pid);
-        if (answer == hello_ok) {
-            Record("board-link").num("board_pid", pid).num("started", 1).emit();
-            return new BoardClient(fd);
+        if (const int fd = connect_socket(); fd >= 0)
+            return std::make_unique<BoardClient>(fd);
+        const int lock = open_lock();
+        if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            // No board process holds the lock: this run starts one, which
+            // takes the lock over for its life.
+            const Started s = start_board_process(lock, firmware);
+            close(lock);
+            if (!s.ok)
+                board_failed(s.why);
+            *started = true;
+            if (const int fd = connect_socket(); fd >= 0)
+                return std::make_unique<BoardClient>(fd);
+            why = "the board process started but does not listen";
+            break;
         }
-        if (fd >= 0)
-            close(fd);
-        if (answer == hello_no_board)
-            return nullptr;
-        // The old board may still be ending, or the new one booting.
-        sleep_until_ns(now_ns() + 200000);
+        close(lock);
+        // Another run is starting it, or an old one is ending.
+        sleep_until_ns(now_ns() + 1000000);
     }
-    fail("board", "the board process did not start");
+    board_failed(why);
 }
 
 } // namespace
 
 std::unique_ptr<Peer> make_board_peer(bool named)
 {
-    if (*BOARD_MODULE == '\0') {
+    if (*BOARD_PROGRAM == '\0') {
         if (named)
             fail("WPISIM_PEER=board", "this build has no simulated board (it needs simavr and "
                                       "the AVR toolchain)");
@@ -425,20 +354,36 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     // a quiet fall back to another peer that would answer differently.
     const char *asked = std::getenv("WPISIM_FIRMWARE");
     const bool chosen = asked != nullptr && *asked != '\0';
-    const std::string firmware = chosen ? asked : BOARD_FIRMWARE;
+    const std::string given = chosen ? asked : BOARD_FIRMWARE;
+    std::string firmware = given;
     const std::string what = (chosen ? "WPISIM_FIRMWARE=" : "firmware ") + quoted(firmware);
-    const std::string refused = firmware_problem(firmware);
+    std::string content;
+    const std::string refused = firmware_problem(firmware, &content);
     if (!refused.empty())
         fail(what, refused);
-    // The board process loads the module; a missing one is said here, where
-    // the user sees it.
-    if (access(BOARD_MODULE, R_OK) != 0)
-        fail("simulated board module " + quoted(BOARD_MODULE), std::strerror(errno));
-    Peer *board = connect_board(firmware.c_str());
-    if (board == nullptr)
-        fail(what, "the board did not start");
-    Record("board-firmware").text("path", firmware).emit();
-    return std::unique_ptr<Peer>(board);
+    // The board process runs elsewhere: it needs the path from the root.
+    if (char *full = realpath(firmware.c_str(), nullptr)) {
+        firmware = full;
+        std::free(full);
+    }
+    if (access(BOARD_PROGRAM, X_OK) != 0)
+        fail("board program " + quoted(BOARD_PROGRAM), std::strerror(errno));
+    const bool fresh = reset_asked();
+
+    bool started = false;
+    std::unique_ptr<BoardClient> board = connect_board(firmware, &started);
+    std::string reason;
+    const link::HelloAnswer answer =
+        board->hello(fresh, link::content_id(content), firmware, &reason);
+    if (answer.ok == 0)
+        fail(what, reason);
+    Record("board-link")
+        .num("board_pid", answer.pid)
+        .num("started", started ? 1 : 0)
+        .num("reset", answer.reset)
+        .emit();
+    Record("board-firmware").text("path", given).emit();
+    return board;
 }
 
 } // namespace wpisim

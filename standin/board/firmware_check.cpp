@@ -287,7 +287,7 @@ std::string Elf::mmcu_problem(const Section &mmcu)
 
 } // namespace
 
-std::string firmware_problem(const std::string &path)
+std::string firmware_problem(const std::string &path, std::string *content)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
@@ -313,7 +313,11 @@ std::string firmware_problem(const std::string &path)
             got += static_cast<std::size_t>(n);
     }
     close(fd);
-    return why.empty() ? Elf(std::move(bytes)).problem() : why;
+    if (!why.empty())
+        return why;
+    if (content != nullptr)
+        content->assign(bytes.begin(), bytes.end());
+    return Elf(std::move(bytes)).problem();
 }
 
 } // namespace wpisim

@@ -13,6 +13,7 @@ namespace wpisim
 // Empty when the file is an ELF the simulated board can run: 32-bit AVR code
 // for the ATmega328P, as its .mmcu section says, with every header, section
 // and string table inside the file. Otherwise why not, in a few words.
-std::string firmware_problem(const std::string &path);
+// content, if given, receives the bytes that were checked.
+std::string firmware_problem(const std::string &path, std::string *content = nullptr);
 
 } // namespace wpisim

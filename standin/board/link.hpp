@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 #pragma once
+// The link between a run and the board process: messages on a unix socket in
+// the state directory, each a header and a payload. Every wait on it has a
+// time limit, so a stopped board or a stuck peer never hangs the other side.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
-namespace wpisim
+namespace wpisim::link
 {
 
-// What the simulated board showed after an exchange, as the board module
-// reports it and the board process sends it to the stand-in.
+// What the simulated board showed after an exchange.
 struct BoardReport {
     std::int64_t cycle = 0;
-    std::int64_t cpu_ns = 0; // host CPU time the exchange cost
+    std::int64_t cpu_ns = 0; // host CPU time the exchange cost the board process
     std::int32_t d5 = 0;     // 0..255: PWM duty or plain level
     std::int32_t d6 = 0;
     std::int32_t miso_driven = 0; // while SS was high before the exchange
@@ -22,4 +26,58 @@ struct BoardReport {
 
 enum : std::int32_t { board_running = 0, board_stopped = 1, board_crashed = 2 };
 
-} // namespace wpisim
+enum Kind : std::uint32_t {
+    hello = 1,    // HelloRequest, then the firmware's path
+    exchange = 2, // ExchangeRequest, then the bytes sent
+    hello_answer = 101,
+    exchange_answer = 102,
+};
+
+struct Header {
+    std::uint32_t kind = 0;
+    std::uint32_t size = 0; // of the payload that follows
+};
+
+struct HelloRequest {
+    std::uint8_t fresh = 0; // a reset board is asked for
+    std::uint8_t pad[7] = {};
+    std::uint64_t firmware = 0; // content_id of the firmware wanted
+};
+
+// Followed by the reason when the board cannot run the firmware.
+struct HelloAnswer {
+    std::int32_t ok = 0;
+    std::int32_t pid = 0;
+    std::int32_t reset = 0; // this hello reset the board or put other firmware on it
+    std::int32_t pad = 0;
+};
+
+struct ExchangeRequest {
+    std::int32_t len = 0;
+    std::int32_t pad = 0;
+    std::int64_t start_ns = 0; // when the Pi starts the transfer, monotonic
+    std::int64_t bit_ns = 0;
+};
+
+// Followed by the bytes clocked back.
+struct ExchangeAnswer {
+    BoardReport report;
+    std::int64_t start_ns = 0; // when the transfer really began: later if the bus was busy
+};
+
+// Far above any transfer a program makes, and a path.
+constexpr std::uint32_t max_payload = 1U << 17;
+
+// Sends header and payload whole by the monotonic deadline. False on a time
+// out, a closed peer or an error; why says which.
+bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, const void *tail,
+                  std::size_t tail_size, std::int64_t deadline_ns, std::string *why);
+
+// Reads one message whole by the deadline.
+bool read_message(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
+                  std::string *why);
+
+// Identifies a firmware by its bytes, whatever path names it.
+std::uint64_t content_id(const std::string &bytes);
+
+} // namespace wpisim::link

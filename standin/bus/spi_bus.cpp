@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -94,11 +95,19 @@ int wpisim::bus::transfer(int channel, unsigned char *data, int len)
         if (wire.core_mhz != 0)
             rec.num("core_mhz", wire.core_mhz);
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
-        peer->exchange(data, len, start, bit_ns);
-        // What the simulated peer cost this host, for the benchmark.
-        rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + peer->remote_cpu_ns());
+        std::int64_t began = start;
+        if (peer->answers_on(channel)) {
+            peer->exchange(data, len, start, bit_ns);
+            // A bus busy with another run's transfer starts this one later.
+            began = peer->began_ns() >= 0 ? peer->began_ns() : start;
+            // What the simulated peer cost this host, for the benchmark.
+            rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + peer->remote_cpu_ns());
+        } else {
+            // Nothing on this chip select: MISO stays at the Pi's pull-down.
+            std::memset(data, 0, static_cast<std::size_t>(len));
+        }
         // The transfer blocks for its time on the wire, 8 bit-times a byte.
-        wpisim::sleep_until_ns(start + bit_ns * 8 * len);
+        wpisim::sleep_until_ns(began + bit_ns * 8 * len);
     }
     if (error == 0)
         rec.bytes("in", data, len);

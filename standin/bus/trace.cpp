@@ -43,6 +43,9 @@ class TracePeer : public Peer
     {
         sent_.assign(data, data + len);
         inner_->exchange(data, len, start_ns, bit_ns);
+        // Drawn where it really ran: a busy bus starts it later.
+        if (inner_->began_ns() >= 0)
+            start_ns = inner_->began_ns();
         if (unit_ns_ == 0)
             header(bit_ns);
         const std::int64_t half = bit_ns / 2;
@@ -76,6 +79,8 @@ class TracePeer : public Peer
     }
 
     const char *name() const override { return inner_->name(); }
+    bool answers_on(int channel) const override { return inner_->answers_on(channel); }
+    std::int64_t began_ns() const override { return inner_->began_ns(); }
     bool outputs(int &a, int &b) const override { return inner_->outputs(a, b); }
 
   private:

@@ -37,22 +37,26 @@ class WiredPeer : public Peer
 
     void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
     {
+        began_ = -1;
         switch (fault_) {
         case Fault::no_miso:
             // The board hears and acts; its answer never reaches the Pi.
             board_->exchange(data, len, start_ns, bit_ns);
+            began_ = board_->began_ns();
             std::memset(data, 0, static_cast<std::size_t>(len));
             break;
         case Fault::no_mosi:
             // The board answers, but what it receives is the low of a floating D11.
             std::memset(data, 0, static_cast<std::size_t>(len));
             board_->exchange(data, len, start_ns, bit_ns);
+            began_ = board_->began_ns();
             break;
         case Fault::swapped:
             // Pi MOSI meets Uno MISO (two outputs: the divider limits the
             // current); Pi MISO meets Uno MOSI (two inputs: only the pull-down).
             std::memset(data, 0, static_cast<std::size_t>(len));
             board_->exchange(data, len, start_ns, bit_ns);
+            began_ = board_->began_ns();
             std::memset(data, 0, static_cast<std::size_t>(len));
             break;
         case Fault::no_ce0:
@@ -74,6 +78,8 @@ class WiredPeer : public Peer
     }
 
     const char *name() const override { return board_->name(); }
+    bool answers_on(int channel) const override { return board_->answers_on(channel); }
+    std::int64_t began_ns() const override { return began_; }
     bool outputs(int &d5, int &d6) const override
     {
         if (fault_ == Fault::unpowered || fault_ == Fault::no_firmware) {
@@ -87,6 +93,7 @@ class WiredPeer : public Peer
     std::unique_ptr<Peer> board_;
     Fault fault_;
     const char *fault_name_;
+    std::int64_t began_ = -1;
 };
 
 struct Name {

@@ -23,6 +23,11 @@ class Peer
     virtual void exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) = 0;
     virtual const char *name() const = 0;
+    // When the last exchange really began: later than asked when the bus was
+    // busy with another run's transfer; -1 for as asked.
+    virtual std::int64_t began_ns() const { return -1; }
+    // Whether it sits on this chip select; on another, nobody drives MISO.
+    virtual bool answers_on(int /*channel*/) const { return true; }
     // Host CPU time the last exchange cost outside this process (a board
     // process), for the cost the log reports.
     virtual std::int64_t remote_cpu_ns() const { return 0; }

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
-// The simulated board: the reference firmware's ELF running in simavr behind
-// the bus. Simulated time follows the wall clock: before each exchange the AVR
-// runs the cycles that have passed since the last one; idle sleeps cost nothing.
+// The simulated board: a firmware's ELF running in simavr behind the bus.
+// Simulated time follows the wall clock: before each exchange the AVR runs
+// the cycles that have passed since the last one; idle sleeps cost nothing.
+
+#include "avr_board.hpp"
 
 #include "clock.hpp"
 #include "event_log.hpp"
-#include "link.hpp"
 #include "memory_guard.hpp"
-#include "peer.hpp"
 
 #include <avr_ioport.h>
 #include <avr_spi.h>
@@ -50,6 +50,8 @@ namespace
 constexpr char spi_port = BOARD_PORT_LETTER(BOARD_SPI_PORT);
 constexpr char out_port = BOARD_PORT_LETTER(BOARD_OUT_PORT);
 constexpr unsigned sreg_i_bit = 7;
+// The least time CE0 stays high between two transfers on the bus.
+constexpr double ce_gap_ns = 50000;
 
 // simavr's messages would land in parley's output; only errors are kept, in the call log.
 void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list ap)
@@ -81,10 +83,10 @@ constexpr int last_edge(int byte)
     return 16 * byte + 15;
 }
 
-class BoardPeer : public Peer
+class SimulatedAvr : public AvrBoard
 {
   public:
-    explicit BoardPeer(avr_t *avr) : avr_(avr)
+    explicit SimulatedAvr(avr_t *avr) : avr_(avr)
     {
         spi_in_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
         ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(spi_port), BOARD_SS_BIT);
@@ -96,7 +98,7 @@ class BoardPeer : public Peer
         avr_irq_register_notify(avr_iomem_getirq(avr_, SPDR, nullptr, AVR_IOMEM_IRQ_ALL),
                                 on_spdr_write, this);
     }
-    ~BoardPeer() override { avr_terminate(avr_); }
+    ~SimulatedAvr() override { avr_terminate(avr_); }
 
     bool boot()
     {
@@ -114,15 +116,17 @@ class BoardPeer : public Peer
         return false;
     }
 
-    void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
+    std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
+                          std::int64_t bit_ns) override
     {
         data_ = data;
         len_ = len;
         event_ = 0;
         collisions_ = 0;
         half_bit_ = static_cast<double>(bit_ns) * avr_->frequency / 2e9;
-        // Never behind the AVR: a late start shifts the whole exchange.
-        t0_ = std::max(cycle_at(start_ns), avr_->cycle + 1);
+        // Never behind the AVR, nor before CE0 has been high a while after
+        // the last transfer: a late start shifts the whole exchange.
+        t0_ = std::max({cycle_at(start_ns), avr_->cycle + 1, bus_free_});
         if (running()) {
             // The AVR runs exactly to each edge: a sleeping AVR jumps to the
             // next cycle timer, and every edge is one.
@@ -135,11 +139,11 @@ class BoardPeer : public Peer
         while (event_ <= events())
             edge();
         report();
+        bus_free_ = cycle_of(events()) + ce_gap_cycles();
+        return ns_at(t0_);
     }
 
-    const BoardReport &last_report() const { return last_; }
-
-    const char *name() const override { return "board"; }
+    const link::BoardReport &last_report() const override { return last_; }
 
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
@@ -148,7 +152,19 @@ class BoardPeer : public Peer
     avr_cycle_count_t cycle_at(std::int64_t ns) const
     {
         const auto elapsed = static_cast<double>(ns - base_ns_);
+        if (elapsed <= 0)
+            return base_cycle_;
         return base_cycle_ + static_cast<avr_cycle_count_t>(elapsed * avr_->frequency / 1e9);
+    }
+    std::int64_t ns_at(avr_cycle_count_t cycle) const
+    {
+        const auto cycles = static_cast<double>(cycle - base_cycle_);
+        return base_ns_ + static_cast<std::int64_t>(std::llround(cycles * 1e9 / avr_->frequency));
+    }
+    // Between two transfers, from one run or two, CE0 stays high this long.
+    avr_cycle_count_t ce_gap_cycles() const
+    {
+        return static_cast<avr_cycle_count_t>(ce_gap_ns * 1e-9 * avr_->frequency);
     }
 
     // Events: 0 is CE0 falling, then each byte's first and last edge, then CE0 rising.
@@ -169,7 +185,7 @@ class BoardPeer : public Peer
 
     static avr_cycle_count_t on_edge(avr_t *avr, avr_cycle_count_t /*when*/, void *param)
     {
-        auto *self = static_cast<BoardPeer *>(param);
+        auto *self = static_cast<SimulatedAvr *>(param);
         self->edge();
         if (self->event_ > self->events())
             return 0;
@@ -237,7 +253,7 @@ class BoardPeer : public Peer
     // no shift register, so the board's is kept here.
     static void on_spdr_write(avr_irq_t * /*irq*/, std::uint32_t value, void *param)
     {
-        auto *self = static_cast<BoardPeer *>(param);
+        auto *self = static_cast<SimulatedAvr *>(param);
         if (!self->spi_on())
             return;
         if (self->in_byte_) {
@@ -286,11 +302,11 @@ class BoardPeer : public Peer
         last_.d6 = output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_);
         last_.miso_driven = miso_idle_ ? 1 : 0;
         last_.wcol = collisions_;
-        last_.state = board_running;
+        last_.state = link::board_running;
         if (avr_->state == cpu_Done)
-            last_.state = board_stopped;
+            last_.state = link::board_stopped;
         else if (avr_->state == cpu_Crashed)
-            last_.state = board_crashed;
+            last_.state = link::board_crashed;
         last_.pc = avr_->pc;
     }
 
@@ -299,6 +315,7 @@ class BoardPeer : public Peer
     avr_irq_t *ss_ = nullptr;
     std::int64_t base_ns_ = 0;
     avr_cycle_count_t base_cycle_ = 0;
+    avr_cycle_count_t bus_free_ = 0;
     // The exchange under way.
     unsigned char *data_ = nullptr;
     int len_ = 0;
@@ -311,7 +328,7 @@ class BoardPeer : public Peer
     int collisions_ = 0;
     // The SPI's shift register: zero after reset, like the AVR's.
     std::uint8_t shift_ = 0;
-    BoardReport last_;
+    link::BoardReport last_;
     std::uint8_t spcr_ = 0;
     std::uint8_t tccra_ = 0;
     std::uint8_t ocr_a_ = 0;
@@ -322,44 +339,43 @@ class BoardPeer : public Peer
 
 } // namespace wpisim
 
-// Entry point for the stand-in, which loads this module only when a board is
-// wanted, so programs that never talk SPI don't pay for the simulator.
-// Returns null when the firmware cannot be read or does not start.
-extern "C" __attribute__((visibility("default"))) wpisim::Peer *
-wpisim_board_peer(const char *firmware_path)
+namespace wpisim
 {
-    using namespace wpisim;
-    if (access(firmware_path, R_OK) != 0)
-        return nullptr;
-    avr_global_logger_set(quiet_logger);
 
-    static elf_firmware_t firmware{};
-    if (elf_read_firmware(firmware_path, &firmware) != 0)
+std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, std::string *why)
+{
+    avr_global_logger_set(quiet_logger);
+    elf_firmware_t firmware{};
+    if (elf_read_firmware(firmware_path.c_str(), &firmware) != 0) {
+        *why = "the simulator cannot read it";
         return nullptr;
+    }
     // Without the ELF's .mmcu section, the Uno's part and clock.
     const char *mmcu = firmware.mmcu[0] != '\0' ? firmware.mmcu : "atmega328p";
     if (firmware.frequency == 0)
         firmware.frequency = 16000000;
     avr_t *avr = avr_make_mcu_by_name(mmcu);
-    if (avr == nullptr)
+    if (avr == nullptr) {
+        *why = "the simulator has no " + std::string(mmcu);
         return nullptr;
+    }
     avr_init(avr);
     widen_memory(avr);
     avr->sleep = no_sleep;
     avr_load_firmware(avr, &firmware);
+    // Loaded: the simulator keeps copies of its own.
+    std::free(firmware.flash);
+    std::free(firmware.eeprom);
+    std::free(firmware.fuse);
+    std::free(firmware.lockbits);
     avr->log = LOG_ERROR;
 
-    auto board = std::make_unique<BoardPeer>(avr);
+    auto board = std::make_unique<SimulatedAvr>(avr);
     if (!board->boot()) {
-        Record("board-error").text("message", "firmware_did_not_enable_SPI").emit();
+        *why = "the firmware did not enable SPI with interrupts on within a simulated second";
         return nullptr;
     }
-    return board.release();
+    return board;
 }
 
-// What the last exchange of a board made by wpisim_board_peer showed.
-extern "C" __attribute__((visibility("default"))) void
-wpisim_board_report(const wpisim::Peer *board, wpisim::BoardReport *report)
-{
-    *report = static_cast<const wpisim::BoardPeer *>(board)->last_report();
-}
+} // namespace wpisim

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+
+#include "link.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace wpisim
+{
+
+// An AVR running a firmware in simavr, its SPI slave on the Pi's bus.
+class AvrBoard
+{
+  public:
+    AvrBoard() = default;
+    AvrBoard(const AvrBoard &) = delete;
+    AvrBoard &operator=(const AvrBoard &) = delete;
+    virtual ~AvrBoard() = default;
+
+    // One transfer in SPI mode 0, in place, its first edge at start_ns or as
+    // soon after as the bus is free. Returns when it really began.
+    virtual std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
+                                  std::int64_t bit_ns) = 0;
+    virtual const link::BoardReport &last_report() const = 0;
+};
+
+// The firmware booted until it has enabled SPI, or null and why not.
+std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, std::string *why);
+
+} // namespace wpisim

@@ -1,0 +1,316 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// wpisim-board: the simulated board, powered as long as runs use it. One per
+// state directory: it holds board.lock for life and serves the runs that
+// connect to board.sock, one request at a time, so transfers from runs at
+// once go on the bus one after the other. A slow or stuck run stalls nobody:
+// each is read and answered without blocking. It ends ten minutes after the
+// last run disconnected, or as soon as its socket is removed.
+//
+// Started by the stand-in, never by hand:
+//   wpisim-board --state-dir DIR --firmware ELF --ready-fd N --lock-fd N
+// It writes "ok" to the ready descriptor once it listens, or why it cannot start.
+
+#include "avr_board.hpp"
+#include "clock.hpp"
+#include "event_log.hpp"
+#include "firmware_check.hpp"
+#include "link.hpp"
+#include "message.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using namespace wpisim;
+
+constexpr std::int64_t linger_ns = 600LL * 1000000000; // ten minutes
+constexpr int watch_ms = 200;                          // how often the socket is looked for
+// A run that leaves this much unread is not reading at all.
+constexpr std::size_t max_unsent = 1U << 20;
+
+struct Options {
+    std::string state_dir;
+    std::string firmware;
+    int ready_fd = -1;
+    int lock_fd = -1;
+};
+
+[[noreturn]] void usage()
+{
+    exit_with("wpisim-board", "started by the stand-in only, with --state-dir DIR --firmware ELF "
+                              "--ready-fd N --lock-fd N");
+}
+
+Options parse(int argc, char **argv)
+{
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const char *value = argv[i + 1];
+        if (flag == "--state-dir")
+            o.state_dir = value;
+        else if (flag == "--firmware")
+            o.firmware = value;
+        else if (flag == "--ready-fd")
+            o.ready_fd = std::atoi(value);
+        else if (flag == "--lock-fd")
+            o.lock_fd = std::atoi(value);
+        else
+            usage();
+    }
+    if (argc % 2 != 1 || o.state_dir.empty() || o.firmware.empty() || o.ready_fd < 3 ||
+        o.lock_fd < 3)
+        usage();
+    return o;
+}
+
+// Only what it needs: not the starting run's pipes (a test reads them to
+// their end), its terminal or its working directory.
+void detach(const Options &o)
+{
+    setsid();
+    if (chdir("/") != 0)
+        _exit(1);
+    std::vector<int> open_fds;
+    if (DIR *fds = opendir("/proc/self/fd")) {
+        while (const dirent *e = readdir(fds))
+            if (e->d_name[0] != '.')
+                open_fds.push_back(std::atoi(e->d_name));
+        closedir(fds);
+    }
+    for (const int fd : open_fds)
+        if (fd > 2 && fd != o.ready_fd && fd != o.lock_fd)
+            close(fd);
+    fcntl(o.ready_fd, F_SETFD, FD_CLOEXEC);
+    fcntl(o.lock_fd, F_SETFD, FD_CLOEXEC);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
+}
+
+void say(int fd, const std::string &text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+ino_t inode_of(const std::string &path)
+{
+    struct stat st {
+    };
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+struct Client {
+    int fd = -1;
+    std::string in;
+    std::string out;
+};
+
+class Server
+{
+  public:
+    Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware)
+        : board_(std::move(board)), firmware_(firmware)
+    {
+    }
+
+    // Answers every whole request the client has sent; false to drop it.
+    bool serve(Client &c)
+    {
+        while (c.in.size() >= sizeof(link::Header)) {
+            link::Header h{};
+            std::memcpy(&h, c.in.data(), sizeof h);
+            if (h.size > link::max_payload)
+                return false;
+            if (c.in.size() < sizeof h + h.size)
+                return true;
+            const std::string payload = c.in.substr(sizeof h, h.size);
+            c.in.erase(0, sizeof h + h.size);
+            if (!answer(h.kind, payload, &c.out))
+                return false;
+        }
+        return true;
+    }
+
+  private:
+    bool answer(std::uint32_t kind, const std::string &payload, std::string *out)
+    {
+        if (kind == link::hello && payload.size() >= sizeof(link::HelloRequest)) {
+            link::HelloRequest req{};
+            std::memcpy(&req, payload.data(), sizeof req);
+            hello(req, payload.substr(sizeof req), out);
+            return true;
+        }
+        link::ExchangeRequest req{};
+        if (kind != link::exchange || payload.size() < sizeof req)
+            return false;
+        std::memcpy(&req, payload.data(), sizeof req);
+        if (req.len < 0 || payload.size() != sizeof req + static_cast<std::size_t>(req.len) ||
+            req.bit_ns <= 0)
+            return false;
+        std::string data = payload.substr(sizeof req);
+        const std::int64_t cpu = thread_cpu_ns();
+        link::ExchangeAnswer a{};
+        a.start_ns = board_->exchange(reinterpret_cast<unsigned char *>(data.data()), req.len,
+                                      req.start_ns, req.bit_ns);
+        a.report = board_->last_report();
+        a.report.cpu_ns = thread_cpu_ns() - cpu;
+        append(out, link::exchange_answer, &a, sizeof a, data);
+        return true;
+    }
+
+    // A reset or other firmware is, to every run, the board reset: they go on
+    // against the fresh one. Firmware that cannot run leaves the board as it was.
+    void hello(const link::HelloRequest &req, const std::string &path, std::string *out)
+    {
+        link::HelloAnswer a{};
+        a.pid = getpid();
+        std::string why;
+        if (req.fresh != 0 || req.firmware != firmware_) {
+            std::string content;
+            why = firmware_problem(path, &content);
+            std::unique_ptr<AvrBoard> fresh;
+            if (why.empty())
+                fresh = make_avr_board(path, &why);
+            if (fresh) {
+                board_ = std::move(fresh);
+                firmware_ = link::content_id(content);
+                a.reset = 1;
+                Record("board-reset").text("firmware", path).emit();
+            }
+        }
+        a.ok = why.empty() ? 1 : 0;
+        if (!why.empty())
+            Record("board-error").text("message", why).emit();
+        append(out, link::hello_answer, &a, sizeof a, why);
+    }
+
+    static void append(std::string *out, link::Kind kind, const void *head, std::size_t size,
+                       const std::string &tail)
+    {
+        const link::Header h{kind, static_cast<std::uint32_t>(size + tail.size())};
+        out->append(reinterpret_cast<const char *>(&h), sizeof h);
+        out->append(static_cast<const char *>(head), size);
+        out->append(tail);
+    }
+
+    std::unique_ptr<AvrBoard> board_;
+    std::uint64_t firmware_;
+};
+
+int listen_on(const std::string &path)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path)
+        return -1;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // This process holds the lock: a socket left there is a dead board's.
+    unlink(path.c_str());
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(fd, 64) != 0)
+        return -1;
+    return fd;
+}
+
+void run(Server &server, int listener, const std::string &sock)
+{
+    const ino_t ours = inode_of(sock);
+    std::vector<Client> clients;
+    std::int64_t last_left = now_ns();
+    while (inode_of(sock) == ours && (!clients.empty() || now_ns() - last_left < linger_ns)) {
+        std::vector<pollfd> fds{{listener, POLLIN, 0}};
+        for (const Client &c : clients)
+            fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
+        if (poll(fds.data(), fds.size(), watch_ms) <= 0)
+            continue;
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            Client &c = clients[i];
+            const short got = fds[i + 1].revents;
+            bool keep = (got & (POLLERR | POLLNVAL)) == 0;
+            if (keep && (got & (POLLIN | POLLHUP)) != 0) {
+                char buffer[4096];
+                const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n > 0)
+                    c.in.append(buffer, static_cast<std::size_t>(n));
+                keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) && server.serve(c);
+            }
+            if (keep && !c.out.empty()) {
+                const ssize_t n =
+                    send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (n > 0)
+                    c.out.erase(0, static_cast<std::size_t>(n));
+                keep = (n >= 0 || errno == EAGAIN || errno == EINTR) && c.out.size() < max_unsent;
+            }
+            if (!keep) {
+                close(c.fd);
+                c.fd = -1;
+            }
+        }
+        const std::size_t before = clients.size();
+        clients.erase(std::remove_if(clients.begin(), clients.end(),
+                                     [](const Client &c) { return c.fd < 0; }),
+                      clients.end());
+        if (clients.size() < before && clients.empty())
+            last_left = now_ns();
+        if ((fds[0].revents & POLLIN) != 0)
+            for (int fd;
+                 (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
+                clients.push_back({fd, {}, {}});
+    }
+    if (inode_of(sock) == ours)
+        unlink(sock.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options o = parse(argc, argv);
+    detach(o);
+    std::string content;
+    std::string why = firmware_problem(o.firmware, &content);
+    std::unique_ptr<AvrBoard> board;
+    if (why.empty())
+        board = make_avr_board(o.firmware, &why);
+    const std::string sock = o.state_dir + "/board.sock";
+    const int listener = board ? listen_on(sock) : -1;
+    if (board && listener < 0)
+        why = "cannot listen on " + quoted(sock) + ": " + std::strerror(errno);
+    if (!why.empty()) {
+        Record("board-error").text("message", why).emit();
+        say(o.ready_fd, why);
+        return 1;
+    }
+    Server server(std::move(board), link::content_id(content));
+    Record("board-start").text("firmware", o.firmware).emit();
+    say(o.ready_fd, "ok");
+    close(o.ready_fd);
+    run(server, listener, sock);
+    return 0;
+}
