@@ -3,6 +3,7 @@
 // parley talking to the reference firmware running in the AVR simulator.
 
 #include "harness/parley_text.hpp"
+#include "harness/probe_text.hpp"
 #include "harness/sandbox.hpp"
 #include "simulated_board.hpp"
 
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <thread>
 
+using harness::probe_replies;
 using harness::prompts;
 using harness::Sandbox;
 
@@ -27,19 +29,6 @@ std::pair<std::string, std::string> outputs(const Sandbox &box)
     if (board.empty())
         return {"?", "?"};
     return {board.back().at("d5"), board.back().at("d6")};
-}
-
-// The bytes clocked back by each transfer of a library_probe run ("2 0 HEX" lines).
-std::vector<std::string> probe_replies(const harness::Outcome &r)
-{
-    std::vector<std::string> replies;
-    std::size_t at = 0;
-    for (std::size_t end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
-        const std::string line = r.out.substr(at, end - at);
-        if (line.rfind("2 0 ", 0) == 0)
-            replies.push_back(harness::Call{"", {{"in", line.substr(4)}}}.bytes("in"));
-    }
-    return replies;
 }
 
 // A copy of the firmware with one interrupt vector (4 bytes of flash at
