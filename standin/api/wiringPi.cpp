@@ -3,8 +3,8 @@
 // The library's calls, as a program links them: each hands over to the part
 // of the stand-in that plays that piece of the Pi.
 
+#include "bench_clock.hpp"
 #include "call_faults.hpp"
-#include "clock.hpp"
 #include "event_log.hpp"
 #include "gpio_bank.hpp"
 #include "spi_bus.hpp"
@@ -39,12 +39,12 @@ extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
 
 extern "C" void delay(unsigned int howLong)
 {
-    const std::int64_t start = wpisim::now_ns();
+    const std::int64_t start = wpisim::bench_now_ns();
     // Absolute deadline: an interrupted sleep never ends early.
-    wpisim::sleep_until_ns(start + static_cast<std::int64_t>(howLong) * 1000000);
+    wpisim::bench_wait_until(start + static_cast<std::int64_t>(howLong) * 1000000);
     wpisim::Record("delay")
         .num("ms", howLong)
         .num("start_ns", start)
-        .num("end_ns", wpisim::now_ns())
+        .num("end_ns", wpisim::bench_now_ns())
         .emit();
 }

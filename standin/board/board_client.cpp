@@ -8,6 +8,7 @@
 
 #include "board_client.hpp"
 
+#include "bench_clock.hpp"
 #include "clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
@@ -55,6 +56,8 @@ constexpr std::int64_t second_ns = 1000000000;
 constexpr std::int64_t answer_margin_ns = 5 * second_ns;
 // Booting runs at most a simulated second of the AVR.
 constexpr std::int64_t start_limit_ns = 20 * second_ns;
+// A hello may boot other firmware, in a board process that is already running.
+constexpr std::int64_t hello_limit_ns = 10 * second_ns;
 
 [[noreturn]] void board_failed(const std::string &why)
 {
@@ -199,10 +202,12 @@ class BoardClient : public Peer
         link::HelloRequest req{};
         req.fresh = fresh ? 1 : 0;
         req.firmware = firmware;
+        req.virtual_time = virtual_time() ? 1 : 0;
+        req.now_ns = bench_now_ns();
         std::string why;
         Header header{};
         std::string payload;
-        const std::int64_t deadline = now_ns() + start_limit_ns;
+        const std::int64_t deadline = now_ns() + hello_limit_ns;
         if (!link::send_message(fd_, link::hello, &req, sizeof req, path.data(), path.size(),
                                 deadline, &why) ||
             !link::read_message(fd_, &header, &payload, deadline, &why))
@@ -376,7 +381,10 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     const link::HelloAnswer answer =
         board->hello(fresh, link::content_id(content), firmware, &reason);
     if (answer.ok == 0)
-        fail(what, reason);
+        fail(answer.about_time != 0
+                 ? std::string("WPISIM_TIME=") + (virtual_time() ? "virtual" : "wall")
+                 : what,
+             reason);
     Record("board-link")
         .num("board_pid", answer.pid)
         .num("started", started ? 1 : 0)

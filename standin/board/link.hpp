@@ -39,17 +39,19 @@ struct Header {
 };
 
 struct HelloRequest {
-    std::uint8_t fresh = 0; // a reset board is asked for
-    std::uint8_t pad[7] = {};
+    std::uint8_t fresh = 0;        // a reset board is asked for
+    std::uint8_t virtual_time = 0; // the run's times are on the virtual clock
+    std::uint8_t pad[6] = {};
     std::uint64_t firmware = 0; // content_id of the firmware wanted
+    std::int64_t now_ns = 0;    // the run's time now
 };
 
-// Followed by the reason when the board cannot run the firmware.
+// Followed by the reason when the board cannot serve the run.
 struct HelloAnswer {
     std::int32_t ok = 0;
     std::int32_t pid = 0;
-    std::int32_t reset = 0; // this hello reset the board or put other firmware on it
-    std::int32_t pad = 0;
+    std::int32_t reset = 0;      // this hello reset the board or put other firmware on it
+    std::int32_t about_time = 0; // not ok for the run's time, not for its firmware
 };
 
 struct ExchangeRequest {

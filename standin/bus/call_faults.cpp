@@ -86,7 +86,28 @@ TransferFault read_transfer_fault()
     return {number, *p == ':' ? fault_errno(p + 1) : EIO};
 }
 
+long read_interrupt_at()
+{
+    const char *text = std::getenv("WPISIM_INTERRUPT_AT");
+    if (text == nullptr || *text == '\0')
+        return 0;
+    long number = 0;
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9' && number <= INT_MAX; ++p)
+        number = number * 10 + (*p - '0');
+    if (p == text || *p != '\0' || number < 1 || number > INT_MAX)
+        fail(std::string("WPISIM_INTERRUPT_AT=") + quoted(text),
+             "not N, the number of a transfer counted from 1");
+    return number;
+}
+
 } // namespace
+
+bool interrupt_at(long transfer_number)
+{
+    static const long at = read_interrupt_at();
+    return at != 0 && at == transfer_number;
+}
 
 int spi_setup_fault()
 {

@@ -17,5 +17,8 @@ int spi_setup_fault();
 int gpio_setup_fault();
 // Number 0 is no transfer: asking for it reads and checks the setting early.
 int transfer_fault(long transfer_number);
+//   WPISIM_INTERRUPT_AT=N             Ctrl-C as the Nth transfer is about to start
+// True when this transfer is the one; 0 checks the setting.
+bool interrupt_at(long transfer_number);
 
 } // namespace wpisim

@@ -4,6 +4,7 @@
 // transfer taking its real time on the wire and answered by the peer.
 
 #include "spi_bus.hpp"
+#include "bench_clock.hpp"
 #include "call_faults.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,6 +45,7 @@ int wpisim::bus::setup(int channel, int speed)
     int error = wpisim::spi_setup_fault();
     // A malformed transfer fault stops the program here, before any transfer.
     wpisim::transfer_fault(0);
+    wpisim::interrupt_at(0);
     if (error == 0 && (channel < 0 || channel >= channel_count || speed <= 0))
         error = channel < 0 || channel >= channel_count ? ENODEV : EINVAL;
     if (error == 0) {
@@ -75,7 +78,13 @@ int wpisim::bus::setup(int channel, int speed)
 int wpisim::bus::transfer(int channel, unsigned char *data, int len)
 {
     const long number = ++transfers;
-    const std::int64_t start = wpisim::now_ns();
+    // As if the operator pressed Ctrl-C right then: a test's interrupt at a
+    // point it names, whatever the machine's pace.
+    if (wpisim::interrupt_at(number)) {
+        wpisim::Record("interrupt").num("n", number).text("signal", "SIGINT").emit();
+        std::raise(SIGINT);
+    }
+    const std::int64_t start = wpisim::bench_now_ns();
     const bool open_channel = channel >= 0 && channel < channel_count && channels[channel].fd >= 0;
     const bool valid = len >= 0 && (len == 0 || data != nullptr);
     int error = open_channel ? wpisim::transfer_fault(number) : EBADF;
@@ -107,11 +116,11 @@ int wpisim::bus::transfer(int channel, unsigned char *data, int len)
             std::memset(data, 0, static_cast<std::size_t>(len));
         }
         // The transfer blocks for its time on the wire, 8 bit-times a byte.
-        wpisim::sleep_until_ns(began + bit_ns * 8 * len);
+        wpisim::bench_wait_until(began + bit_ns * 8 * len);
     }
     if (error == 0)
         rec.bytes("in", data, len);
-    rec.num("start_ns", start).num("end_ns", wpisim::now_ns());
+    rec.num("start_ns", start).num("end_ns", wpisim::bench_now_ns());
     rec.num("result", error == 0 ? len : -1).num("errno", error).emit();
     if (error != 0) {
         errno = error;

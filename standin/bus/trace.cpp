@@ -9,7 +9,7 @@
 
 #include "trace.hpp"
 
-#include "clock.hpp"
+#include "bench_clock.hpp"
 #include "diagnostic.hpp"
 
 #include <cerrno>
@@ -32,7 +32,7 @@ class TracePeer : public Peer
 {
   public:
     TracePeer(std::unique_ptr<Peer> inner, std::FILE *file)
-        : inner_(std::move(inner)), file_(file), origin_ns_(now_ns())
+        : inner_(std::move(inner)), file_(file), origin_ns_(bench_now_ns())
     {
     }
     ~TracePeer() override { std::fclose(file_); }

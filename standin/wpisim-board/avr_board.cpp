@@ -126,7 +126,8 @@ class SimulatedAvr : public AvrBoard
         half_bit_ = static_cast<double>(bit_ns) * avr_->frequency / 2e9;
         // Never behind the AVR, nor before CE0 has been high a while after
         // the last transfer: a late start shifts the whole exchange.
-        t0_ = std::max({cycle_at(start_ns), avr_->cycle + 1, bus_free_});
+        const avr_cycle_count_t asked = cycle_at(start_ns);
+        t0_ = std::max({asked, avr_->cycle + 1, bus_free_});
         if (running()) {
             // The AVR runs exactly to each edge: a sleeping AVR jumps to the
             // next cycle timer, and every edge is one.
@@ -140,10 +141,17 @@ class SimulatedAvr : public AvrBoard
             edge();
         report();
         bus_free_ = cycle_of(events()) + ce_gap_cycles();
-        return ns_at(t0_);
+        // A cycle's rounding is no delay: the transfer began when asked.
+        return t0_ <= asked + 1 ? start_ns : ns_at(t0_);
     }
 
     const link::BoardReport &last_report() const override { return last_; }
+
+    void rebase(std::int64_t now_ns) override
+    {
+        base_ns_ = now_ns;
+        base_cycle_ = avr_->cycle;
+    }
 
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }

@@ -25,6 +25,9 @@ class AvrBoard
     virtual std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
                                   std::int64_t bit_ns) = 0;
     virtual const link::BoardReport &last_report() const = 0;
+    // From here on, simulated time now_ns is the AVR's cycle now: for a
+    // board that changes from wall time to virtual time, or back.
+    virtual void rebase(std::int64_t now_ns) = 0;
 };
 
 // The firmware booted until it has enabled SPI, or null and why not.

@@ -128,6 +128,7 @@ struct Client {
     int fd = -1;
     std::string in;
     std::string out;
+    int time = -1; // 0 wall, 1 virtual, once it said hello
 };
 
 class Server
@@ -139,7 +140,8 @@ class Server
     }
 
     // Answers every whole request the client has sent; false to drop it.
-    bool serve(Client &c)
+    // Every client's time, for a hello to be told whose time the board keeps.
+    bool serve(Client &c, const std::vector<Client> &all)
     {
         while (c.in.size() >= sizeof(link::Header)) {
             link::Header h{};
@@ -150,21 +152,31 @@ class Server
                 return true;
             const std::string payload = c.in.substr(sizeof h, h.size);
             c.in.erase(0, sizeof h + h.size);
-            if (!answer(h.kind, payload, &c.out))
+            if (!answer(h.kind, payload, c, all))
                 return false;
         }
         return true;
     }
 
   private:
-    bool answer(std::uint32_t kind, const std::string &payload, std::string *out)
+    bool answer(std::uint32_t kind, const std::string &payload, Client &c,
+                const std::vector<Client> &all)
     {
+        std::string *out = &c.out;
         if (kind == link::hello && payload.size() >= sizeof(link::HelloRequest)) {
             link::HelloRequest req{};
             std::memcpy(&req, payload.data(), sizeof req);
+            for (const Client &other : all)
+                if (&other != &c && other.time >= 0 && other.time != req.virtual_time) {
+                    refuse_time(other.time, out);
+                    return true;
+                }
+            c.time = req.virtual_time;
             hello(req, payload.substr(sizeof req), out);
             return true;
         }
+        if (c.time < 0)
+            return false;
         link::ExchangeRequest req{};
         if (kind != link::exchange || payload.size() < sizeof req)
             return false;
@@ -179,6 +191,8 @@ class Server
                                       req.start_ns, req.bit_ns);
         a.report = board_->last_report();
         a.report.cpu_ns = thread_cpu_ns() - cpu;
+        if (c.time == 1)
+            latest_ = std::max(latest_, a.start_ns);
         append(out, link::exchange_answer, &a, sizeof a, data);
         return true;
     }
@@ -200,13 +214,33 @@ class Server
                 board_ = std::move(fresh);
                 firmware_ = link::content_id(content);
                 a.reset = 1;
+                time_ = -1;
                 Record("board-reset").text("firmware", path).emit();
             }
         }
+        // A board that changes clocks, or a virtual clock set back, keeps
+        // going from where the AVR is.
+        if (why.empty() && (req.virtual_time != time_ || (time_ == 1 && req.now_ns < latest_))) {
+            board_->rebase(req.now_ns);
+            time_ = req.virtual_time;
+        }
+        latest_ = req.now_ns;
         a.ok = why.empty() ? 1 : 0;
         if (!why.empty())
             Record("board-error").text("message", why).emit();
         append(out, link::hello_answer, &a, sizeof a, why);
+    }
+
+    // Runs on wall time and on virtual time cannot share one board: each
+    // would see the other's transfers at times that never were.
+    static void refuse_time(int other, std::string *out)
+    {
+        link::HelloAnswer a{};
+        a.pid = getpid();
+        a.about_time = 1;
+        append(out, link::hello_answer, &a, sizeof a,
+               std::string("the board is in use by a run on ") + (other == 1 ? "virtual" : "wall") +
+                   " time");
     }
 
     static void append(std::string *out, link::Kind kind, const void *head, std::size_t size,
@@ -220,6 +254,8 @@ class Server
 
     std::unique_ptr<AvrBoard> board_;
     std::uint64_t firmware_;
+    int time_ = 0; // 0 wall, 1 virtual: whose time the AVR's cycles follow; -1 none yet
+    std::int64_t latest_ = 0;
 };
 
 int listen_on(const std::string &path)
@@ -258,7 +294,8 @@ void run(Server &server, int listener, const std::string &sock)
                 const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
                 if (n > 0)
                     c.in.append(buffer, static_cast<std::size_t>(n));
-                keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) && server.serve(c);
+                keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) &&
+                       server.serve(c, clients);
             }
             if (keep && !c.out.empty()) {
                 const ssize_t n =
