@@ -23,6 +23,7 @@
 #define BOARD_SS_PCIE PCIE0
 #define BOARD_SS_PCMSK PCMSK0
 #define BOARD_SS_VECT PCINT0_vect
+#define BOARD_SS_VECT_NUM PCINT0_vect_num
 
 /* The outputs, D5 (A) and D6 (B), are timer 0's compare outputs B and A, so a
  * fade is a PWM duty. */

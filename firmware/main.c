@@ -91,11 +91,11 @@ ISR(SPI_STC_vect)
 ISR(BOARD_SS_VECT)
 {
     if (selected()) {
-        board_select(&board);
         /* A slave's MISO direction is ours to set (the SPI overrides it only
          * as a master): drive it only while selected, so another device can
-         * answer on CE1. */
+         * answer on CE1. First, as the first clock edge is near. */
         SPI_DDR |= _BV(BOARD_MISO_BIT);
+        board_select(&board);
     } else {
         SPI_DDR &= (uint8_t)~_BV(BOARD_MISO_BIT);
         /* SS can rise before the last byte's interrupt ran (a fast clock, or
@@ -108,19 +108,34 @@ ISR(BOARD_SS_VECT)
     }
 }
 
-/* About 100 Hz: 16 MHz / 1024 / 156. */
+static volatile uint8_t tick_due;
+
+/* About 100 Hz: 16 MHz / 1024 / 156. Only says so: the tick's work runs in
+ * the main loop, where the SS and SPI interrupts can cut in, so a tick never
+ * holds back the SS interrupt that must drive MISO before the first clock
+ * edge. */
 ISR(TIMER2_COMPA_vect)
 {
-    const uint8_t changed = board_tick(&board);
+    tick_due = 1;
+}
+
+/* The protocol's state is shared with the SS and SPI interrupts: updated with
+ * them held off, for as short a time as the update takes. */
+static void tick(void)
+{
+    uint8_t changed;
+    cli();
+    changed = board_tick(&board);
     /* SPDR is reloaded only while SS is high, by the pin itself: once SS has
      * fallen, even with its interrupt still pending, the exchange has the
-     * byte it has. The write lands a few cycles after the check, well before
-     * the first clock edge. */
+     * byte it has. */
     if ((changed & BOARD_FIRST_CHANGED) && !selected())
         load_first(board_first(&board));
+    tick_when_busy();
+    sei();
+    /* The levels change only here; the registers are the outputs' alone. */
     if (changed & BOARD_OUTPUTS_CHANGED)
         show_outputs();
-    tick_when_busy();
 }
 
 int main(void)
@@ -149,6 +164,19 @@ int main(void)
 
     set_sleep_mode(SLEEP_MODE_IDLE);
     sei();
-    for (;;)
-        sleep_mode();
+    for (;;) {
+        /* Asleep unless a tick is due: checked with interrupts off and
+         * slept with sei right before sleep, so no tick is missed. */
+        cli();
+        if (tick_due) {
+            tick_due = 0;
+            sei();
+            tick();
+        } else {
+            sleep_enable();
+            sei();
+            sleep_cpu();
+            sleep_disable();
+        }
+    }
 }

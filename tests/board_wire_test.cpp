@@ -145,51 +145,6 @@ TEST(PiClocks, FirmwareAnswersAtEveryPiClockAlsoWhenItMovesBetweenExchanges)
     }
 }
 
-// Back-to-back "ac" transfers at an ideal master's clock; whether every reply
-// the board clocked out makes sense: a status, then a summary of the outputs.
-bool answers_correctly_at(const std::string &sclk_hz, int transfers, std::string &seen)
-{
-    Sandbox box;
-    std::vector<std::string> args{"spi-setup", "0", "5000"};
-    for (int i = 0; i < transfers; ++i) {
-        // Longer than the firmware's 10 ms tick, so the board's timing settles each time.
-        for (const char *word : {"transfer", "0", "6163", "delay", "12"})
-            args.emplace_back(word);
-    }
-    box.program("library_probe").args(args).env("WPISIM_SCLK", sclk_hz).run();
-    const auto calls = harness::only(box.calls(), "spi-transfer");
-    bool good = static_cast<int>(calls.size()) == transfers;
-    for (const auto &t : calls) {
-        const std::string in = t.bytes("in");
-        if (in.size() != 2 || std::string("wfi").find(in[0]) == std::string::npos ||
-            (in[1] != '0' && in[1] != '3')) {
-            seen = in;
-            good = false;
-        }
-    }
-    return good;
-}
-
-TEST(PiClocks, FirmwareAnswersUpToItsStatedLimitAndReportsWhereItFails)
-{
-    REQUIRE_BOARD();
-    std::string seen;
-    // Twice the Pi 4's 7629 Hz, and the limit README states.
-    for (const char *hz : {"15259", "40000"})
-        EXPECT_TRUE(answers_correctly_at(hz, 100, seen)) << hz << " Hz: wrong reply " << seen;
-    // Rising clocks, for the figure README gives; only the two above are promised.
-    double fastest = 0;
-    for (const double hz : {50e3, 100e3, 200e3, 400e3, 600e3, 800e3, 1e6}) {
-        if (!answers_correctly_at(std::to_string(std::lround(hz)), 100, seen)) {
-            std::cout << "first wrong reply at " << hz << " Hz: " << od_c(seen) << "\n";
-            break;
-        }
-        fastest = hz;
-    }
-    std::cout << "fastest clock with 100 correct replies: " << fastest << " Hz\n";
-    RecordProperty("fastest_correct_sclk_hz", std::to_string(std::lround(fastest)));
-}
-
 std::vector<std::string> cells(const std::string &row)
 {
     std::vector<std::string> out;

@@ -15,6 +15,7 @@
 #include <sim_avr.h>
 #include <sim_cycle_timers.h>
 #include <sim_elf.h>
+#include <sim_interrupts.h>
 #include <sim_io.h>
 #include <sim_irq.h>
 
@@ -27,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 // The ATmega328P's register names and data-space addresses, from the same
 // avr-libc part header the firmware is built with, then the board's wiring.
@@ -119,6 +121,15 @@ class SimulatedAvr : public AvrBoard
     std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) override
     {
+        const avr_cycle_count_t asked = cycle_at(start_ns);
+        exchange_at_cycle(data, len, asked, bit_ns);
+        // A cycle's rounding is no delay: the transfer began when asked.
+        return t0_ <= asked + 1 ? start_ns : ns_at(t0_);
+    }
+
+    std::uint64_t exchange_at_cycle(unsigned char *data, int len, std::uint64_t asked,
+                                    std::int64_t bit_ns) override
+    {
         data_ = data;
         len_ = len;
         event_ = 0;
@@ -126,8 +137,7 @@ class SimulatedAvr : public AvrBoard
         half_bit_ = static_cast<double>(bit_ns) * avr_->frequency / 2e9;
         // Never behind the AVR, nor before CE0 has been high a while after
         // the last transfer: a late start shifts the whole exchange.
-        const avr_cycle_count_t asked = cycle_at(start_ns);
-        t0_ = std::max({asked, avr_->cycle + 1, bus_free_});
+        t0_ = std::max({static_cast<avr_cycle_count_t>(asked), avr_->cycle + 1, bus_free_});
         if (running()) {
             // The AVR runs exactly to each edge: a sleeping AVR jumps to the
             // next cycle timer, and every edge is one.
@@ -141,8 +151,21 @@ class SimulatedAvr : public AvrBoard
             edge();
         report();
         bus_free_ = cycle_of(events()) + ce_gap_cycles();
-        // A cycle's rounding is no delay: the transfer began when asked.
-        return t0_ <= asked + 1 ? start_ns : ns_at(t0_);
+        return t0_;
+    }
+
+    std::uint64_t cycle() const override { return avr_->cycle; }
+    std::uint32_t frequency() const override { return avr_->frequency; }
+
+    void watch_interrupts(std::function<void(int, std::uint64_t)> seen) override
+    {
+        seen_ = std::move(seen);
+        watched_.clear();
+        for (int i = 0; i < avr_->interrupts.vector_count; ++i)
+            watched_.push_back({this, avr_->interrupts.vector[i]->vector});
+        for (std::size_t i = 0; i < watched_.size(); ++i)
+            avr_irq_register_notify(avr_->interrupts.vector[i]->irq + AVR_INT_IRQ_RUNNING,
+                                    on_interrupt, &watched_[i]);
     }
 
     const link::BoardReport &last_report() const override { return last_; }
@@ -189,6 +212,18 @@ class SimulatedAvr : public AvrBoard
     avr_cycle_count_t cycle_of(int event) const
     {
         return t0_ + static_cast<avr_cycle_count_t>(std::llround(half_bits(event) * half_bit_));
+    }
+
+    struct Watched {
+        SimulatedAvr *self;
+        int vector;
+    };
+    // Raised with 1 as the handler starts, with 0 as it returns.
+    static void on_interrupt(avr_irq_t * /*irq*/, std::uint32_t running, void *param)
+    {
+        const auto *w = static_cast<const Watched *>(param);
+        if (running != 0 && w->vector != SPI_STC_vect_num && w->vector != BOARD_SS_VECT_NUM)
+            w->self->seen_(w->vector, w->self->avr_->cycle);
     }
 
     static avr_cycle_count_t on_edge(avr_t *avr, avr_cycle_count_t /*when*/, void *param)
@@ -341,6 +376,8 @@ class SimulatedAvr : public AvrBoard
     std::uint8_t tccra_ = 0;
     std::uint8_t ocr_a_ = 0;
     std::uint8_t ocr_b_ = 0;
+    std::function<void(int, std::uint64_t)> seen_;
+    std::vector<Watched> watched_;
 };
 
 } // namespace

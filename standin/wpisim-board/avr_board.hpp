@@ -5,6 +5,7 @@
 #include "link.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,15 @@ class AvrBoard
     // From here on, simulated time now_ns is the AVR's cycle now: for a
     // board that changes from wall time to virtual time, or back.
     virtual void rebase(std::int64_t now_ns) = 0;
+
+    // For sweeps at cycle resolution: the same transfer with CE0 falling at
+    // an AVR cycle (or as soon after as the bus is free); when it did.
+    virtual std::uint64_t exchange_at_cycle(unsigned char *data, int len, std::uint64_t cycle,
+                                            std::int64_t bit_ns) = 0;
+    virtual std::uint64_t cycle() const = 0;
+    virtual std::uint32_t frequency() const = 0;
+    // Called as each interrupt handler starts, but the SPI's and SS's own.
+    virtual void watch_interrupts(std::function<void(int vector, std::uint64_t cycle)> seen) = 0;
 };
 
 // The firmware booted until it has enabled SPI, or null and why not.

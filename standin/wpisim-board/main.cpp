@@ -10,9 +10,15 @@
 // Started by the stand-in, never by hand:
 //   wpisim-board --state-dir DIR --firmware ELF --ready-fd N --lock-fd N
 // It writes "ok" to the ready descriptor once it listens, or why it cannot start.
+//
+// Also, for the firmware's clock limit:
+//   wpisim-board --clock-limit ELF HZ...
+// sweeps each clock across every phase of the firmware's other interrupts
+// and prints a line a clock: "HZ exchanges wrong [offset reply vector]".
 
 #include "avr_board.hpp"
 #include "clock.hpp"
+#include "clock_limit.hpp"
 #include "event_log.hpp"
 #include "firmware_check.hpp"
 #include "link.hpp"
@@ -21,6 +27,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -326,8 +333,34 @@ void run(Server &server, int listener, const std::string &sock)
 
 } // namespace
 
+int clock_limit(int argc, char **argv)
+{
+    if (argc < 4)
+        usage();
+    for (int i = 3; i < argc; ++i) {
+        char *end = nullptr;
+        const double hz = std::strtod(argv[i], &end);
+        if (end == argv[i] || *end != '\0' || !(hz >= 1 && hz <= 8e6))
+            exit_with("wpisim-board --clock-limit", "not a clock in Hz: " + quoted(argv[i]));
+        std::string why;
+        const PhaseSweep s = sweep_phases(argv[2], hz, &why);
+        if (!why.empty())
+            exit_with("wpisim-board --clock-limit " + quoted(argv[2]), why);
+        std::printf("%s %ld %ld", argv[i], s.exchanges, s.wrong);
+        if (s.wrong > 0)
+            std::printf(" %ld %02x%02x %d", s.first_wrong_offset,
+                        static_cast<unsigned char>(s.first_wrong_reply[0]),
+                        static_cast<unsigned char>(s.first_wrong_reply[1]), s.vector);
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--clock-limit") == 0)
+        return clock_limit(argc, argv);
     const Options o = parse(argc, argv);
     detach(o);
     std::string content;
