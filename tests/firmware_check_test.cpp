@@ -6,6 +6,9 @@
 #include "harness/sandbox.hpp"
 #include "simulated_board.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <elf.h>
 #include <fstream>
@@ -20,10 +23,12 @@ namespace
 
 using Bytes = std::string;
 
-// The firmware this build made.
-Bytes built_firmware()
+// The firmware this build made, as ELF or as Intel HEX.
+Bytes built_firmware(const char *extension = ".elf")
 {
-    std::ifstream file(built_firmware_elf, std::ios::binary);
+    std::string path = built_firmware_elf;
+    path.replace(path.rfind(".elf"), 4, extension);
+    std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -33,11 +38,13 @@ void write_file(const std::string &path, const Bytes &bytes)
 }
 
 // A run of the stand-in on a firmware file: one set-up and one transfer.
-harness::Outcome run_board(const Sandbox &box, const std::string &firmware)
+harness::Outcome run_board(const Sandbox &box, const std::string &firmware,
+                           const std::string &board = "")
 {
     return box.program("library_probe")
         .args({"spi-setup", "0", "5000", "transfer", "0", "6163"})
         .env("WPISIM_FIRMWARE", firmware)
+        .env("WPISIM_BOARD", board)
         .timeout_ms(20000)
         .run();
 }
@@ -70,28 +77,51 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
     };
     const std::size_t mcu = elf.find("atmega328p");
     ASSERT_NE(mcu, Bytes::npos);
+    const Bytes hex = built_firmware(".hex");
+    ASSERT_EQ(hex.rfind(":00000001FF\r\n"), hex.size() - 13);
+    const std::size_t line2 = hex.find('\n') + 1;
     struct Case {
         const char *name;
         Bytes bytes;
-        const char *why;
+        std::string why;
+        const char *board;
     };
+    const auto lines = std::count(hex.begin(), hex.end(), '\n');
     const Case cases[] = {
-        {"text", "not firmware\n", "not an ELF file"},
+        {"text", "not firmware\n", "neither an ELF file nor Intel HEX", ""},
         {"arm", patched(offsetof(Elf32_Ehdr, e_machine), Bytes("\x28\x00", 2)),
-         "ELF code for machine 40, not for the AVR"},
-        {"mega2560", patched(mcu, "atmega2560"),
-         "built for the atmega2560, not for the ATmega328P"},
+         "ELF code for machine 40, not for the AVR", ""},
+        {"mega2560", patched(mcu, "atmega2560"), "built for the atmega2560, not for the ATmega328P",
+         ""},
         {"avr6", patched(offsetof(Elf32_Ehdr, e_flags), "\x06"),
-         "code for avr6 parts, not for the ATmega328P (avr5)"},
-        {"cut", elf.substr(0, elf.size() / 2), "section headers beyond the end of the file"},
+         "code for avr6 parts, not for the ATmega328P (avr5)", ""},
+        {"uno's on a mega", elf, "built for the atmega328p, not for the ATmega2560", "mega"},
+        {"cut", elf.substr(0, elf.size() / 2), "section headers beyond the end of the file", ""},
+        {"hex checksum", Bytes(hex).replace(line2 + 9, 1, hex[line2 + 9] == '0' ? "1" : "0"),
+         "line 2: checksum", ""},
+        {"hex length", ":0A000000" + hex.substr(9), "line 1: a record whose length says 10", ""},
+        {"hex beyond flash", ":020000040001F9\n" + hex,
+         "line 2: data at 0x10000, beyond the board's 32 KiB of flash", ""},
+        {"hex high base", ":02000004FFFFFC\n" + hex, "line 2: data at 0xffff0000", ""},
+        {"hex cut", hex.substr(0, hex.size() - 13), "no end-of-file record: the file was cut short",
+         ""},
+        {"hex twice", hex.substr(0, line2) + hex, "line 2: writes address 0x00000 a second time",
+         ""},
+        {"hex after end", hex + ":00000001FF\n",
+         "line " + std::to_string(lines + 1) + ": a record after the end-of-file record", ""},
+        {"hex type", ":00000006FA\n" + hex, "line 1: a record of unknown type 0x06", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Sandbox box;
         const std::string path = box.dir() + "/" + c.name + ".elf";
         write_file(path, c.bytes);
-        const auto r = run_board(box, path);
-        EXPECT_EQ(r.err, "wpisim: WPISIM_FIRMWARE=\"" + path + "\": " + c.why + "\n");
+        const auto r = run_board(box, path, c.board);
+        // A HEX message names the line and what is wrong; the rest is detail.
+        const bool hex_row = std::string(c.name).rfind("hex ", 0) == 0;
+        const std::string said = "wpisim: WPISIM_FIRMWARE=\"" + path + "\": " + c.why;
+        EXPECT_EQ(r.err.substr(0, said.size() + (hex_row ? 0 : 1)), said + (hex_row ? "" : "\n"));
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out, "");
     }
@@ -136,6 +166,56 @@ TEST(BoardFirmware, DamagedFirmwareNeverCrashesTheProgram)
         (r.status == 0 ? ran : refused) += 1;
     }
     // Both outcomes occur, or the damage missed what matters.
+    EXPECT_GT(ran, 10);
+    EXPECT_GT(refused, 10);
+}
+
+// The same for Intel HEX, whose every character a user's editor may touch.
+TEST(BoardFirmware, DamagedHexNeverCrashesTheProgram)
+{
+    REQUIRE_BOARD();
+    const Bytes hex = built_firmware(".hex");
+    ASSERT_FALSE(hex.empty());
+    std::mt19937 random(20261209); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+    auto below = [&random](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    const std::string alphabet = ":0123456789ABCDEFabcdef\n\r x";
+    // A digit changed in a data record, and its checksum made right again:
+    // damaged code that reaches the simulator.
+    auto resummed = [](Bytes b, std::size_t at, char digit) {
+        const std::size_t start = b.rfind(':', at);
+        const std::size_t end = b.find('\r', at);
+        if (start == Bytes::npos || end == Bytes::npos || at < start + 9 || at >= end - 2)
+            return b;
+        b[at] = digit;
+        unsigned sum = 0;
+        for (std::size_t i = start + 1; i + 2 < end; i += 2) {
+            const std::string pair = b.substr(i, 2);
+            if (pair.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+                return b; // an earlier change already broke the line
+            sum += static_cast<unsigned>(std::stoul(pair, nullptr, 16));
+        }
+        char check[3];
+        std::snprintf(check, sizeof check, "%02X", (0x100 - (sum & 0xff)) & 0xff);
+        return b.replace(end - 2, 2, check);
+    };
+    Sandbox box;
+    const std::string path = box.dir() + "/damaged.hex";
+    int ran = 0;
+    int refused = 0;
+    for (int i = 0; i < 60; ++i) {
+        Bytes b = hex;
+        for (std::size_t k = 1 + below(3); k > 0; --k) {
+            const char c = alphabet[below(alphabet.size())];
+            const std::size_t at = below(b.size());
+            b = below(2) == 0 && std::isxdigit(static_cast<unsigned char>(c)) != 0
+                    ? resummed(b, at, c)
+                    : b.replace(at, 1, 1, c);
+        }
+        write_file(path, b);
+        const auto r = run_board(box, path);
+        ASSERT_TRUE(ran_or_refused(r)) << "mutation " << i;
+        (r.status == 0 ? ran : refused) += 1;
+    }
     EXPECT_GT(ran, 10);
     EXPECT_GT(refused, 10);
 }

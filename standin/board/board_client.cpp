@@ -115,15 +115,15 @@ struct Started {
 
 // Starts the board process with the lock this run holds, and waits for it to
 // say it is ready or why it cannot start.
-Started start_board_process(int lock, const std::string &firmware)
+Started start_board_process(int lock, const std::string &firmware, const BoardKind &kind)
 {
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0)
         board_failed(std::strerror(errno));
     const std::string dir = state_dir_path();
     std::vector<std::string> words{BOARD_LAUNCHER};
-    words.insert(words.end(), {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware,
-                               "--ready-fd", "3", "--lock-fd", "4"});
+    words.insert(words.end(), {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board",
+                               kind.name, "--ready-fd", "3", "--lock-fd", "4"});
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(w.data());
@@ -196,10 +196,11 @@ class BoardClient : public Peer
     explicit BoardClient(int fd) : fd_(fd) {}
     ~BoardClient() override { close(fd_); }
 
-    link::HelloAnswer hello(bool fresh, std::uint64_t firmware, const std::string &path,
-                            std::string *reason)
+    link::HelloAnswer hello(bool fresh, std::uint64_t firmware, const BoardKind &kind,
+                            const std::string &path, std::string *reason)
     {
         link::HelloRequest req{};
+        std::snprintf(req.board, sizeof req.board, "%s", kind.name);
         req.fresh = fresh ? 1 : 0;
         req.firmware = firmware;
         req.virtual_time = virtual_time() ? 1 : 0;
@@ -297,6 +298,18 @@ class BoardClient : public Peer
     bool stop_told_ = false;
 };
 
+// WPISIM_BOARD: the kind of board the firmware runs on.
+const BoardKind &board_kind()
+{
+    const char *name = std::getenv("WPISIM_BOARD");
+    if (name == nullptr || *name == '\0')
+        return default_board_kind();
+    const BoardKind *kind = find_board_kind(name);
+    if (kind == nullptr)
+        fail("WPISIM_BOARD=" + quoted(name), "not a kind of board (" + board_kind_names() + ")");
+    return *kind;
+}
+
 bool reset_asked()
 {
     const char *reset = std::getenv("WPISIM_BOARD_RESET");
@@ -309,7 +322,8 @@ bool reset_asked()
 // The link to the board process for this state directory, starting one if
 // none runs. Exactly one of the runs that find none starts it: the one that
 // takes the lock; the others wait for its socket.
-std::unique_ptr<BoardClient> connect_board(const std::string &firmware, bool *started)
+std::unique_ptr<BoardClient> connect_board(const std::string &firmware, const BoardKind &kind,
+                                           bool *started)
 {
     const std::int64_t deadline = now_ns() + start_limit_ns;
     std::string why =
@@ -322,7 +336,7 @@ std::unique_ptr<BoardClient> connect_board(const std::string &firmware, bool *st
         if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
             // No board process holds the lock: this run starts one, which
             // takes the lock over for its life.
-            const Started s = start_board_process(lock, firmware);
+            const Started s = start_board_process(lock, firmware, kind);
             close(lock);
             if (!s.ok)
                 board_failed(s.why);
@@ -362,8 +376,9 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     const std::string given = chosen ? asked : BOARD_FIRMWARE;
     std::string firmware = given;
     const std::string what = (chosen ? "WPISIM_FIRMWARE=" : "firmware ") + quoted(firmware);
+    const BoardKind &kind = board_kind();
     std::string content;
-    const std::string refused = firmware_problem(firmware, &content);
+    const std::string refused = firmware_problem(firmware, kind, &content);
     if (!refused.empty())
         fail(what, refused);
     // The board process runs elsewhere: it needs the path from the root.
@@ -376,10 +391,10 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     const bool fresh = reset_asked();
 
     bool started = false;
-    std::unique_ptr<BoardClient> board = connect_board(firmware, &started);
+    std::unique_ptr<BoardClient> board = connect_board(firmware, kind, &started);
     std::string reason;
     const link::HelloAnswer answer =
-        board->hello(fresh, link::content_id(content), firmware, &reason);
+        board->hello(fresh, link::content_id(content, kind.name), kind, firmware, &reason);
     if (answer.ok == 0)
         fail(answer.about_time != 0
                  ? std::string("WPISIM_TIME=") + (virtual_time() ? "virtual" : "wall")

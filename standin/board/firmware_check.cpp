@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #include "firmware_check.hpp"
 
+#include "intel_hex.hpp"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -19,11 +21,6 @@ namespace wpisim
 namespace
 {
 
-// What the simulated board is: an Uno's ATmega328P.
-constexpr std::string_view board_mcu = "atmega328p";
-constexpr unsigned board_arch = 5;            // avr5 in e_flags
-constexpr std::uint64_t flash_bytes = 0x8000; // 32 KiB
-constexpr std::uint64_t eeprom_bytes = 1024;
 constexpr std::uint64_t fuse_bytes = 6; // what simavr keeps
 constexpr std::uint32_t min_frequency = 1000000;
 constexpr std::uint32_t max_frequency = 20000000;
@@ -51,7 +48,10 @@ struct Section {
 class Elf
 {
   public:
-    explicit Elf(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {}
+    Elf(std::vector<unsigned char> bytes, const BoardKind &kind)
+        : bytes_(std::move(bytes)), kind_(kind)
+    {
+    }
 
     std::string problem();
 
@@ -87,8 +87,11 @@ class Elf
     std::string symbols_problem(const Section &table);
     std::string mmcu_problem(const Section &mmcu);
     std::string mmcu_entry_problem(unsigned tag, unsigned len, const unsigned char *value);
+    std::string device_note_problem(const Section &note);
+    std::string mcu_problem(std::string_view mcu);
 
     std::vector<unsigned char> bytes_;
+    const BoardKind &kind_;
     std::vector<Section> sections_;
     std::uint64_t flash_base_ = 0;
     bool named_mcu_ = false;
@@ -110,11 +113,12 @@ std::string Elf::problem()
     if (auto why = sections_problem(); !why.empty())
         return why;
     const unsigned arch = u32(offsetof(Elf32_Ehdr, e_flags)) & 0x7f;
-    if (arch != board_arch)
-        return "code for avr" + std::to_string(arch) + " parts, not for the ATmega328P (avr5)";
+    if (arch != kind_.arch)
+        return "code for avr" + std::to_string(arch) + " parts, not for the " + kind_.part +
+               " (avr" + std::to_string(kind_.arch) + ")";
     if (!named_mcu_)
-        return "no .mmcu section naming the MCU it was built for "
-               "(AVR_MCU from <avr/avr_mcu_section.h>)";
+        return "nothing in it names the MCU it was built for (neither avr-libc's device note "
+               "nor a .mmcu section)";
     return "";
 }
 
@@ -190,10 +194,13 @@ std::string Elf::section_problem(const Section &s, std::string_view name, Loaded
         loaded.fuse = s.size;
     else if (name == ".lock")
         loaded.lock = true;
-    else if (name == ".eeprom" && s.size > eeprom_bytes)
-        return "more EEPROM data than the ATmega328P's 1 KiB";
+    else if (name == ".eeprom" && s.size > kind_.eeprom_bytes)
+        return "more EEPROM data than the " + std::string(kind_.part) + "'s " +
+               std::to_string(kind_.eeprom_bytes / 1024) + " KiB";
     else if (name == ".mmcu")
         return mmcu_problem(s);
+    else if (name == ".note.gnu.avr.deviceinfo")
+        return device_note_problem(s);
     if (s.type == SHT_SYMTAB)
         return symbols_problem(s);
     return "";
@@ -215,8 +222,9 @@ std::string Elf::sections_problem()
         return "fuse or lock bits the simulator cannot load";
     if (loaded.text == 0)
         return "no code (.text section)";
-    if (flash_base_ + loaded.text + loaded.data > flash_bytes)
-        return "more code and data than the ATmega328P's 32 KiB of flash";
+    if (flash_base_ + loaded.text + loaded.data > kind_.flash_bytes)
+        return "more code and data than the " + std::string(kind_.part) + "'s " +
+               std::to_string(kind_.flash_bytes / 1024) + " KiB of flash";
     return "";
 }
 
@@ -250,23 +258,55 @@ std::string Elf::mmcu_entry_problem(unsigned tag, unsigned len, const unsigned c
         if (end == nullptr || static_cast<const unsigned char *>(end) - value >=
                                   static_cast<std::ptrdiff_t>(mcu_name_bytes))
             return "a damaged .mmcu section";
-        const std::string_view mcu(reinterpret_cast<const char *>(value));
-        if (mcu != board_mcu)
-            return "built for the " + std::string(mcu) + ", not for the ATmega328P";
-        named_mcu_ = true;
+        if (auto why = mcu_problem(reinterpret_cast<const char *>(value)); !why.empty())
+            return why;
     }
     if (tag == tag_frequency) {
         const std::uint32_t hz =
             value[0] | value[1] << 8 | value[2] << 16 | std::uint32_t{value[3]} << 24;
         // 0 leaves the Uno's 16 MHz.
         if (hz != 0 && (hz < min_frequency || hz > max_frequency))
-            return "a clock of " + std::to_string(hz) + " Hz, outside the ATmega328P's 1 to 20 MHz";
+            return "a clock of " + std::to_string(hz) + " Hz, outside the " + kind_.part +
+                   "'s 1 to 20 MHz";
     }
     // Traces, a console and commands are simulator services this board lacks.
     if (tag >= tag_simavr_command && tag <= tag_vcd_irq)
         return ".mmcu asks the simulator for traces, a console or commands, which the "
                "board does not offer";
     return "";
+}
+
+std::string Elf::mcu_problem(std::string_view mcu)
+{
+    if (mcu != kind_.mcu)
+        return "built for the " + std::string(mcu) + ", not for the " + kind_.part;
+    named_mcu_ = true;
+    return "";
+}
+
+// avr-libc's start-up code says which MCU it was built for in an ELF note:
+// "AVR", then flash, SRAM and EEPROM start and size, a table of offsets and
+// the strings they point into, the first being the device's name.
+std::string Elf::device_note_problem(const Section &note)
+{
+    constexpr std::uint32_t fixed = 7 * 4; // the six sizes and the table's length
+    if (note.size < 12)
+        return "a damaged device note";
+    const std::uint32_t name_size = u32(note.offset);
+    const std::uint32_t desc_size = u32(note.offset + 4);
+    const std::uint64_t desc = note.offset + 12 + ((name_size + 3U) & ~3U);
+    if (name_size != 4 || desc + desc_size > note.offset + note.size || desc_size < fixed + 4 + 2)
+        return "a damaged device note";
+    const std::uint32_t at = u32(desc + fixed);
+    const std::uint64_t strings = desc + fixed + 4;
+    if (strings + at >= desc + desc_size)
+        return "a damaged device note";
+    const auto *text = reinterpret_cast<const char *>(bytes_.data() + strings + at);
+    const std::size_t room = static_cast<std::size_t>(desc + desc_size - strings - at);
+    const std::size_t length = strnlen(text, room);
+    if (length == room || length == 0 || length >= mcu_name_bytes)
+        return "a damaged device note";
+    return mcu_problem(std::string_view(text, length));
 }
 
 std::string Elf::mmcu_problem(const Section &mmcu)
@@ -287,7 +327,7 @@ std::string Elf::mmcu_problem(const Section &mmcu)
 
 } // namespace
 
-std::string firmware_problem(const std::string &path, std::string *content)
+std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
@@ -317,7 +357,13 @@ std::string firmware_problem(const std::string &path, std::string *content)
         return why;
     if (content != nullptr)
         content->assign(bytes.begin(), bytes.end());
-    return Elf(std::move(bytes)).problem();
+    if (!bytes.empty() && bytes[0] == ':') {
+        parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why);
+        return why;
+    }
+    if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+        return "neither an ELF file nor Intel HEX";
+    return Elf(std::move(bytes), kind).problem();
 }
 
 } // namespace wpisim

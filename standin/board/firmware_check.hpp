@@ -5,15 +5,20 @@
 // reader trusts every offset and size in the file, and a bad one crashes the
 // program that loaded it.
 
+#include "board_kind.hpp"
+
 #include <string>
 
 namespace wpisim
 {
 
-// Empty when the file is an ELF the simulated board can run: 32-bit AVR code
-// for the ATmega328P, as its .mmcu section says, with every header, section
-// and string table inside the file. Otherwise why not, in a few words.
-// content, if given, receives the bytes that were checked.
-std::string firmware_problem(const std::string &path, std::string *content = nullptr);
+// Empty when the file is firmware this kind of board can run: Intel HEX whose
+// every record is sound and whose data fits the board's flash, or an ELF of
+// AVR code for the board's MCU, as avr-libc's device note or a .mmcu section
+// says, with every header, section and string table inside the file.
+// Otherwise why not, in a few words. content, if given, receives the bytes
+// that were checked.
+std::string firmware_problem(const std::string &path, const BoardKind &kind,
+                             std::string *content = nullptr);
 
 } // namespace wpisim

@@ -99,11 +99,11 @@ bool read_message(int fd, Header *header, std::string *payload, std::int64_t dea
     return read_all(fd, payload->data(), payload->size(), deadline_ns, why);
 }
 
-std::uint64_t content_id(const std::string &bytes)
+std::uint64_t content_id(const std::string &bytes, const std::string &board)
 {
     // FNV-1a, and the length: enough to tell one build from another.
     std::uint64_t h = 0xcbf29ce484222325ULL;
-    for (const char c : bytes) {
+    for (const char c : board + '\0' + bytes) {
         h ^= static_cast<unsigned char>(c);
         h *= 0x100000001b3ULL;
     }

@@ -15,6 +15,7 @@ namespace wpisim::link
 // What the simulated board showed after an exchange.
 struct BoardReport {
     std::int64_t cycle = 0;
+    std::int64_t hz = 0;     // the AVR's clock
     std::int64_t cpu_ns = 0; // host CPU time the exchange cost the board process
     std::int32_t d5 = 0;     // 0..255: PWM duty or plain level
     std::int32_t d6 = 0;
@@ -42,8 +43,9 @@ struct HelloRequest {
     std::uint8_t fresh = 0;        // a reset board is asked for
     std::uint8_t virtual_time = 0; // the run's times are on the virtual clock
     std::uint8_t pad[6] = {};
-    std::uint64_t firmware = 0; // content_id of the firmware wanted
+    std::uint64_t firmware = 0; // content_id of the firmware wanted, with its board kind
     std::int64_t now_ns = 0;    // the run's time now
+    char board[16] = {};        // the kind of board, NUL-terminated
 };
 
 // Followed by the reason when the board cannot serve the run.
@@ -79,7 +81,7 @@ bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, co
 bool read_message(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
                   std::string *why);
 
-// Identifies a firmware by its bytes, whatever path names it.
-std::uint64_t content_id(const std::string &bytes);
+// Identifies a firmware on a kind of board by its bytes, whatever path names it.
+std::uint64_t content_id(const std::string &bytes, const std::string &board);
 
 } // namespace wpisim::link

@@ -8,6 +8,8 @@
 
 #include "clock.hpp"
 #include "event_log.hpp"
+#include "firmware_check.hpp"
+#include "intel_hex.hpp"
 #include "memory_guard.hpp"
 
 #include <avr_ioport.h>
@@ -30,28 +32,16 @@
 #include <unistd.h>
 #include <vector>
 
-// The ATmega328P's register names and data-space addresses, from the same
-// avr-libc part header the firmware is built with, then the board's wiring.
-// The part header expects <avr/io.h>'s reserved names for its address macros.
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-#define _AVR_IO_H_ 1
-#define _SFR_IO8(io) ((io) + 0x20)
-#define _SFR_MEM8(mem) (mem)
-#define _SFR_IO16(io) ((io) + 0x20)
-#define _SFR_MEM16(mem) (mem)
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-#include BOARD_PART_HEADER
-#include "board_wiring.h"
-
 namespace wpisim
 {
 
 namespace
 {
 
-constexpr char spi_port = BOARD_PORT_LETTER(BOARD_SPI_PORT);
-constexpr char out_port = BOARD_PORT_LETTER(BOARD_OUT_PORT);
-constexpr unsigned sreg_i_bit = 7;
+// The SPI's registers, at the same data-space addresses on the 328P and the 2560.
+constexpr avr_io_addr_t spcr_address = 0x4c;
+constexpr avr_io_addr_t spdr_address = 0x4e;
+constexpr unsigned spe_bit = 6;
 // The least time CE0 stays high between two transfers on the bus.
 constexpr double ce_gap_ns = 50000;
 
@@ -88,35 +78,22 @@ constexpr int last_edge(int byte)
 class SimulatedAvr : public AvrBoard
 {
   public:
-    explicit SimulatedAvr(avr_t *avr) : avr_(avr)
+    SimulatedAvr(avr_t *avr, const BoardKind &kind) : avr_(avr), kind_(kind)
     {
         spi_in_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
-        ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(spi_port), BOARD_SS_BIT);
+        ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(kind_.spi_port), kind_.ss_bit);
         drive_ss(1); // CE0 idles high
-        watch(SPCR, &spcr_);
-        watch(BOARD_PWM_TCCRA, &tccra_);
-        watch(BOARD_OUT_A_OCR, &ocr_a_);
-        watch(BOARD_OUT_B_OCR, &ocr_b_);
-        avr_irq_register_notify(avr_iomem_getirq(avr_, SPDR, nullptr, AVR_IOMEM_IRQ_ALL),
+        watch(spcr_address, &spcr_);
+        watch(kind_.d5.tccra, &tccra_[0]);
+        watch(kind_.d6.tccra, &tccra_[1]);
+        watch(kind_.d5.ocr, &ocr_[0]);
+        watch(kind_.d6.ocr, &ocr_[1]);
+        avr_irq_register_notify(avr_iomem_getirq(avr_, spdr_address, nullptr, AVR_IOMEM_IRQ_ALL),
                                 on_spdr_write, this);
+        // From here on, simulated time keeps pace with the wall clock.
+        base_ns_ = now_ns();
     }
     ~SimulatedAvr() override { avr_terminate(avr_); }
-
-    bool boot()
-    {
-        // Bytes injected before SPI and interrupts are on would be dropped.
-        const avr_cycle_count_t limit = avr_->cycle + avr_->frequency; // a simulated second
-        while (avr_->cycle < limit && running()) {
-            avr_run(avr_);
-            if (spi_on() && avr_->sreg[sreg_i_bit] != 0) {
-                // From here on, simulated time keeps pace with the wall clock.
-                base_ns_ = now_ns();
-                base_cycle_ = avr_->cycle;
-                return true;
-            }
-        }
-        return false;
-    }
 
     std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) override
@@ -178,7 +155,7 @@ class SimulatedAvr : public AvrBoard
 
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
-    bool spi_on() const { return (spcr_ >> SPE & 1) != 0; }
+    bool spi_on() const { return (spcr_ >> spe_bit & 1) != 0; }
 
     avr_cycle_count_t cycle_at(std::int64_t ns) const
     {
@@ -222,7 +199,8 @@ class SimulatedAvr : public AvrBoard
     static void on_interrupt(avr_irq_t * /*irq*/, std::uint32_t running, void *param)
     {
         const auto *w = static_cast<const Watched *>(param);
-        if (running != 0 && w->vector != SPI_STC_vect_num && w->vector != BOARD_SS_VECT_NUM)
+        if (running != 0 && w->vector != w->self->kind_.spi_vector &&
+            w->vector != w->self->kind_.ss_vector)
             w->self->seen_(w->vector, w->self->avr_->cycle);
     }
 
@@ -256,14 +234,14 @@ class SimulatedAvr : public AvrBoard
     void drive_ss(unsigned level)
     {
         avr_ioport_external_t driven{};
-        driven.name = spi_port;
-        driven.mask = 1U << BOARD_SS_BIT;
-        driven.value = level << BOARD_SS_BIT;
-        avr_ioctl(avr_, AVR_IOCTL_IOPORT_SET_EXTERNAL(spi_port), &driven);
+        driven.name = kind_.spi_port;
+        driven.mask = 1U << kind_.ss_bit;
+        driven.value = level << kind_.ss_bit;
+        avr_ioctl(avr_, AVR_IOCTL_IOPORT_SET_EXTERNAL(kind_.spi_port), &driven);
         avr_raise_irq(ss_, level);
     }
 
-    bool miso_driven() const { return (port(spi_port).ddr >> BOARD_MISO_BIT & 1) != 0; }
+    bool miso_driven() const { return (port(kind_.spi_port).ddr >> kind_.miso_bit & 1) != 0; }
 
     // From its first edge on, the byte in the shift register goes out on MISO.
     void byte_begins(int byte)
@@ -272,8 +250,8 @@ class SimulatedAvr : public AvrBoard
         mosi_ = data_[byte];
         if (!spi_on()) {
             // A plain port pin: its level, or the Pi's pull-down when it is an input.
-            const avr_ioport_state_t b = port(spi_port);
-            const bool high = ((b.ddr & b.port) >> BOARD_MISO_BIT & 1) != 0;
+            const avr_ioport_state_t b = port(kind_.spi_port);
+            const bool high = ((b.ddr & b.port) >> kind_.miso_bit & 1) != 0;
             data_[byte] = high ? 0xff : 0x00;
         } else {
             data_[byte] = miso_driven() ? shift_ : 0x00;
@@ -327,22 +305,22 @@ class SimulatedAvr : public AvrBoard
 
     // What an output pin shows: the PWM duty when its compare output drives
     // it, else the port level.
-    int output_level(const avr_ioport_state_t &out, unsigned pin, unsigned com_bit,
-                     std::uint8_t ocr) const
+    int output_level(const PwmPin &pin, int which) const
     {
-        if ((out.ddr >> pin & 1) == 0)
+        const avr_ioport_state_t out = port(pin.port);
+        if ((out.ddr >> pin.bit & 1) == 0)
             return 0;
-        if ((tccra_ >> com_bit & 1) != 0)
-            return ocr;
-        return (out.port >> pin & 1) != 0 ? 255 : 0;
+        if ((tccra_[which] >> pin.com_bit & 1) != 0)
+            return ocr_[which];
+        return (out.port >> pin.bit & 1) != 0 ? 255 : 0;
     }
 
     void report()
     {
-        const avr_ioport_state_t out = port(out_port);
         last_.cycle = static_cast<std::int64_t>(avr_->cycle);
-        last_.d5 = output_level(out, BOARD_OUT_A_BIT, BOARD_OUT_A_COM, ocr_a_);
-        last_.d6 = output_level(out, BOARD_OUT_B_BIT, BOARD_OUT_B_COM, ocr_b_);
+        last_.hz = static_cast<std::int64_t>(avr_->frequency);
+        last_.d5 = output_level(kind_.d5, 0);
+        last_.d6 = output_level(kind_.d6, 1);
         last_.miso_driven = miso_idle_ ? 1 : 0;
         last_.wcol = collisions_;
         last_.state = link::board_running;
@@ -354,6 +332,7 @@ class SimulatedAvr : public AvrBoard
     }
 
     avr_t *avr_;
+    const BoardKind &kind_;
     avr_irq_t *spi_in_ = nullptr;
     avr_irq_t *ss_ = nullptr;
     std::int64_t base_ns_ = 0;
@@ -373,9 +352,8 @@ class SimulatedAvr : public AvrBoard
     std::uint8_t shift_ = 0;
     link::BoardReport last_;
     std::uint8_t spcr_ = 0;
-    std::uint8_t tccra_ = 0;
-    std::uint8_t ocr_a_ = 0;
-    std::uint8_t ocr_b_ = 0;
+    std::uint8_t tccra_[2] = {};
+    std::uint8_t ocr_[2] = {};
     std::function<void(int, std::uint64_t)> seen_;
     std::vector<Watched> watched_;
 };
@@ -387,40 +365,45 @@ class SimulatedAvr : public AvrBoard
 namespace wpisim
 {
 
-std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, std::string *why)
+std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, const BoardKind &kind,
+                                         std::string *why)
 {
     avr_global_logger_set(quiet_logger);
-    elf_firmware_t firmware{};
-    if (elf_read_firmware(firmware_path.c_str(), &firmware) != 0) {
-        *why = "the simulator cannot read it";
+    std::string content;
+    *why = firmware_problem(firmware_path, kind, &content);
+    if (!why->empty())
         return nullptr;
-    }
-    // Without the ELF's .mmcu section, the Uno's part and clock.
-    const char *mmcu = firmware.mmcu[0] != '\0' ? firmware.mmcu : "atmega328p";
-    if (firmware.frequency == 0)
-        firmware.frequency = 16000000;
-    avr_t *avr = avr_make_mcu_by_name(mmcu);
+    avr_t *avr = avr_make_mcu_by_name(kind.mcu);
     if (avr == nullptr) {
-        *why = "the simulator has no " + std::string(mmcu);
+        *why = std::string("the simulator has no ") + kind.mcu;
         return nullptr;
     }
     avr_init(avr);
     widen_memory(avr);
     avr->sleep = no_sleep;
-    avr_load_firmware(avr, &firmware);
-    // Loaded: the simulator keeps copies of its own.
-    std::free(firmware.flash);
-    std::free(firmware.eeprom);
-    std::free(firmware.fuse);
-    std::free(firmware.lockbits);
-    avr->log = LOG_ERROR;
-
-    auto board = std::make_unique<SimulatedAvr>(avr);
-    if (!board->boot()) {
-        *why = "the firmware did not enable SPI with interrupts on within a simulated second";
-        return nullptr;
+    // The clock is the board's: no firmware file can say it for sure.
+    avr->frequency = kind.hz;
+    if (!content.empty() && content[0] == ':') {
+        FlashImage image = parse_intel_hex(content, kind.flash_bytes, why);
+        avr_loadcode(avr, image.bytes.data(), image.used, 0);
+    } else {
+        elf_firmware_t firmware{};
+        if (elf_read_firmware(firmware_path.c_str(), &firmware) != 0) {
+            *why = "the simulator cannot read it";
+            avr_terminate(avr);
+            return nullptr;
+        }
+        std::snprintf(firmware.mmcu, sizeof firmware.mmcu, "%s", kind.mcu);
+        firmware.frequency = kind.hz;
+        avr_load_firmware(avr, &firmware);
+        // Loaded: the simulator keeps copies of its own.
+        std::free(firmware.flash);
+        std::free(firmware.eeprom);
+        std::free(firmware.fuse);
+        std::free(firmware.lockbits);
     }
-    return board;
+    avr->log = LOG_ERROR;
+    return std::make_unique<SimulatedAvr>(avr, kind);
 }
 
 } // namespace wpisim

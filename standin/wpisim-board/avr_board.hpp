@@ -2,6 +2,7 @@
 // Copyright 2026 The parley authors
 #pragma once
 
+#include "board_kind.hpp"
 #include "link.hpp"
 
 #include <cstdint>
@@ -40,7 +41,9 @@ class AvrBoard
     virtual void watch_interrupts(std::function<void(int vector, std::uint64_t cycle)> seen) = 0;
 };
 
-// The firmware booted until it has enabled SPI, or null and why not.
-std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, std::string *why);
+// A board of this kind running the firmware (Intel HEX or ELF) from reset,
+// or null and why not.
+std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, const BoardKind &kind,
+                                         std::string *why);
 
 } // namespace wpisim

@@ -55,11 +55,12 @@ struct Seen {
 
 } // namespace
 
-PhaseSweep sweep_phases(const std::string &firmware, double sclk_hz, std::string *why)
+PhaseSweep sweep_phases(const std::string &firmware, const BoardKind &kind, double sclk_hz,
+                        std::string *why)
 {
     PhaseSweep result;
     result.sclk_hz = sclk_hz;
-    std::unique_ptr<AvrBoard> board = make_avr_board(firmware, why);
+    std::unique_ptr<AvrBoard> board = make_avr_board(firmware, kind, why);
     if (!board)
         return result;
     std::map<int, Seen> seen;

@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #pragma once
 
+#include "board_kind.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -24,6 +26,7 @@ struct PhaseSweep {
 // Every exchange sends "ac" or "bd" in turn, a new conversation each, so the
 // right answer is always "w0" and the firmware's tick always has a fade step
 // to make: its longest path. Empty why when the sweep ran.
-PhaseSweep sweep_phases(const std::string &firmware, double sclk_hz, std::string *why);
+PhaseSweep sweep_phases(const std::string &firmware, const BoardKind &kind, double sclk_hz,
+                        std::string *why);
 
 } // namespace wpisim

@@ -54,14 +54,16 @@ constexpr std::size_t max_unsent = 1U << 20;
 struct Options {
     std::string state_dir;
     std::string firmware;
+    const BoardKind *board = &default_board_kind();
     int ready_fd = -1;
     int lock_fd = -1;
 };
 
 [[noreturn]] void usage()
 {
-    exit_with("wpisim-board", "started by the stand-in only, with --state-dir DIR --firmware ELF "
-                              "--ready-fd N --lock-fd N");
+    exit_with("wpisim-board", "started by the stand-in only, with --state-dir DIR --firmware FILE "
+                              "--board KIND --ready-fd N --lock-fd N; or --clock-limit "
+                              "[--board KIND] FILE HZ...");
 }
 
 Options parse(int argc, char **argv)
@@ -74,6 +76,8 @@ Options parse(int argc, char **argv)
             o.state_dir = value;
         else if (flag == "--firmware")
             o.firmware = value;
+        else if (flag == "--board" && find_board_kind(value) != nullptr)
+            o.board = find_board_kind(value);
         else if (flag == "--ready-fd")
             o.ready_fd = std::atoi(value);
         else if (flag == "--lock-fd")
@@ -146,6 +150,8 @@ class Server
     {
     }
 
+    AvrBoard &board() { return *board_; }
+
     // Answers every whole request the client has sent; false to drop it.
     // Every client's time, for a hello to be told whose time the board keeps.
     bool serve(Client &c, const std::vector<Client> &all)
@@ -211,15 +217,17 @@ class Server
         link::HelloAnswer a{};
         a.pid = getpid();
         std::string why;
-        if (req.fresh != 0 || req.firmware != firmware_) {
+        const std::string kind_name(req.board, strnlen(req.board, sizeof req.board));
+        const BoardKind *kind = find_board_kind(kind_name);
+        if (kind == nullptr) {
+            why = "no such kind of board: " + quoted(kind_name);
+        } else if (req.fresh != 0 || req.firmware != firmware_) {
             std::string content;
-            why = firmware_problem(path, &content);
-            std::unique_ptr<AvrBoard> fresh;
-            if (why.empty())
-                fresh = make_avr_board(path, &why);
+            firmware_problem(path, *kind, &content);
+            std::unique_ptr<AvrBoard> fresh = make_avr_board(path, *kind, &why);
             if (fresh) {
                 board_ = std::move(fresh);
-                firmware_ = link::content_id(content);
+                firmware_ = link::content_id(content, kind_name);
                 a.reset = 1;
                 time_ = -1;
                 Record("board-reset").text("firmware", path).emit();
@@ -335,17 +343,27 @@ void run(Server &server, int listener, const std::string &sock)
 
 int clock_limit(int argc, char **argv)
 {
-    if (argc < 4)
+    const BoardKind *kind = &default_board_kind();
+    int first = 2;
+    if (argc > 3 && std::strcmp(argv[2], "--board") == 0) {
+        kind = find_board_kind(argv[3]);
+        if (kind == nullptr)
+            exit_with("wpisim-board --clock-limit --board " + quoted(argv[3]),
+                      "not a kind of board (" + board_kind_names() + ")");
+        first = 4;
+    }
+    if (argc < first + 2)
         usage();
-    for (int i = 3; i < argc; ++i) {
+    const char *firmware = argv[first];
+    for (int i = first + 1; i < argc; ++i) {
         char *end = nullptr;
         const double hz = std::strtod(argv[i], &end);
         if (end == argv[i] || *end != '\0' || !(hz >= 1 && hz <= 8e6))
             exit_with("wpisim-board --clock-limit", "not a clock in Hz: " + quoted(argv[i]));
         std::string why;
-        const PhaseSweep s = sweep_phases(argv[2], hz, &why);
+        const PhaseSweep s = sweep_phases(firmware, *kind, hz, &why);
         if (!why.empty())
-            exit_with("wpisim-board --clock-limit " + quoted(argv[2]), why);
+            exit_with("wpisim-board --clock-limit " + quoted(firmware), why);
         std::printf("%s %ld %ld", argv[i], s.exchanges, s.wrong);
         if (s.wrong > 0)
             std::printf(" %ld %02x%02x %d", s.first_wrong_offset,
@@ -364,10 +382,9 @@ int main(int argc, char **argv)
     const Options o = parse(argc, argv);
     detach(o);
     std::string content;
-    std::string why = firmware_problem(o.firmware, &content);
-    std::unique_ptr<AvrBoard> board;
-    if (why.empty())
-        board = make_avr_board(o.firmware, &why);
+    firmware_problem(o.firmware, *o.board, &content);
+    std::string why;
+    std::unique_ptr<AvrBoard> board = make_avr_board(o.firmware, *o.board, &why);
     const std::string sock = o.state_dir + "/board.sock";
     const int listener = board ? listen_on(sock) : -1;
     if (board && listener < 0)
@@ -377,7 +394,7 @@ int main(int argc, char **argv)
         say(o.ready_fd, why);
         return 1;
     }
-    Server server(std::move(board), link::content_id(content));
+    Server server(std::move(board), link::content_id(content, o.board->name));
     Record("board-start").text("firmware", o.firmware).emit();
     say(o.ready_fd, "ok");
     close(o.ready_fd);

@@ -14,7 +14,7 @@ namespace
 // A 16-bit pointer plus the largest displacement (63).
 constexpr std::size_t data_space = 0x10000 + 64;
 // A 16-bit word address in bytes, plus the second word of a 32-bit opcode.
-constexpr std::size_t code_space = 0x20000 + 4;
+constexpr std::size_t code_space = 0x40000 + 4; // the ATmega2560: 17 bits of word address
 
 void widen(uint8_t *&buffer, std::size_t used, std::size_t size, int fill)
 {
