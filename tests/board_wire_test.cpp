@@ -174,10 +174,10 @@ TEST(PiClocks, FirmwareAnswersUpToItsStatedLimitAndReportsWhereItFails)
 {
     REQUIRE_BOARD();
     std::string seen;
-    // Twice the Pi 4's 7629 Hz, and the limit README states.
+    // Twice the Pi 4's 7629 Hz, and the limit the firmware's README states.
     for (const char *hz : {"15259", "40000"})
         EXPECT_TRUE(answers_correctly_at(hz, 100, seen)) << hz << " Hz: wrong reply " << seen;
-    // Rising clocks, for the figure README gives; only the two above are promised.
+    // Rising clocks, for the figure the firmware's README gives; only the two above are promised.
     double fastest = 0;
     for (const double hz : {50e3, 100e3, 200e3, 400e3, 600e3, 800e3, 1e6}) {
         if (!answers_correctly_at(std::to_string(std::lround(hz)), 100, seen)) {
@@ -201,18 +201,18 @@ std::vector<std::string> cells(const std::string &row)
     return out;
 }
 
-// The rows of README's troubleshooting table: a user's guide that must
+// The rows of the Pi guide's troubleshooting table: a user's guide that must
 // stay true, so the test runs what each row says.
 std::vector<std::vector<std::string>> troubleshooting_rows()
 {
     const std::string source = __FILE__;
-    std::ifstream readme(source.substr(0, source.rfind("/tests/")) + "/README.md");
+    std::ifstream guide(source.substr(0, source.rfind("/tests/")) + "/docs/raspberry-pi.md");
     std::vector<std::vector<std::string>> rows;
     std::string line;
     bool inside = false;
-    while (std::getline(readme, line)) {
+    while (std::getline(guide, line)) {
         if (line.rfind('#', 0) == 0)
-            inside = line == "### Troubleshooting the wiring";
+            inside = line == "## Troubleshooting the wiring";
         else if (inside && line.rfind("| `", 0) == 0 &&
                  line.find("WPISIM_WIRING") == std::string::npos)
             rows.push_back(cells(line)); // a row, not the heading
@@ -224,7 +224,7 @@ TEST(BoardWiring, TroubleshootingTableMatchesRunsWithEachFault)
 {
     REQUIRE_BOARD();
     const auto rows = troubleshooting_rows();
-    ASSERT_EQ(rows.size(), 7U) << "README's troubleshooting table not found";
+    ASSERT_EQ(rows.size(), 7U) << "the Pi guide's troubleshooting table not found";
     const std::regex quoted("`([^`]*)`");
     for (const auto &row : rows) {
         ASSERT_GE(row.size(), 5U);
