@@ -156,18 +156,18 @@ std::vector<std::string> cells(const std::string &row)
     return out;
 }
 
-// The rows of README's troubleshooting table: a user's guide that must
+// The rows of the Pi guide's troubleshooting table: a user's guide that must
 // stay true, so the test runs what each row says.
 std::vector<std::vector<std::string>> troubleshooting_rows()
 {
     const std::string source = __FILE__;
-    std::ifstream readme(source.substr(0, source.rfind("/tests/")) + "/README.md");
+    std::ifstream guide(source.substr(0, source.rfind("/tests/")) + "/docs/raspberry-pi.md");
     std::vector<std::vector<std::string>> rows;
     std::string line;
     bool inside = false;
-    while (std::getline(readme, line)) {
+    while (std::getline(guide, line)) {
         if (line.rfind('#', 0) == 0)
-            inside = line == "### Troubleshooting the wiring";
+            inside = line == "## Troubleshooting the wiring";
         else if (inside && line.rfind("| `", 0) == 0 &&
                  line.find("WPISIM_WIRING") == std::string::npos)
             rows.push_back(cells(line)); // a row, not the heading
@@ -179,7 +179,7 @@ TEST(BoardWiring, TroubleshootingTableMatchesRunsWithEachFault)
 {
     REQUIRE_BOARD();
     const auto rows = troubleshooting_rows();
-    ASSERT_EQ(rows.size(), 7U) << "README's troubleshooting table not found";
+    ASSERT_EQ(rows.size(), 7U) << "the Pi guide's troubleshooting table not found";
     const std::regex quoted("`([^`]*)`");
     for (const auto &row : rows) {
         ASSERT_GE(row.size(), 5U);
