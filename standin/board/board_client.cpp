@@ -13,6 +13,7 @@
 #include "diagnostic.hpp"
 #include "event_log.hpp"
 #include "firmware_check.hpp"
+#include "flash_store.hpp"
 #include "link.hpp"
 #include "state_dir.hpp"
 
@@ -298,16 +299,16 @@ class BoardClient : public Peer
     bool stop_told_ = false;
 };
 
-// WPISIM_BOARD: the kind of board the firmware runs on.
-const BoardKind &board_kind()
+// WPISIM_BOARD: the kind of board the firmware runs on, or null.
+const BoardKind *board_kind_asked()
 {
     const char *name = std::getenv("WPISIM_BOARD");
     if (name == nullptr || *name == '\0')
-        return default_board_kind();
+        return nullptr;
     const BoardKind *kind = find_board_kind(name);
     if (kind == nullptr)
         fail("WPISIM_BOARD=" + quoted(name), "not a kind of board (" + board_kind_names() + ")");
-    return *kind;
+    return kind;
 }
 
 bool reset_asked()
@@ -355,7 +356,53 @@ std::unique_ptr<BoardClient> connect_board(const std::string &firmware, const Bo
 
 } // namespace
 
-std::unique_ptr<Peer> make_board_peer(bool named)
+Firmware chosen_firmware()
+{
+    Firmware f;
+    const BoardKind *asked = board_kind_asked();
+    const char *named = std::getenv("WPISIM_FIRMWARE");
+    if (named != nullptr && *named != '\0') {
+        f.path = named;
+        f.what = "WPISIM_FIRMWARE=" + quoted(f.path);
+    } else if (const auto flash = flashed()) {
+        f.path = flash->image;
+        f.kind = flash->kind;
+        f.what = "flash " + quoted(flash->name);
+    } else {
+        f.path = BOARD_FIRMWARE;
+        f.what = "firmware " + quoted(f.path);
+    }
+    if (asked != nullptr)
+        f.kind = asked;
+    if (f.kind == nullptr)
+        f.kind = &default_board_kind();
+    return f;
+}
+
+std::optional<BoardStatus> board_status()
+{
+    const int fd = connect_socket();
+    if (fd < 0)
+        return std::nullopt;
+    BoardStatus s;
+    std::string why;
+    link::Header header{};
+    std::string payload;
+    const std::int64_t deadline = now_ns() + answer_margin_ns;
+    const bool answered =
+        link::send_message(fd, link::status, nullptr, 0, nullptr, 0, deadline, &why) &&
+        link::read_message(fd, &header, &payload, deadline, &why);
+    close(fd);
+    if (!answered)
+        board_failed("the board process failed the status: " + why);
+    if (header.kind != link::status_answer || payload.size() < sizeof s.answer)
+        board_failed("the board process failed the status: an answer out of step");
+    std::memcpy(&s.answer, payload.data(), sizeof s.answer);
+    s.firmware = payload.substr(sizeof s.answer);
+    return s;
+}
+
+std::unique_ptr<Peer> make_board_peer(bool named, bool reset)
 {
     if (*BOARD_PROGRAM == '\0') {
         if (named)
@@ -371,12 +418,11 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     } keep;
     // This build has the board: anything missing from here on is an error, never
     // a quiet fall back to another peer that would answer differently.
-    const char *asked = std::getenv("WPISIM_FIRMWARE");
-    const bool chosen = asked != nullptr && *asked != '\0';
-    const std::string given = chosen ? asked : BOARD_FIRMWARE;
+    const Firmware chosen = chosen_firmware();
+    const std::string &given = chosen.path;
     std::string firmware = given;
-    const std::string what = (chosen ? "WPISIM_FIRMWARE=" : "firmware ") + quoted(firmware);
-    const BoardKind &kind = board_kind();
+    const std::string &what = chosen.what;
+    const BoardKind &kind = *chosen.kind;
     std::string content;
     const std::string refused = firmware_problem(firmware, kind, &content);
     if (!refused.empty())
@@ -388,7 +434,7 @@ std::unique_ptr<Peer> make_board_peer(bool named)
     }
     if (access(BOARD_PROGRAM, X_OK) != 0)
         fail("board program " + quoted(BOARD_PROGRAM), std::strerror(errno));
-    const bool fresh = reset_asked();
+    const bool fresh = reset || reset_asked();
 
     bool started = false;
     std::unique_ptr<BoardClient> board = connect_board(firmware, kind, &started);

@@ -30,8 +30,10 @@ enum : std::int32_t { board_running = 0, board_stopped = 1, board_crashed = 2 };
 enum Kind : std::uint32_t {
     hello = 1,    // HelloRequest, then the firmware's path
     exchange = 2, // ExchangeRequest, then the bytes sent
+    status = 3,   // nothing
     hello_answer = 101,
     exchange_answer = 102,
+    status_answer = 103,
 };
 
 struct Header {
@@ -67,6 +69,14 @@ struct ExchangeRequest {
 struct ExchangeAnswer {
     BoardReport report;
     std::int64_t start_ns = 0; // when the transfer really began: later if the bus was busy
+};
+
+// Followed by the firmware's path.
+struct StatusAnswer {
+    BoardReport report;
+    std::int32_t pid = 0;
+    std::int32_t virtual_time = 0;
+    char board[16] = {};
 };
 
 // Far above any transfer a program makes, and a path.

@@ -14,6 +14,7 @@
 
 #include <avr_ioport.h>
 #include <avr_spi.h>
+#include <avr_uart.h>
 #include <sim_avr.h>
 #include <sim_cycle_timers.h>
 #include <sim_elf.h>
@@ -90,6 +91,18 @@ class SimulatedAvr : public AvrBoard
         watch(kind_.d6.ocr, &ocr_[1]);
         avr_irq_register_notify(avr_iomem_getirq(avr_, spdr_address, nullptr, AVR_IOMEM_IRQ_ALL),
                                 on_spdr_write, this);
+        // The UART neither sleeps on the host's clock nor prints on its own.
+        std::uint32_t flags = 0;
+        avr_ioctl(avr_, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
+        flags &= ~static_cast<std::uint32_t>(AVR_UART_FLAG_POLL_SLEEP | AVR_UART_FLAG_STDIO);
+        avr_ioctl(avr_, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
+        uart_in_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
+        if (avr_irq_t *out = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT))
+            avr_irq_register_notify(out, on_uart_out, this);
+        if (avr_irq_t *xon = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON))
+            avr_irq_register_notify(xon, on_xon, this);
+        if (avr_irq_t *xoff = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF))
+            avr_irq_register_notify(xoff, on_xoff, this);
         // From here on, simulated time keeps pace with the wall clock.
         base_ns_ = now_ns();
     }
@@ -153,6 +166,51 @@ class SimulatedAvr : public AvrBoard
         base_cycle_ = avr_->cycle;
     }
 
+    bool run_towards(std::int64_t now_ns, std::int64_t max_behind_ns,
+                     std::int64_t budget_ns) override
+    {
+        const auto max_behind = static_cast<avr_cycle_count_t>(static_cast<double>(max_behind_ns) *
+                                                               avr_->frequency / 1e9);
+        const avr_cycle_count_t target = cycle_at(now_ns);
+        if (target <= avr_->cycle || !running())
+            return true;
+        // A sleeping AVR jumps to its next timer event: a timer at the
+        // target keeps it from jumping past.
+        stop_ = false;
+        avr_cycle_timer_register(avr_, target - avr_->cycle, on_stop, this);
+        const std::int64_t give_up = now_ns_host() + budget_ns;
+        while (!stop_ && running() && now_ns_host() < give_up)
+            for (int i = 0; i < 1000 && !stop_ && running(); ++i)
+                avr_run(avr_);
+        avr_cycle_timer_cancel(avr_, on_stop, this);
+        // A host too slow for the firmware: simulated time gives way, so an
+        // exchange never waits on a catch-up without end.
+        if (!stop_ && running() && target > avr_->cycle + max_behind) {
+            rebase(now_ns);
+            base_cycle_ = avr_->cycle + max_behind;
+        }
+        return stop_ || !running();
+    }
+
+    const link::BoardReport &report_now() override
+    {
+        report();
+        return last_;
+    }
+
+    void on_serial(std::function<void(std::uint8_t)> sent) override
+    {
+        serial_out_ = std::move(sent);
+    }
+
+    bool serial_in(std::uint8_t byte) override
+    {
+        if (!uart_ready_ || uart_in_ == nullptr)
+            return false;
+        avr_raise_irq(uart_in_, byte);
+        return true;
+    }
+
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
     bool spi_on() const { return (spcr_ >> spe_bit & 1) != 0; }
@@ -202,6 +260,28 @@ class SimulatedAvr : public AvrBoard
         if (running != 0 && w->vector != w->self->kind_.spi_vector &&
             w->vector != w->self->kind_.ss_vector)
             w->self->seen_(w->vector, w->self->avr_->cycle);
+    }
+
+    static std::int64_t now_ns_host() { return now_ns(); }
+
+    static avr_cycle_count_t on_stop(avr_t * /*avr*/, avr_cycle_count_t /*when*/, void *param)
+    {
+        static_cast<SimulatedAvr *>(param)->stop_ = true;
+        return 0;
+    }
+    static void on_uart_out(avr_irq_t * /*irq*/, std::uint32_t value, void *param)
+    {
+        auto *self = static_cast<SimulatedAvr *>(param);
+        if (self->serial_out_)
+            self->serial_out_(static_cast<std::uint8_t>(value));
+    }
+    static void on_xon(avr_irq_t * /*irq*/, std::uint32_t /*value*/, void *param)
+    {
+        static_cast<SimulatedAvr *>(param)->uart_ready_ = true;
+    }
+    static void on_xoff(avr_irq_t * /*irq*/, std::uint32_t /*value*/, void *param)
+    {
+        static_cast<SimulatedAvr *>(param)->uart_ready_ = false;
     }
 
     static avr_cycle_count_t on_edge(avr_t *avr, avr_cycle_count_t /*when*/, void *param)
@@ -355,6 +435,10 @@ class SimulatedAvr : public AvrBoard
     std::uint8_t tccra_[2] = {};
     std::uint8_t ocr_[2] = {};
     std::function<void(int, std::uint64_t)> seen_;
+    std::function<void(std::uint8_t)> serial_out_;
+    avr_irq_t *uart_in_ = nullptr;
+    bool uart_ready_ = true;
+    bool stop_ = false;
     std::vector<Watched> watched_;
 };
 

@@ -31,6 +31,20 @@ class AvrBoard
     // board that changes from wall time to virtual time, or back.
     virtual void rebase(std::int64_t now_ns) = 0;
 
+    // Runs the AVR on towards simulated time now_ns, never past it, for at
+    // most budget_ns of host time; true once it is there. An AVR more than
+    // max_behind_ns behind slips: simulated time gives way, rather than a
+    // catch-up without end on a host slower than the board.
+    virtual bool run_towards(std::int64_t now_ns, std::int64_t max_behind_ns,
+                             std::int64_t budget_ns) = 0;
+    // What the board shows now, as after an exchange.
+    virtual const link::BoardReport &report_now() = 0;
+
+    // The serial port, UART0: each byte the firmware sends, and a byte to it;
+    // false while the UART cannot take one.
+    virtual void on_serial(std::function<void(std::uint8_t)> sent) = 0;
+    virtual bool serial_in(std::uint8_t byte) = 0;
+
     // For sweeps at cycle resolution: the same transfer with CE0 falling at
     // an AVR cycle (or as soon after as the bus is free); when it did.
     virtual std::uint64_t exchange_at_cycle(unsigned char *data, int len, std::uint64_t cycle,

@@ -23,6 +23,7 @@
 #include "firmware_check.hpp"
 #include "link.hpp"
 #include "message.hpp"
+#include "serial_port.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -145,12 +146,28 @@ struct Client {
 class Server
 {
   public:
-    Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware)
-        : board_(std::move(board)), firmware_(firmware)
+    Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware, const BoardKind &kind,
+           std::string path, SerialPort &serial)
+        : board_(std::move(board)), firmware_(firmware), kind_(&kind), path_(std::move(path)),
+          serial_(serial)
     {
+        wire_serial();
     }
 
-    AvrBoard &board() { return *board_; }
+    // Between requests: the serial port's traffic, and in wall time the AVR
+    // run on in the background, a little behind the clock.
+    void between()
+    {
+        serial_.poll_terminal();
+        for (int byte;
+             (byte = serial_.typed()) >= 0 && board_->serial_in(static_cast<std::uint8_t>(byte));)
+            serial_.taken();
+        if (time_ != 1)
+            board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
+    }
+
+    // How long poll may wait: in wall time the AVR must keep running.
+    int wait_ms() const { return time_ == 1 ? watch_ms : 2; }
 
     // Answers every whole request the client has sent; false to drop it.
     // Every client's time, for a hello to be told whose time the board keeps.
@@ -186,6 +203,11 @@ class Server
                 }
             c.time = req.virtual_time;
             hello(req, payload.substr(sizeof req), out);
+            return true;
+        }
+        // Asking how the board is needs no hello: it changes nothing.
+        if (kind == link::status) {
+            status(out);
             return true;
         }
         if (c.time < 0)
@@ -227,6 +249,9 @@ class Server
             std::unique_ptr<AvrBoard> fresh = make_avr_board(path, *kind, &why);
             if (fresh) {
                 board_ = std::move(fresh);
+                kind_ = kind;
+                path_ = path;
+                wire_serial();
                 firmware_ = link::content_id(content, kind_name);
                 a.reset = 1;
                 time_ = -1;
@@ -244,6 +269,23 @@ class Server
         if (!why.empty())
             Record("board-error").text("message", why).emit();
         append(out, link::hello_answer, &a, sizeof a, why);
+    }
+
+    void status(std::string *out)
+    {
+        if (time_ != 1)
+            board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
+        link::StatusAnswer a{};
+        a.report = board_->report_now();
+        a.pid = getpid();
+        a.virtual_time = time_ == 1 ? 1 : 0;
+        std::snprintf(a.board, sizeof a.board, "%s", kind_->name);
+        append(out, link::status_answer, &a, sizeof a, path_);
+    }
+
+    void wire_serial()
+    {
+        board_->on_serial([this](std::uint8_t byte) { serial_.sent(byte); });
     }
 
     // Runs on wall time and on virtual time cannot share one board: each
@@ -267,8 +309,19 @@ class Server
         out->append(tail);
     }
 
+    // Behind the wall clock by this much, so a sleeping AVR's jump to its
+    // next timer never takes it past the next exchange's start.
+    static constexpr std::int64_t lag_ns = 2000000;
+    // More behind than this, simulated time slips rather than catch up.
+    static constexpr std::int64_t max_behind_ns = 50000000;
+    // Host time the AVR may run between two looks at the runs.
+    static constexpr std::int64_t slice_ns = 3000000;
+
     std::unique_ptr<AvrBoard> board_;
     std::uint64_t firmware_;
+    const BoardKind *kind_;
+    std::string path_;
+    SerialPort &serial_;
     int time_ = 0; // 0 wall, 1 virtual: whose time the AVR's cycles follow; -1 none yet
     std::int64_t latest_ = 0;
 };
@@ -298,7 +351,9 @@ void run(Server &server, int listener, const std::string &sock)
         std::vector<pollfd> fds{{listener, POLLIN, 0}};
         for (const Client &c : clients)
             fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
-        if (poll(fds.data(), fds.size(), watch_ms) <= 0)
+        const int ready = poll(fds.data(), fds.size(), server.wait_ms());
+        server.between();
+        if (ready <= 0)
             continue;
         for (std::size_t i = 0; i < clients.size(); ++i) {
             Client &c = clients[i];
@@ -394,7 +449,12 @@ int main(int argc, char **argv)
         say(o.ready_fd, why);
         return 1;
     }
-    Server server(std::move(board), link::content_id(content, o.board->name));
+    std::string serial_why;
+    SerialPort serial(o.state_dir, &serial_why);
+    if (!serial_why.empty())
+        Record("board-error").text("message", serial_why).emit();
+    Server server(std::move(board), link::content_id(content, o.board->name), *o.board, o.firmware,
+                  serial);
     Record("board-start").text("firmware", o.firmware).emit();
     say(o.ready_fd, "ok");
     close(o.ready_fd);

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+// What was flashed to the board stays there, as on a real one, until it is
+// flashed again: a copy of the file, with the kind of board and when, in the
+// state directory's "flash" (a link to the folder of the latest flash, swapped
+// in one rename, so a reader sees the old flash or the new, never half).
+
+#include "board_kind.hpp"
+
+#include <optional>
+#include <string>
+
+namespace wpisim
+{
+
+struct Flashed {
+    std::string image; // the copy the board runs
+    const BoardKind *kind = nullptr;
+    std::string name;    // the file flashed, as the user named it
+    std::string flashed; // when, as the local time
+};
+
+// The latest flash, if any.
+std::optional<Flashed> flashed();
+
+// Keeps content, already checked for the kind, as the board's flash. Empty,
+// or why it could not.
+std::string store_flash(const std::string &content, const BoardKind &kind, const std::string &name);
+
+} // namespace wpisim

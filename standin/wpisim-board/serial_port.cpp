@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#include "serial_port.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace wpisim
+{
+
+namespace
+{
+
+// The log's size before its older half is set aside.
+constexpr std::size_t log_bytes = 64 * 1024;
+// Typed bytes the firmware has not read yet, at most.
+constexpr std::size_t typed_bytes = 4096;
+
+} // namespace
+
+SerialPort::SerialPort(const std::string &dir, std::string *why) : dir_(dir)
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const char *name = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0
+                           ? ptsname(master_)
+                           : nullptr;
+    const int slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    if (slave < 0) {
+        *why = std::string("no pseudo-terminal: ") + std::strerror(errno);
+        return;
+    }
+    // Raw, as a USB serial port: bytes pass as sent, no echo, no line editing.
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    tcsetattr(slave, TCSANOW, &t);
+    // Closed again, so the terminal shows as open only while someone has it.
+    close(slave);
+    const std::string link = dir_ + "/board.tty";
+    const std::string fresh = link + ".new";
+    unlink(fresh.c_str());
+    if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0)
+        *why = "cannot link " + link + ": " + std::strerror(errno);
+    log_fd_ = open((dir_ + "/serial.log").c_str(),
+                   O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    struct stat st {
+    };
+    if (log_fd_ >= 0 && fstat(log_fd_, &st) == 0)
+        logged_ = static_cast<std::size_t>(st.st_size);
+}
+
+SerialPort::~SerialPort()
+{
+    if (master_ >= 0)
+        close(master_);
+    if (log_fd_ >= 0)
+        close(log_fd_);
+}
+
+void SerialPort::log(std::uint8_t byte)
+{
+    if (log_fd_ < 0)
+        return;
+    if (logged_ >= log_bytes) {
+        const std::string path = dir_ + "/serial.log";
+        rename(path.c_str(), (path + ".1").c_str());
+        close(log_fd_);
+        log_fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        logged_ = 0;
+    }
+    if (log_fd_ >= 0 && write(log_fd_, &byte, 1) == 1)
+        ++logged_;
+}
+
+void SerialPort::sent(std::uint8_t byte)
+{
+    log(byte);
+    // A terminal that does not read loses bytes, as a UART's would.
+    if (open_ && write(master_, &byte, 1) != 1 && errno != EAGAIN)
+        open_ = false;
+}
+
+void SerialPort::poll_terminal()
+{
+    if (master_ < 0)
+        return;
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return;
+    open_ = (p.revents & POLLHUP) == 0;
+    if ((p.revents & POLLIN) == 0)
+        return;
+    std::uint8_t buffer[256];
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    for (ssize_t i = 0; i < n && input_.size() < typed_bytes; ++i)
+        input_.push_back(buffer[i]);
+}
+
+} // namespace wpisim

@@ -1,0 +1,294 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// wpisim: the bench's own command. It flashes the simulated board as avrdude
+// flashes a real one, resets it, says how it is, opens its serial port, and
+// shows the simulated Pi's pins as `gpio readall` shows a Pi's.
+
+#include "board_client.hpp"
+#include "board_kind.hpp"
+#include "firmware_check.hpp"
+#include "flash_store.hpp"
+#include "message.hpp"
+#include "state_dir.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using namespace wpisim;
+
+const char usage_text[] =
+    "Usage: wpisim COMMAND\n"
+    "The simulated board and Pi behind the wiringPi stand-in, in the state directory\n"
+    "($WPISIM_STATE_DIR, else ~/.local/state/wpisim).\n"
+    "\n"
+    "  flash [--board KIND] FILE   flash Intel HEX or an ELF; it stays until flashed again\n"
+    "  flash -p PART -U flash:w:FILE[:i|:e|:a]   the same, in avrdude's words\n"
+    "  reset                       press the board's reset button\n"
+    "  status                      the board, its firmware, uptime and outputs\n"
+    "  serial                      the board's serial port on this terminal (Ctrl-] leaves)\n"
+    "  pins                        the simulated Pi's GPIO pins, mode and level\n"
+    "\n"
+    "KIND: uno (the default), nano, pro-mini, pro-mini-8mhz, mega.\n"
+    "See wpisim(1).\n";
+
+[[noreturn]] void usage_error(const std::string &why)
+{
+    exit_with("usage", why + " (wpisim --help)");
+}
+
+// avrdude's part names for the MCUs the bench has.
+const BoardKind *kind_of_part(const std::string &part)
+{
+    if (part == "m328p" || part == "atmega328p")
+        return find_board_kind("uno");
+    if (part == "m2560" || part == "atmega2560")
+        return find_board_kind("mega");
+    return nullptr;
+}
+
+int flash(const std::vector<std::string> &args)
+{
+    const BoardKind *kind = nullptr;
+    const BoardKind *part = nullptr;
+    std::string file;
+    char format = 'a';
+    std::vector<std::string> ignored;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        const bool has_value = i + 1 < args.size();
+        if (a == "--board" && has_value) {
+            kind = find_board_kind(args[++i]);
+            if (kind == nullptr)
+                exit_with("--board " + quoted(args[i]),
+                          "not a kind of board (" + board_kind_names() + ")");
+        } else if (a == "-p" && has_value) {
+            part = kind_of_part(args[++i]);
+            if (part == nullptr)
+                exit_with("-p " + quoted(args[i]),
+                          "not a part the bench has (m328p, atmega328p, m2560, atmega2560)");
+        } else if (a == "-U" && has_value) {
+            // flash:w:FILE[:FORMAT], FILE itself perhaps holding colons.
+            std::string op = args[++i];
+            if (op.rfind("flash:w:", 0) != 0)
+                exit_with("-U " + quoted(op), "only flash:w:FILE[:i|:e|:a] writes the flash here");
+            op.erase(0, 8);
+            if (op.size() > 2 && op[op.size() - 2] == ':' &&
+                std::strchr("iea", op.back()) != nullptr) {
+                format = op.back();
+                op.resize(op.size() - 2);
+            }
+            file = op;
+        } else if ((a == "-c" || a == "-P" || a == "-b" || a == "-C") && has_value) {
+            ignored.push_back(a + " " + args[++i]);
+        } else if (a == "-D" || a == "-v" || a == "-V" || a == "-q") {
+            ignored.push_back(a);
+        } else if (a[0] != '-' && file.empty()) {
+            file = a;
+        } else {
+            usage_error("flash: " + quoted(a) + " not understood");
+        }
+    }
+    if (file.empty())
+        usage_error("flash: no file named");
+    if (kind != nullptr && part != nullptr && std::strcmp(kind->mcu, part->mcu) != 0)
+        exit_with("-p",
+                  std::string("the part is an ") + part->part + ", the board a " + kind->name);
+    if (kind == nullptr)
+        kind = part != nullptr ? part : &default_board_kind();
+    if (!ignored.empty()) {
+        std::string said;
+        for (const std::string &i : ignored)
+            said += (said.empty() ? "" : " ") + i;
+        std::fprintf(stderr,
+                     "wpisim: flash: ignored %s: the bench needs no programmer, port or "
+                     "speed\n",
+                     quoted(said).c_str());
+    }
+    std::string content;
+    const std::string why = firmware_problem(file, *kind, &content);
+    if (!why.empty())
+        exit_with(quoted(file), why);
+    const bool hex = !content.empty() && content[0] == ':';
+    if ((format == 'i' && !hex) || (format == 'e' && hex))
+        exit_with(quoted(file),
+                  format == 'i' ? "not Intel HEX, as :i says" : "not an ELF, as :e says");
+    if (const std::string failed = store_flash(content, *kind, file); !failed.empty())
+        exit_with("flash " + quoted(state_dir_path() + "/flash"), failed);
+    std::printf("flashed %s to the %s (%s), %zu bytes\n", quoted(file).c_str(), kind->name,
+                kind->part, content.size());
+    // A board that runs is reset into the new flash, as avrdude's upload does.
+    if (board_status()) {
+        unsetenv("WPISIM_FIRMWARE");
+        setenv("WPISIM_BOARD", kind->name, 1);
+        make_board_peer(true, true);
+        std::printf("board reset\n");
+    }
+    return 0;
+}
+
+int reset()
+{
+    make_board_peer(true, true);
+    const auto s = board_status();
+    std::printf("board reset (board process %d)\n", s ? s->answer.pid : 0);
+    return 0;
+}
+
+std::string level_text(int value)
+{
+    if (value == 0)
+        return "low";
+    if (value == 255)
+        return "high";
+    return "PWM " + std::to_string(value) + "/255";
+}
+
+int status()
+{
+    const Firmware f = chosen_firmware();
+    const auto flash = flashed();
+    std::printf("board: %s (%s at %g MHz)\n", f.kind->name, f.kind->part, f.kind->hz / 1e6);
+    if (std::getenv("WPISIM_FIRMWARE") != nullptr && *std::getenv("WPISIM_FIRMWARE") != '\0')
+        std::printf("firmware: %s, for runs with this setting\n", f.what.c_str());
+    if (flash)
+        std::printf("flash: %s, flashed %s\n", quoted(flash->name).c_str(), flash->flashed.c_str());
+    else
+        std::printf("flash: the reference firmware this build made, %s\n", quoted(f.path).c_str());
+    const auto s = board_status();
+    if (!s) {
+        std::printf("board process: off (the next run starts it, from reset)\n");
+        return 0;
+    }
+    const link::BoardReport &r = s->answer.report;
+    std::printf("board process: %d, on %s time\n", s->answer.pid,
+                s->answer.virtual_time != 0 ? "virtual" : "wall");
+    std::printf("uptime: %.3f s simulated since reset\n",
+                r.hz > 0 ? static_cast<double>(r.cycle) / static_cast<double>(r.hz) : 0.0);
+    std::printf("D5: %s\nD6: %s\n", level_text(r.d5).c_str(), level_text(r.d6).c_str());
+    if (r.state != link::board_running)
+        std::printf("firmware %s at pc 0x%04x\n",
+                    r.state == link::board_stopped ? "stopped" : "crashed",
+                    static_cast<unsigned>(r.pc));
+    return 0;
+}
+
+int serial()
+{
+    // Held while the terminal is open, so the board runs and stays powered.
+    const auto board = make_board_peer(true);
+    const std::string tty = state_dir_path() + "/board.tty";
+    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        exit_with("serial " + quoted(tty), std::strerror(errno));
+    termios saved{};
+    const bool terminal = tcgetattr(0, &saved) == 0;
+    if (terminal) {
+        termios raw = saved;
+        cfmakeraw(&raw);
+        tcsetattr(0, TCSANOW, &raw);
+        std::fprintf(stderr, "wpisim: the board's serial port, %s; Ctrl-] leaves\r\n", tty.c_str());
+    }
+    bool going = true;
+    while (going) {
+        pollfd fds[2] = {{0, POLLIN, 0}, {fd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        char buffer[512];
+        if ((fds[1].revents & POLLIN) != 0) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            going = n > 0 && write(1, buffer, static_cast<std::size_t>(n)) == n;
+        }
+        if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) {
+            const ssize_t n = read(0, buffer, sizeof buffer);
+            const char *escape = n > 0 ? static_cast<const char *>(
+                                             std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)))
+                                       : nullptr;
+            const ssize_t keep = escape != nullptr ? escape - buffer : n;
+            if (keep > 0 && write(fd, buffer, static_cast<std::size_t>(keep)) != keep)
+                going = false;
+            if (n <= 0 || escape != nullptr)
+                going = false;
+        }
+    }
+    if (terminal)
+        tcsetattr(0, TCSANOW, &saved);
+    close(fd);
+    return 0;
+}
+
+// wiringPi's pin numbers on the 40-pin header: BCM GPIO and physical pin.
+struct HeaderPin {
+    int wpi;
+    int bcm;
+    int physical;
+};
+const HeaderPin header_pins[] = {
+    {0, 17, 11},  {1, 18, 12},  {2, 27, 13},  {3, 22, 15},  {4, 23, 16},  {5, 24, 18},
+    {6, 25, 22},  {7, 4, 7},    {8, 2, 3},    {9, 3, 5},    {10, 8, 24},  {11, 7, 26},
+    {12, 10, 19}, {13, 9, 21},  {14, 11, 23}, {15, 14, 8},  {16, 15, 10}, {21, 5, 29},
+    {22, 6, 31},  {23, 13, 33}, {24, 19, 35}, {25, 26, 37}, {26, 12, 32}, {27, 16, 36},
+    {28, 20, 38}, {29, 21, 40}, {30, 0, 27},  {31, 1, 28},
+};
+
+std::string pin_file(int wpi, const char *what, const char *never)
+{
+    std::ifstream in(state_dir_path() + "/pin" + std::to_string(wpi) + "." + what);
+    std::string word;
+    return std::getline(in, word) ? word : never;
+}
+
+int pins()
+{
+    state_dir_fd();
+    std::printf(" +-----+-----+---------+--------+------+----------+\n");
+    std::printf(" | BCM | wPi |  Name   |  Mode  |  V   | Physical |\n");
+    std::printf(" +-----+-----+---------+--------+------+----------+\n");
+    for (const HeaderPin &p : header_pins) {
+        const std::string mode = pin_file(p.wpi, "mode", "input");
+        const std::string level = pin_file(p.wpi, "level", "low");
+        std::printf(" | %3d | %3d | GPIO.%-2d | %-6s | %-4s |    %2d    |\n", p.bcm, p.wpi, p.wpi,
+                    mode == "output" ? "OUT" : "IN", level == "high" ? "1" : "0", p.physical);
+    }
+    std::printf(" +-----+-----+---------+--------+------+----------+\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        usage_error("no command");
+    const std::string &command = args[0];
+    if (command == "--help" || command == "-h") {
+        std::fputs(usage_text, stdout);
+        return 0;
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "flash")
+        return flash(rest);
+    if (!rest.empty())
+        usage_error(command + " takes no arguments");
+    if (command == "reset")
+        return reset();
+    if (command == "status")
+        return status();
+    if (command == "serial")
+        return serial();
+    if (command == "pins")
+        return pins();
+    usage_error("no command " + quoted(command));
+}
