@@ -20,10 +20,12 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -229,6 +231,68 @@ Figures measure_board(const harness::Sandbox &box, int runs)
     };
 }
 
+// Host CPU time a process has used, from /proc, in seconds.
+double process_cpu_s(long pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i)
+        fields >> skip;
+    double user = 0;
+    double system = 0;
+    fields >> user >> system;
+    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A sketch whose loop() never sleeps, as a user's: parley's cycle against it
+// in wall time, and how fast the board process simulates it.
+Figures measure_busy_sketch(const harness::Sandbox &box, const std::string &sketch, int cycles)
+{
+    if (sketch.empty())
+        return {};
+    box.program("parley")
+        .env("WPISIM_FIRMWARE", sketch)
+        .env("WPISIM_BOARD_RESET", "1")
+        .input("ac\n")
+        .signal_when(harness::after_replies(1), SIGINT)
+        .run();
+    const auto links = harness::only(box.calls(), "board-link");
+    if (links.empty())
+        throw std::runtime_error("the busy sketch's board did not start");
+    const long board = static_cast<long>(links.back().num("board_pid"));
+    const std::size_t seen = harness::only(box.calls(), "board").size();
+    const double cpu_before = process_cpu_s(board);
+    const harness::Outcome r =
+        box.program("parley")
+            .env("WPISIM_FIRMWARE", sketch)
+            .input("ac\n")
+            .signal_when(harness::after_replies(static_cast<std::size_t>(cycles) + 1), SIGINT)
+            .timeout_ms(cycles * 1000 + 10000)
+            .run();
+    const double cpu = process_cpu_s(board) - cpu_before;
+    const std::vector<std::int64_t> lines = harness::reply_ns(r);
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        periods.push_back(static_cast<double>(lines[i] - lines[i - 1]) / 1e6);
+    const auto boards = harness::only(box.calls(), "board");
+    if (periods.empty() || boards.size() < seen + 2)
+        throw failed("parley against the busy sketch", r);
+    const harness::Call &first = boards[seen];
+    const harness::Call &last = boards.back();
+    const double simulated_s = static_cast<double>(last.num("cycle") - first.num("cycle")) /
+                               static_cast<double>(last.num("hz"));
+    return {
+        {"busy_cycle_median_ms", "parley cycle period against a busy sketch, median",
+         median(periods), "ms", 514},
+        {"busy_cycle_max_ms", "parley cycle period against a busy sketch, max",
+         percentile(periods, 100), "ms"},
+        {"busy_simulation_speed", "busy 16 MHz sketch: simulated s per host CPU s",
+         cpu > 0 ? simulated_s / cpu : 0, ""},
+    };
+}
+
 // Sizes after strip, for the host build and the armhf one if there is one.
 Figures measure_sizes(const std::string &bin, const std::string &armhf_bin, const std::string &dir)
 {
@@ -323,7 +387,7 @@ void write_json(const Figures &figures, const std::string &path)
 {
     std::fprintf(stderr,
                  "parley_bench: %s\nusage: parley_bench --bin DIR [--armhf-bin DIR] "
-                 "[--json FILE] [--cycles N]\n",
+                 "[--json FILE] [--cycles N] [--busy-sketch HEX]\n",
                  why.c_str());
     std::exit(2);
 }
@@ -345,6 +409,7 @@ int main(int argc, char **argv)
     std::string bin;
     std::string armhf_bin;
     std::string json;
+    std::string busy_sketch;
     int cycles = 24;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -355,6 +420,8 @@ int main(int argc, char **argv)
             armhf_bin = argv[++i];
         else if (arg == "--json" && has_value)
             json = argv[++i];
+        else if (arg == "--busy-sketch" && has_value)
+            busy_sketch = argv[++i];
         else if (arg == "--cycles" && has_value)
             cycles = cycles_from(argv[++i]);
         else
@@ -369,6 +436,7 @@ int main(int argc, char **argv)
         Figures figures;
         for (const Figures &part :
              {measure_cycles(box, cycles), measure_starts(box, 200), measure_board(box, 7),
+              measure_busy_sketch(box, busy_sketch, cycles),
               measure_sizes(bin, armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
