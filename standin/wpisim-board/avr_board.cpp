@@ -43,6 +43,8 @@ namespace
 constexpr avr_io_addr_t spcr_address = 0x4c;
 constexpr avr_io_addr_t spdr_address = 0x4e;
 constexpr unsigned spe_bit = 6;
+// How long a board has been on, or out of reset, when the first run talks to it.
+constexpr double power_on_s = 0.1;
 // The least time CE0 stays high between two transfers on the bus.
 constexpr double ce_gap_ns = 50000;
 
@@ -103,8 +105,22 @@ class SimulatedAvr : public AvrBoard
             avr_irq_register_notify(xon, on_xon, this);
         if (avr_irq_t *xoff = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF))
             avr_irq_register_notify(xoff, on_xoff, this);
+        base_ns_ = now_ns();
+    }
+
+    void power_on() override
+    {
+        // On a moment before anyone talks to it, as a board on a bench is:
+        // its start-up code and setup() have run.
+        stop_ = false;
+        avr_cycle_timer_register(avr_, static_cast<avr_cycle_count_t>(power_on_s * avr_->frequency),
+                                 on_stop, this);
+        while (!stop_ && running())
+            avr_run(avr_);
+        avr_cycle_timer_cancel(avr_, on_stop, this);
         // From here on, simulated time keeps pace with the wall clock.
         base_ns_ = now_ns();
+        base_cycle_ = avr_->cycle;
     }
     ~SimulatedAvr() override { avr_terminate(avr_); }
 

@@ -27,6 +27,10 @@ class AvrBoard
     virtual std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
                                   std::int64_t bit_ns) = 0;
     virtual const link::BoardReport &last_report() const = 0;
+    // Runs the board from reset for a moment, as a board that has been on a
+    // while before anyone talks to it; its serial output goes where on_serial
+    // said by then.
+    virtual void power_on() = 0;
     // From here on, simulated time now_ns is the AVR's cycle now: for a
     // board that changes from wall time to virtual time, or back.
     virtual void rebase(std::int64_t now_ns) = 0;

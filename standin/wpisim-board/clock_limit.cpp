@@ -63,6 +63,7 @@ PhaseSweep sweep_phases(const std::string &firmware, const BoardKind &kind, doub
     std::unique_ptr<AvrBoard> board = make_avr_board(firmware, kind, why);
     if (!board)
         return result;
+    board->power_on();
     std::map<int, Seen> seen;
     bool learning = true;
     board->watch_interrupts([&](int vector, std::uint64_t cycle) {

@@ -152,6 +152,7 @@ class Server
           serial_(serial)
     {
         wire_serial();
+        board_->power_on();
     }
 
     // Between requests: the serial port's traffic, and in wall time the AVR
@@ -252,6 +253,7 @@ class Server
                 kind_ = kind;
                 path_ = path;
                 wire_serial();
+                board_->power_on();
                 firmware_ = link::content_id(content, kind_name);
                 a.reset = 1;
                 time_ = -1;
