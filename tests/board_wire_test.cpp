@@ -42,26 +42,6 @@ void expect_fade_conversation(const harness::Outcome &r)
     EXPECT_EQ(r.err, "");
 }
 
-TEST(BenchVariables, ValueNotUnderstoodStopsTheProgramBeforeAnyPrompt)
-{
-    struct Case {
-        const char *variable;
-        const char *value;
-    };
-    for (const Case &c :
-         {Case{"WPISIM_PI", "pi7"}, Case{"WPISIM_CORE", "lx"}, Case{"WPISIM_CORE", "seed:"},
-          Case{"WPISIM_SCLK", "0"}, Case{"WPISIM_WIRING", "loose"},
-          Case{"WPISIM_TRACE", "/nonexistent/bus.vcd"}}) {
-        SCOPED_TRACE(std::string(c.variable) + "=" + c.value);
-        Sandbox box;
-        const auto r = box.program("parley").input("ac").env(c.variable, c.value).run();
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(std::string("wpisim: ") + c.variable + "=" + c.value + ": ", 0), 0U)
-            << r.err;
-        EXPECT_EQ(r.status, 2);
-    }
-}
-
 TEST(BenchVariables, SeededCoreClockMixesBothClocksTheSameWayEveryRun)
 {
     auto clocks = [](const char *core) {

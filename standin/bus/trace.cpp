@@ -11,6 +11,7 @@
 
 #include "clock.hpp"
 #include "diagnostic.hpp"
+#include "settings.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -137,13 +138,12 @@ class TracePeer : public Peer
 
 std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer)
 {
-    const char *path = std::getenv("WPISIM_TRACE");
-    if (path == nullptr || *path == '\0')
+    const auto path = setting_text("WPISIM_TRACE");
+    if (!path)
         return peer;
-    std::FILE *file = std::fopen(path, "we");
+    std::FILE *file = std::fopen(path->c_str(), "we");
     if (file == nullptr)
-        fail(std::string("WPISIM_TRACE=") + path,
-             std::string("cannot write: ") + std::strerror(errno));
+        fail("WPISIM_TRACE=" + quoted(*path), std::string("cannot write: ") + std::strerror(errno));
     return std::make_unique<TracePeer>(std::move(peer), file);
 }
 
