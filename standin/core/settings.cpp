@@ -199,7 +199,8 @@ const std::vector<Setting> &table()
          T::path,
          "FILE",
          "Write the bus of this run to FILE as a logic analyzer would record it (VCD: SCLK, "
-         "MOSI, MISO, CE0, and the board's D5 and D6); the last run to end wins.",
+         "MOSI, MISO, CE0, and the board's D5 and D6). A run holds the file while it lives; "
+         "another run tracing to it meanwhile is refused.",
          "no trace",
          nullptr,
          nullptr,
