@@ -28,7 +28,7 @@ const ErrnoName errno_table[] = {
 };
 
 constexpr int max_errno = 4095;
-const std::string errno_why = "a name such as EACCES, or a number from 1 to 4095";
+constexpr const char *errno_why = "a name such as EACCES, or a number from 1 to 4095";
 
 std::string core_check(std::string_view value)
 {
@@ -66,7 +66,7 @@ std::string transfer_fault_check(std::string_view value)
     if (code.empty())
         return "no errno after the colon";
     if (!errno_code(code))
-        return "not an errno after the colon (" + errno_why + ")";
+        return std::string("not an errno after the colon (") + errno_why + ")";
     return "";
 }
 
