@@ -124,8 +124,7 @@ class TracePeer : public Peer
         changes_.push_back({ns - origin_ns_, s, value});
     }
 
-    // The whole trace so far, in the current unit, over what was there: it is
-    // never shorter, since a finer unit only adds digits and timestamps.
+    // The whole trace so far, in the current unit, over what was there.
     void rewrite()
     {
         std::string text = "$version wiringPi stand-in $end\n$timescale " +
@@ -147,6 +146,8 @@ class TracePeer : public Peer
         if (rewritable_ && lseek(fd_, 0, SEEK_SET) != 0)
             failed(std::strerror(errno));
         write_all(text);
+        if (rewritable_ && ftruncate(fd_, static_cast<off_t>(text.size())) != 0)
+            failed(std::strerror(errno));
     }
 
     // Changes from first on, each under its timestamp in the current unit.
