@@ -15,16 +15,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 using harness::Sandbox;
+namespace fs = std::filesystem;
 
 namespace
 {
@@ -40,26 +44,6 @@ void expect_fade_conversation(const harness::Outcome &r)
     EXPECT_EQ(pairs.back(), "i3");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-}
-
-TEST(BenchVariables, ValueNotUnderstoodStopsTheProgramBeforeAnyPrompt)
-{
-    struct Case {
-        const char *variable;
-        const char *value;
-    };
-    for (const Case &c :
-         {Case{"WPISIM_PI", "pi7"}, Case{"WPISIM_CORE", "lx"}, Case{"WPISIM_CORE", "seed:"},
-          Case{"WPISIM_SCLK", "0"}, Case{"WPISIM_WIRING", "loose"},
-          Case{"WPISIM_TRACE", "/nonexistent/bus.vcd"}}) {
-        SCOPED_TRACE(std::string(c.variable) + "=" + c.value);
-        Sandbox box;
-        const auto r = box.program("parley").input("ac").env(c.variable, c.value).run();
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind(std::string("wpisim: ") + c.variable + "=" + c.value + ": ", 0), 0U)
-            << r.err;
-        EXPECT_EQ(r.status, 2);
-    }
 }
 
 TEST(BenchVariables, SeededCoreClockMixesBothClocksTheSameWayEveryRun)
@@ -307,11 +291,44 @@ std::vector<double> sclk_periods_ns(const std::string &vcd)
     return sclk.periods;
 }
 
+// sigrok's SPI decoder finds in the trace the bytes of the call log, and each
+// transfer is drawn at the clock it really ran at.
+void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &calls)
+{
+    std::string sent;
+    std::string received;
+    const auto transfers = harness::only(calls, "spi-transfer");
+    for (const auto &t : transfers) {
+        sent += t.bytes("out");
+        received += t.bytes("in");
+    }
+    ASSERT_FALSE(transfers.empty());
+    const std::string decode =
+        "-I vcd -i '" + vcd + "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE0:cpol=0:cpha=0 -A spi=";
+    std::string mosi;
+    std::string miso;
+    ASSERT_TRUE(run_sigrok(decode + "mosi-data", mosi));
+    ASSERT_TRUE(run_sigrok(decode + "miso-data", miso));
+    EXPECT_EQ(decoded_bytes(mosi), sent);
+    EXPECT_EQ(decoded_bytes(miso), received);
+    const auto periods = sclk_periods_ns(vcd);
+    ASSERT_EQ(periods.size(), transfers.size());
+    for (std::size_t i = 0; i < periods.size(); ++i) {
+        const auto bit_ns = static_cast<double>(transfers[i].num("bit_ns"));
+        EXPECT_NEAR(periods[i], bit_ns, bit_ns / 1000) << "transfer " << i + 1;
+    }
+}
+
+bool sigrok_missing()
+{
+    std::string version;
+    return !run_sigrok("--version", version);
+}
+
 TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
 {
     REQUIRE_BOARD();
-    std::string version;
-    if (!run_sigrok("--version", version))
+    if (sigrok_missing())
         GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
     Sandbox box;
     const std::string vcd = box.dir() + "/bus.vcd";
@@ -323,28 +340,41 @@ TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
                        .env("WPISIM_CORE", "li")
                        .run();
     expect_fade_conversation(r);
-    std::string sent;
-    std::string received;
-    const auto transfers = harness::only(box.calls(), "spi-transfer");
-    for (const auto &t : transfers) {
-        sent += t.bytes("out");
-        received += t.bytes("in");
-    }
-    ASSERT_EQ(sent.size(), 6U);
-    const std::string decode =
-        "-I vcd -i '" + vcd + "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE0:cpol=0:cpha=0 -A spi=";
-    std::string mosi;
-    std::string miso;
-    ASSERT_TRUE(run_sigrok(decode + "mosi-data", mosi));
-    ASSERT_TRUE(run_sigrok(decode + "miso-data", miso));
-    EXPECT_EQ(decoded_bytes(mosi), sent);
-    EXPECT_EQ(decoded_bytes(miso), received);
-    // Each transfer drawn at the clock it really ran at, not the one asked for.
-    const auto periods = sclk_periods_ns(vcd);
-    ASSERT_EQ(periods.size(), transfers.size());
-    for (std::size_t i = 0; i < periods.size(); ++i)
-        EXPECT_NEAR(periods[i], static_cast<double>(transfers[i].num("bit_ns")), 1000)
-            << "transfer " << i + 1;
+    EXPECT_EQ(harness::only(box.calls(), "spi-transfer").size(), 3U);
+    expect_trace_of(vcd, box.calls());
+}
+
+// A run holds its trace: one tracing to the same file meanwhile is refused,
+// and the holder's transfers, at 5 kHz and 1 MHz on two channels, all decode.
+TEST(BusTrace, ARunHoldsItsTraceAndDrawsEachChannelAtItsOwnClock)
+{
+    if (sigrok_missing())
+        GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
+    Sandbox holder;
+    Sandbox other;
+    const std::string vcd = holder.dir() + "/bus.vcd";
+    auto held = std::async(std::launch::async, [&] {
+        return holder.program("library_probe")
+            .args({"spi-setup", "0", "5000", "spi-setup", "1", "1000000", "transfer", "0", "6162",
+                   "delay", "300", "transfer", "1", "6364", "delay", "300", "transfer", "0",
+                   "6566"})
+            .env("WPISIM_PEER", "loopback")
+            .env("WPISIM_TRACE", vcd)
+            .run();
+    });
+    // The holder has the file once its header is written.
+    for (int i = 0; i < 500 && (!fs::exists(vcd) || fs::file_size(vcd) == 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto refused = other.program("library_probe")
+                             .args({"spi-setup", "0", "5000", "transfer", "0", "7777"})
+                             .env("WPISIM_PEER", "loopback")
+                             .env("WPISIM_TRACE", vcd)
+                             .run();
+    EXPECT_EQ(refused.err, "wpisim: WPISIM_TRACE=\"" + vcd + "\": another run is tracing to it\n");
+    EXPECT_EQ(refused.status, 2);
+    const auto r = held.get();
+    EXPECT_EQ(r.out, "0 0\n0 0\n2 0 6162\n2 0 6364\n2 0 6566\n");
+    expect_trace_of(vcd, holder.calls());
 }
 
 } // namespace

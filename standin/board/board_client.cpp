@@ -15,6 +15,7 @@
 #include "firmware_check.hpp"
 #include "flash_store.hpp"
 #include "link.hpp"
+#include "settings.hpp"
 #include "state_dir.hpp"
 
 #include <cerrno>
@@ -302,22 +303,13 @@ class BoardClient : public Peer
 // WPISIM_BOARD: the kind of board the firmware runs on, or null.
 const BoardKind *board_kind_asked()
 {
-    const char *name = std::getenv("WPISIM_BOARD");
-    if (name == nullptr || *name == '\0')
-        return nullptr;
-    const BoardKind *kind = find_board_kind(name);
-    if (kind == nullptr)
-        fail("WPISIM_BOARD=" + quoted(name), "not a kind of board (" + board_kind_names() + ")");
-    return kind;
+    const auto name = setting_text("WPISIM_BOARD");
+    return name ? find_board_kind(*name) : nullptr;
 }
 
 bool reset_asked()
 {
-    const char *reset = std::getenv("WPISIM_BOARD_RESET");
-    if (reset != nullptr && *reset != '\0' && std::strcmp(reset, "0") != 0 &&
-        std::strcmp(reset, "1") != 0)
-        fail("WPISIM_BOARD_RESET=" + quoted(reset), "not 0 or 1");
-    return reset != nullptr && std::strcmp(reset, "1") == 0;
+    return setting_flag("WPISIM_BOARD_RESET");
 }
 
 // The link to the board process for this state directory, starting one if
@@ -360,9 +352,8 @@ Firmware chosen_firmware()
 {
     Firmware f;
     const BoardKind *asked = board_kind_asked();
-    const char *named = std::getenv("WPISIM_FIRMWARE");
-    if (named != nullptr && *named != '\0') {
-        f.path = named;
+    if (const auto named = setting_text("WPISIM_FIRMWARE")) {
+        f.path = *named;
         f.what = "WPISIM_FIRMWARE=" + quoted(f.path);
     } else if (const auto flash = flashed()) {
         f.path = flash->image;

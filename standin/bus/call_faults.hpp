@@ -10,9 +10,8 @@ namespace wpisim
 //   WPISIM_FAIL_SPI_SETUP=ERRNO       wiringPiSPISetup fails
 //   WPISIM_FAIL_GPIO_SETUP=ERRNO      wiringPiSetup fails
 //   WPISIM_FAIL_TRANSFER=N[:ERRNO]    the Nth transfer of the process fails (EIO by default)
-// ERRNO is a name such as EACCES or a number; one not understood means EIO.
-// A set-up variable that is 0 asks for no fault; a malformed
-// WPISIM_FAIL_TRANSFER ends the program with a stand-in error.
+// ERRNO is a name such as EACCES or a number. A set-up variable that is 0 asks
+// for no fault; a malformed value ends the program with a stand-in error.
 int spi_setup_fault();
 int gpio_setup_fault();
 // Number 0 is no transfer: asking for it reads and checks the setting early.

@@ -8,12 +8,10 @@
 
 #include "pi_clock.hpp"
 
-#include "diagnostic.hpp"
+#include "settings.hpp"
 
+#include <climits>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace wpisim
@@ -36,12 +34,7 @@ const Model models[] = {
     {"pi5", 200, 200, 65534},
 };
 
-[[noreturn]] void bad(const char *variable, const char *value, const char *why)
-{
-    fail(std::string(variable) + "=" + value, why);
-}
-
-struct Setting {
+struct ClockSetting {
     const Model *model = nullptr;
     double sclk_hz = 0; // WPISIM_SCLK, 0 when unset
     std::string pattern = "l";
@@ -49,45 +42,32 @@ struct Setting {
     unsigned long long seed = 0;
 };
 
-const Model *find_model(const char *name)
+// The values were checked against the settings table as they were read.
+ClockSetting read_setting()
 {
-    for (const Model &m : models)
-        if (std::strcmp(name, m.name) == 0)
-            return &m;
-    bad("WPISIM_PI", name, "not a Pi model (pi1, pi2, pi3, zero, zero2w, pi4, pi5)");
-}
-
-Setting read_setting()
-{
-    Setting s;
-    if (const char *pi = std::getenv("WPISIM_PI"); pi != nullptr && *pi != '\0')
-        s.model = find_model(pi);
-    if (const char *sclk = std::getenv("WPISIM_SCLK"); sclk != nullptr && *sclk != '\0') {
-        char *end = nullptr;
-        s.sclk_hz = std::strtod(sclk, &end);
-        if (end == sclk || *end != '\0' || !(s.sclk_hz >= 1 && s.sclk_hz <= 125e6))
-            bad("WPISIM_SCLK", sclk, "not a clock in Hz (1 to 125000000)");
-    }
-    const char *core = std::getenv("WPISIM_CORE");
-    if (core == nullptr || *core == '\0')
+    ClockSetting s;
+    if (const auto pi = setting_text("WPISIM_PI"))
+        for (const Model &m : models)
+            if (*pi == m.name)
+                s.model = &m;
+    if (const auto sclk = setting_number("WPISIM_SCLK"))
+        s.sclk_hz = static_cast<double>(*sclk);
+    const auto core = setting_text("WPISIM_CORE");
+    if (!core)
         return s;
-    if (std::strncmp(core, "seed:", 5) == 0) {
-        char *end = nullptr;
-        s.seed = std::strtoull(core + 5, &end, 10);
-        if (end == core + 5 || *end != '\0')
-            bad("WPISIM_CORE", core, "seed:N wants a number");
+    constexpr std::string_view seed = "seed:";
+    if (core->compare(0, seed.size(), seed) == 0) {
+        s.seed = *decimal(std::string_view(*core).substr(seed.size()), 0, ULLONG_MAX);
         s.seeded = true;
         return s;
     }
-    if (std::strspn(core, "li") != std::strlen(core))
-        bad("WPISIM_CORE", core, "not a pattern of l (loaded) and i (idle), nor seed:N");
-    s.pattern = core;
+    s.pattern = *core;
     return s;
 }
 
-const Setting &setting()
+const ClockSetting &setting()
 {
-    static const Setting s = read_setting();
+    static const ClockSetting s = read_setting();
     return s;
 }
 
@@ -100,7 +80,7 @@ bool loaded_by_seed(unsigned long long seed, long n)
     return ((z ^ (z >> 31)) & 1) != 0;
 }
 
-bool loaded(const Setting &s, long transfer_number)
+bool loaded(const ClockSetting &s, long transfer_number)
 {
     if (s.seeded)
         return loaded_by_seed(s.seed, transfer_number);
@@ -129,7 +109,7 @@ std::int64_t bit_ns(double hz)
 
 WireClock wire_clock(int requested_hz, long transfer_number)
 {
-    const Setting &s = setting();
+    const ClockSetting &s = setting();
     if (s.sclk_hz > 0)
         return {s.sclk_hz, bit_ns(s.sclk_hz), 0};
     if (s.model == nullptr)

@@ -6,17 +6,31 @@
 // both data lines change on its falling edge and are sampled on its rising
 // edge, MSB first; CE0 falls half a bit before the first rising edge and rises
 // half a bit after the last falling one, as the board peer sees it.
+//
+// The time unit is the coarsest of 1 us, 100 ns, 10 ns and 1 ns in which
+// every bit of the run so far spans at least 20 units: fine enough for the
+// clock, coarse enough that a reader which expands the file into samples at
+// that rate (sigrok, PulseView) stays fast. A faster transfer later in the run
+// rewrites the file in the finer unit, so no transfer is ever rounded away.
+//
+// A run holds the file under an exclusive lock for as long as it lives, so
+// runs at once never mix their lines: the first run keeps the trace and the
+// others are refused at set-up. Each exchange is written as it ends, so a run
+// ended by a signal keeps its trace, and a write that fails ends the run.
 
 #include "trace.hpp"
 
 #include "bench_clock.hpp"
 #include "diagnostic.hpp"
+#include "settings.hpp"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace wpisim
@@ -28,14 +42,34 @@ namespace
 enum Signal { sclk, mosi, miso, ce0, d5, d6, signal_count };
 const char ids[signal_count] = {'!', '"', '#', '$', '%', '&'};
 
+// One value change, or (signal none) a time mark with no change.
+struct Change {
+    std::int64_t ns; // since the trace began
+    int signal;
+    int value;
+};
+constexpr int none = -1;
+
+std::int64_t unit_for(std::int64_t bit_ns)
+{
+    std::int64_t unit = 1000;
+    while (unit > 1 && bit_ns < 20 * unit)
+        unit /= 10;
+    return unit;
+}
+
 class TracePeer : public Peer
 {
   public:
-    TracePeer(std::unique_ptr<Peer> inner, std::FILE *file)
-        : inner_(std::move(inner)), file_(file), origin_ns_(bench_now_ns())
+    TracePeer(std::unique_ptr<Peer> inner, int fd, std::string path, bool rewritable)
+        : inner_(std::move(inner)), fd_(fd), path_(std::move(path)), rewritable_(rewritable),
+          origin_ns_(bench_now_ns()), unit_ns_(rewritable ? 1000 : 1)
     {
+        for (int s = 0; s < signal_count; ++s)
+            value_[s] = s == ce0 ? 1 : 0;
+        rewrite();
     }
-    ~TracePeer() override { std::fclose(file_); }
+    ~TracePeer() override { close(fd_); }
     TracePeer(const TracePeer &) = delete;
     TracePeer &operator=(const TracePeer &) = delete;
 
@@ -46,8 +80,7 @@ class TracePeer : public Peer
         // Drawn where it really ran: a busy bus starts it later.
         if (inner_->began_ns() >= 0)
             start_ns = inner_->began_ns();
-        if (unit_ns_ == 0)
-            header(bit_ns);
+        const std::size_t first = changes_.size();
         const std::int64_t half = bit_ns / 2;
         set(start_ns, ce0, 0);
         for (int k = 0; k < 8 * len; ++k) {
@@ -71,11 +104,15 @@ class TracePeer : public Peer
         }
         // A timestamp after the last change, so a reader sees CE0 rise even
         // in the last exchange of a run.
-        at(end + bit_ns);
-        // Flushed each time, so a run ended by a signal keeps its trace.
-        std::fwrite(text_.data(), 1, text_.size(), file_);
-        std::fflush(file_);
-        text_.clear();
+        changes_.push_back({end + bit_ns - origin_ns_, none, 0});
+        if (rewritable_ && unit_for(bit_ns) < unit_ns_) {
+            unit_ns_ = unit_for(bit_ns);
+            rewrite();
+            return;
+        }
+        std::string text;
+        draw(first, text);
+        write_all(text);
     }
 
     const char *name() const override { return inner_->name(); }
@@ -84,72 +121,109 @@ class TracePeer : public Peer
     bool outputs(int &a, int &b) const override { return inner_->outputs(a, b); }
 
   private:
-    // A bit spans at least 20 time units, so the file stays small at 5 kHz
-    // yet exact enough for any clock the bus may run at.
-    void header(std::int64_t bit_ns)
-    {
-        unit_ns_ = bit_ns >= 20000 ? 1000 : bit_ns >= 200 ? 10 : 1;
-        const char *unit = unit_ns_ == 1000 ? "1 us" : unit_ns_ == 10 ? "10 ns" : "1 ns";
-        text_ += "$version wiringPi stand-in $end\n$timescale ";
-        text_ += unit;
-        text_ += " $end\n$scope module pi $end\n";
-        const char *names[signal_count] = {"SCLK", "MOSI", "MISO", "CE0", "D5", "D6"};
-        for (int s = 0; s < signal_count; ++s) {
-            if (s == d5)
-                text_ += "$upscope $end\n$scope module board $end\n";
-            text_ += std::string("$var wire 1 ") + ids[s] + ' ' + names[s] + " $end\n";
-        }
-        text_ += "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
-        for (int s = 0; s < signal_count; ++s) {
-            value_[s] = s == ce0 ? 1 : 0;
-            text_ += std::to_string(value_[s]) + ids[s] + '\n';
-        }
-        text_ += "$end\n";
-    }
-
-    void at(std::int64_t ns)
-    {
-        std::int64_t t = (ns - origin_ns_ + unit_ns_ / 2) / unit_ns_;
-        t = t < time_ ? time_ : t; // VCD time never runs back
-        if (t != time_) {
-            time_ = t;
-            text_ += '#' + std::to_string(t) + '\n';
-        }
-    }
-
     void set(std::int64_t ns, Signal s, int value)
     {
         if (value_[s] == value)
             return;
-        at(ns);
         value_[s] = value;
-        text_ += static_cast<char>('0' + value);
-        text_ += ids[s];
-        text_ += '\n';
+        changes_.push_back({ns - origin_ns_, s, value});
+    }
+
+    // The whole trace so far, in the current unit, over what was there.
+    void rewrite()
+    {
+        std::string text = "$version wiringPi stand-in $end\n$timescale " +
+                           std::to_string(unit_ns_ % 1000 == 0 ? unit_ns_ / 1000 : unit_ns_) +
+                           (unit_ns_ % 1000 == 0 ? " us" : " ns") +
+                           " $end\n$scope module pi $end\n";
+        const char *names[signal_count] = {"SCLK", "MOSI", "MISO", "CE0", "D5", "D6"};
+        for (int s = 0; s < signal_count; ++s) {
+            if (s == d5)
+                text += "$upscope $end\n$scope module board $end\n";
+            text += std::string("$var wire 1 ") + ids[s] + ' ' + names[s] + " $end\n";
+        }
+        text += "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
+        for (int s = 0; s < signal_count; ++s)
+            text += std::string(1, s == ce0 ? '1' : '0') + ids[s] + '\n';
+        text += "$end\n";
+        time_ = 0;
+        draw(0, text);
+        if (rewritable_ && lseek(fd_, 0, SEEK_SET) != 0)
+            failed(std::strerror(errno));
+        write_all(text);
+        if (rewritable_ && ftruncate(fd_, static_cast<off_t>(text.size())) != 0)
+            failed(std::strerror(errno));
+    }
+
+    // Changes from first on, each under its timestamp in the current unit.
+    void draw(std::size_t first, std::string &text)
+    {
+        for (std::size_t i = first; i < changes_.size(); ++i) {
+            const Change &c = changes_[i];
+            std::int64_t t = (c.ns + unit_ns_ / 2) / unit_ns_;
+            t = t < time_ ? time_ : t; // VCD time never runs back
+            if (t != time_) {
+                time_ = t;
+                text += '#' + std::to_string(t) + '\n';
+            }
+            if (c.signal != none) {
+                text += static_cast<char>('0' + c.value);
+                text += ids[c.signal];
+                text += '\n';
+            }
+        }
+    }
+
+    // A trace cut short in silence would mislead whoever reads it.
+    void write_all(const std::string &text)
+    {
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = write(fd_, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                failed(n < 0 ? std::strerror(errno) : "short write");
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    [[noreturn]] void failed(const char *why)
+    {
+        fail("WPISIM_TRACE=" + quoted(path_), std::string("cannot write: ") + why);
     }
 
     std::unique_ptr<Peer> inner_;
-    std::FILE *file_;
+    int fd_;
+    std::string path_;
+    bool rewritable_; // a regular file; anything else is written once, in ns
     std::int64_t origin_ns_;
-    std::int64_t unit_ns_ = 0;
-    std::int64_t time_ = 0;
+    std::int64_t unit_ns_;
+    std::int64_t time_ = 0; // the last timestamp written, in units
     int value_[signal_count] = {};
+    std::vector<Change> changes_;
     std::vector<unsigned char> sent_;
-    std::string text_;
 };
 
 } // namespace
 
 std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer)
 {
-    const char *path = std::getenv("WPISIM_TRACE");
-    if (path == nullptr || *path == '\0')
+    const auto path = setting_text("WPISIM_TRACE");
+    if (!path)
         return peer;
-    std::FILE *file = std::fopen(path, "we");
-    if (file == nullptr)
-        fail(std::string("WPISIM_TRACE=") + path,
-             std::string("cannot write: ") + std::strerror(errno));
-    return std::make_unique<TracePeer>(std::move(peer), file);
+    const std::string what = "WPISIM_TRACE=" + quoted(*path);
+    // Not truncated before the lock is ours: it may be another run's trace.
+    const int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        fail(what, std::string("cannot write: ") + std::strerror(errno));
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        fail(what, errno == EWOULDBLOCK ? "another run is tracing to it"
+                                        : std::string("cannot lock: ") + std::strerror(errno));
+    struct stat st {
+    };
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0))
+        fail(what, std::string("cannot write: ") + std::strerror(errno));
+    return std::make_unique<TracePeer>(std::move(peer), fd, *path, S_ISREG(st.st_mode));
 }
 
 } // namespace wpisim

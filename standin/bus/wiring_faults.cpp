@@ -12,11 +12,9 @@
 
 #include "wiring_faults.hpp"
 
-#include "diagnostic.hpp"
 #include "event_log.hpp"
+#include "settings.hpp"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace wpisim
@@ -111,14 +109,13 @@ const Name names[] = {
 
 std::unique_ptr<Peer> wired(std::unique_ptr<Peer> peer)
 {
-    const char *wanted = std::getenv("WPISIM_WIRING");
-    if (wanted == nullptr || *wanted == '\0' || std::strcmp(wanted, "ok") == 0)
-        return peer;
-    for (const Name &n : names)
-        if (std::strcmp(wanted, n.name) == 0)
-            return std::make_unique<WiredPeer>(std::move(peer), n.fault, n.name);
-    fail(std::string("WPISIM_WIRING=") + wanted,
-         "not a wiring (ok, no-miso, no-mosi, no-ce0, swapped, no-ground, no-firmware)");
+    const auto wanted = setting_text("WPISIM_WIRING");
+    if (wanted)
+        for (const Name &n : names)
+            if (*wanted == n.name)
+                return std::make_unique<WiredPeer>(std::move(peer), n.fault, n.name);
+    // Unset or ok: the table has refused every other word.
+    return peer;
 }
 
 } // namespace wpisim

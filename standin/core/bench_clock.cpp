@@ -4,6 +4,7 @@
 
 #include "clock.hpp"
 #include "diagnostic.hpp"
+#include "settings.hpp"
 #include "state_dir.hpp"
 
 #include <cerrno>
@@ -90,14 +91,7 @@ VirtualClock &virtual_clock()
 
 bool virtual_time()
 {
-    static const bool is_virtual = [] {
-        const char *kind = std::getenv("WPISIM_TIME");
-        if (kind == nullptr || *kind == '\0' || std::strcmp(kind, "wall") == 0)
-            return false;
-        if (std::strcmp(kind, "virtual") != 0)
-            fail("WPISIM_TIME=" + quoted(kind), "not wall or virtual");
-        return true;
-    }();
+    static const bool is_virtual = setting_text("WPISIM_TIME").value_or("wall") == "virtual";
     return is_virtual;
 }
 

@@ -4,9 +4,9 @@
 
 #include "hex.hpp"
 #include "message.hpp"
+#include "settings.hpp"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,10 +20,8 @@ namespace
 // Named by WPISIM_LOG, or empty for no log.
 const std::string &log_path()
 {
-    static const std::string path = [] {
-        const char *named = std::getenv("WPISIM_LOG");
-        return std::string(named != nullptr ? named : "");
-    }();
+    // A path is never refused, so reading it cannot fail back into the log.
+    static const std::string path = setting_text("WPISIM_LOG").value_or("");
     return path;
 }
 

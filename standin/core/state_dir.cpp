@@ -3,6 +3,7 @@
 #include "state_dir.hpp"
 
 #include "diagnostic.hpp"
+#include "settings.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -25,8 +26,8 @@ struct Location {
 
 Location state_location()
 {
-    if (const char *dir = std::getenv("WPISIM_STATE_DIR"); dir != nullptr && *dir != '\0')
-        return {dir, false};
+    if (const auto dir = setting_text("WPISIM_STATE_DIR"))
+        return {*dir, false};
     if (const char *dir = std::getenv("XDG_STATE_HOME"); dir != nullptr && *dir != '\0')
         return {std::string(dir) + "/wpisim", false};
     if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0')

@@ -9,6 +9,7 @@
 #include "firmware_check.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
+#include "settings.hpp"
 #include "state_dir.hpp"
 
 #include <cerrno>
@@ -160,7 +161,7 @@ int status()
     const Firmware f = chosen_firmware();
     const auto flash = flashed();
     std::printf("board: %s (%s at %g MHz)\n", f.kind->name, f.kind->part, f.kind->hz / 1e6);
-    if (std::getenv("WPISIM_FIRMWARE") != nullptr && *std::getenv("WPISIM_FIRMWARE") != '\0')
+    if (setting_text("WPISIM_FIRMWARE"))
         std::printf("firmware: %s, for runs with this setting\n", f.what.c_str());
     if (flash)
         std::printf("flash: %s, flashed %s\n", quoted(flash->name).c_str(), flash->flashed.c_str());

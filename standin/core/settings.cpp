@@ -1,0 +1,431 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#include "settings.hpp"
+
+#include "diagnostic.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <limits>
+
+namespace wpisim
+{
+
+namespace
+{
+
+struct ErrnoName {
+    const char *name;
+    int value;
+};
+
+const ErrnoName errno_table[] = {
+    {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EINTR", EINTR},         {"EIO", EIO},
+    {"ENXIO", ENXIO},   {"EBADF", EBADF},   {"EAGAIN", EAGAIN},       {"ENOMEM", ENOMEM},
+    {"EACCES", EACCES}, {"EBUSY", EBUSY},   {"ENODEV", ENODEV},       {"EINVAL", EINVAL},
+    {"ENOSPC", ENOSPC}, {"EROFS", EROFS},   {"ETIMEDOUT", ETIMEDOUT}, {"EPROTO", EPROTO},
+};
+
+constexpr int max_errno = 4095;
+constexpr const char *errno_why = "a name such as EACCES, or a number from 1 to 4095";
+
+std::string core_check(std::string_view value)
+{
+    constexpr std::string_view seed = "seed:";
+    if (value.substr(0, seed.size()) == seed) {
+        if (decimal(value.substr(seed.size()), 0, std::numeric_limits<std::uint64_t>::max()))
+            return "";
+        return "seed:N wants a decimal number from 0 to " +
+               std::to_string(std::numeric_limits<std::uint64_t>::max());
+    }
+    if (value.find_first_not_of("li") == std::string_view::npos)
+        return "";
+    return "not a pattern of l (loaded) and i (idle), nor seed:N";
+}
+
+// N or N:ERRNO, N counting transfers from 1. A fault that silently never
+// happens would let a fault test pass untested, so nothing else is taken.
+std::string transfer_fault_check(std::string_view value)
+{
+    std::size_t digits = 0;
+    long number = 0;
+    for (; digits < value.size() && value[digits] >= '0' && value[digits] <= '9'; ++digits) {
+        const int d = value[digits] - '0';
+        if (number > (INT_MAX - d) / 10)
+            return "the transfer number is too large";
+        number = number * 10 + d;
+    }
+    if (digits == 0 || (digits < value.size() && value[digits] != ':'))
+        return "not N or N:ERRNO, with N the number of a transfer counted from 1";
+    if (number == 0)
+        return "transfers are counted from 1";
+    if (digits == value.size())
+        return "";
+    const std::string_view code = value.substr(digits + 1);
+    if (code.empty())
+        return "no errno after the colon";
+    if (!errno_code(code))
+        return std::string("not an errno after the colon (") + errno_why + ")";
+    return "";
+}
+
+const std::vector<Setting> &table()
+{
+    using T = SettingType;
+    // Adding a setting is adding a row; its reader then asks for it by name.
+    static const std::vector<Setting> rows = {
+        {"WPISIM_LOG",
+         T::path,
+         "FILE",
+         "Append one line per library call to FILE, the call log (see CALL LOG); a log that "
+         "cannot be opened or written is an error.",
+         "no call log",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_STATE_DIR",
+         T::path,
+         "DIR",
+         "Where the pins' states and the simulated board's socket live (see FILES).",
+         "$XDG_STATE_HOME/wpisim, else ~/.local/state/wpisim, else a private "
+         "${TMPDIR:-/tmp}/wpisim-UID (mode 0700, refused if it is a link, another user's or "
+         "open to others)",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_PEER",
+         T::choice,
+         "PEER",
+         "What answers on the SPI bus: the simulated board, the script of WPISIM_REPLIES, a small "
+         "model of the firmware, or a loopback that echoes what was sent.",
+         "the script when WPISIM_REPLIES is set, else the simulated board where it is built, "
+         "else the model",
+         nullptr,
+         "a peer",
+         0,
+         0,
+         {"script", "model", "loopback", "board"},
+         nullptr},
+        {"WPISIM_REPLIES",
+         T::text,
+         "HEX[,HEX...]",
+         "The script peer's replies, one string of hex bytes per transfer, split by commas or "
+         "spaces; the last repeats once used up, a short one ends in zeros, a long one is cut. "
+         "With any WPISIM_PEER other than script it is an error.",
+         "no script",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_FIRMWARE",
+         T::path,
+         "FILE",
+         "The firmware the simulated board runs, for this run: Intel HEX or an ELF of AVR code "
+         "for the board's MCU (named by avr-libc's device note or a .mmcu section), fitting its "
+         "flash.",
+         "what wpisim flash put on the board, else the firmware this build made",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_BOARD_RESET",
+         T::choice,
+         "0|1",
+         "1: the board is reset before this run; runs using it go on against the fresh board.",
+         "0: the board keeps its state",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {"0", "1"},
+         nullptr},
+        {"WPISIM_BOARD",
+         T::choice,
+         "KIND",
+         "The kind of board: its MCU, its clock (no firmware file records it), its SPI pins and "
+         "the pins the log reports as D5 and D6.",
+         "the kind the flash was made for, else uno",
+         nullptr,
+         "a kind of board",
+         0,
+         0,
+         {"uno", "nano", "pro-mini", "pro-mini-8mhz", "mega"},
+         nullptr},
+        {"WPISIM_TIME",
+         T::choice,
+         "wall|virtual",
+         "The bench's time. virtual: nothing sleeps; delay() and each transfer's wire time step "
+         "the state directory's clock, and the board runs exactly to it.",
+         "wall: the real time, as on a bench",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {"wall", "virtual"},
+         nullptr},
+        {"WPISIM_PI",
+         T::choice,
+         "MODEL",
+         "The Pi whose SPI clock the bus makes: its driver's even divider of the core clock, "
+         "worked out for the loaded core clock.",
+         "the wire runs at exactly the requested speed",
+         nullptr,
+         "a Pi model",
+         0,
+         0,
+         {"pi1", "pi2", "pi3", "zero", "zero2w", "pi4", "pi5"},
+         nullptr},
+        {"WPISIM_CORE",
+         T::pattern,
+         "PATTERN|seed:N",
+         "The Pi's core clock at each transfer: l (loaded) and i (idle), repeated over the "
+         "transfers (li alternates), or a mix that a given N repeats exactly.",
+         "l, always loaded",
+         "WPISIM_PI",
+         nullptr,
+         0,
+         0,
+         {},
+         core_check},
+        {"WPISIM_SCLK",
+         T::number,
+         "HZ",
+         "An ideal master clocking at exactly HZ, whatever was requested; overrides WPISIM_PI.",
+         "the requested speed, or the clock WPISIM_PI makes",
+         nullptr,
+         "a clock in Hz",
+         1,
+         125000000,
+         {},
+         nullptr},
+        {"WPISIM_WIRING",
+         T::choice,
+         "WIRING",
+         "One wiring fault between the Pi and the board, as the electrics play it out.",
+         "ok, wired as it should be",
+         nullptr,
+         "a wiring",
+         0,
+         0,
+         {"ok", "no-miso", "no-mosi", "no-ce0", "swapped", "no-ground", "no-firmware"},
+         nullptr},
+        {"WPISIM_TRACE",
+         T::path,
+         "FILE",
+         "Write the bus of this run to FILE as a logic analyzer would record it (VCD: SCLK, "
+         "MOSI, MISO, CE0, and the board's D5 and D6). A run holds the file while it lives; "
+         "another run tracing to it meanwhile is refused.",
+         "no trace",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_FAIL_SPI_SETUP",
+         T::errno_code,
+         "ERRNO",
+         "wiringPiSPISetup fails with ERRNO.",
+         "no fault (as is 0)",
+         nullptr,
+         "an errno",
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_FAIL_GPIO_SETUP",
+         T::errno_code,
+         "ERRNO",
+         "wiringPiSetup fails with ERRNO.",
+         "no fault (as is 0)",
+         nullptr,
+         "an errno",
+         0,
+         0,
+         {},
+         nullptr},
+        {"WPISIM_FAIL_TRANSFER",
+         T::pattern,
+         "N[:ERRNO]",
+         "The Nth transfer of the process, counted from 1, fails with ERRNO (EIO when not "
+         "given); a value not of this form is an error at SPI set-up.",
+         "no fault",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         transfer_fault_check},
+        {"WPISIM_INTERRUPT_AT",
+         T::number,
+         "N",
+         "As transfer N of the process, counted from 1, is about to start, the stand-in raises "
+         "SIGINT, as a Ctrl-C then would.",
+         "no interrupt",
+         nullptr,
+         "the number of a transfer",
+         1,
+         2147483647,
+         {},
+         nullptr},
+    };
+    return rows;
+}
+
+[[noreturn]] void misuse(std::string_view name, const char *why)
+{
+    // A reader asking for a row that is not there, or as another type: our bug.
+    exit_with("setting " + quoted(name), why);
+}
+
+const Setting &row(std::string_view name)
+{
+    for (const Setting &s : table())
+        if (name == s.name)
+            return s;
+    misuse(name, "not in the settings table");
+}
+
+// Set and not empty: an empty variable counts as unset.
+const char *raw(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// "a, b, c", or with last_or "a, b or c".
+std::string joined(const std::vector<std::string_view> &words, bool last_or)
+{
+    std::string out;
+    for (std::size_t i = 0; i < words.size(); ++i)
+        out.append(i == 0 ? "" : last_or && i + 1 == words.size() ? " or " : ", ").append(words[i]);
+    return out;
+}
+
+// Why the row refuses the value, or empty.
+std::string refusal(const Setting &s, std::string_view value)
+{
+    switch (s.type) {
+    case SettingType::text:
+    case SettingType::path:
+        return "";
+    case SettingType::number:
+        if (decimal(value, s.min, s.max))
+            return "";
+        return std::string("not ") + s.noun + " (" + std::to_string(s.min) + " to " +
+               std::to_string(s.max) + ")";
+    case SettingType::choice:
+        for (const std::string_view word : s.words)
+            if (value == word)
+                return "";
+        // Without a noun the words say it all: "not 0 or 1".
+        if (s.noun == nullptr)
+            return "not " + joined(s.words, true);
+        return std::string("not ") + s.noun + " (" + joined(s.words, false) + ")";
+    case SettingType::errno_code:
+        if (value == "0" || errno_code(value))
+            return "";
+        return std::string("not ") + s.noun + " (" + errno_why + ")";
+    case SettingType::pattern:
+        return s.check(value);
+    }
+    return "";
+}
+
+} // namespace
+
+void for_each_setting(const std::function<void(const Setting &)> &visit)
+{
+    for (const Setting &s : table())
+        visit(s);
+}
+
+std::optional<std::string> setting_text(std::string_view name)
+{
+    const Setting &s = row(name);
+    const char *value = raw(s.name);
+    if (value == nullptr)
+        return std::nullopt;
+    const std::string what = std::string(s.name) + "=" + quoted(value);
+    if (const std::string why = refusal(s, value); !why.empty())
+        fail(what, why);
+    if (s.needs != nullptr && raw(s.needs) == nullptr)
+        fail(what, std::string("needs ") + s.needs + ", which is unset");
+    return value;
+}
+
+std::optional<std::uint64_t> setting_number(std::string_view name)
+{
+    const Setting &s = row(name);
+    if (s.type != SettingType::number)
+        misuse(name, "not a number setting");
+    const auto text = setting_text(name);
+    if (!text)
+        return std::nullopt;
+    return decimal(*text, s.min, s.max);
+}
+
+bool setting_flag(std::string_view name)
+{
+    const Setting &s = row(name);
+    if (s.type != SettingType::choice || s.words != std::vector<std::string_view>{"0", "1"})
+        misuse(name, "not a 0|1 setting");
+    return setting_text(name) == "1";
+}
+
+int setting_errno(std::string_view name)
+{
+    if (row(name).type != SettingType::errno_code)
+        misuse(name, "not an errno setting");
+    const auto text = setting_text(name);
+    return text && *text != "0" ? *errno_code(*text) : 0;
+}
+
+std::optional<std::uint64_t> decimal(std::string_view text, std::uint64_t min, std::uint64_t max)
+{
+    if (text.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const auto d = static_cast<std::uint64_t>(c - '0');
+        if (value > max / 10 || d > max - value * 10)
+            return std::nullopt;
+        value = value * 10 + d;
+    }
+    if (value < min)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> errno_code(std::string_view text)
+{
+    for (const ErrnoName &n : errno_table)
+        if (text == n.name)
+            return n.value;
+    if (const auto number = decimal(text, 1, max_errno))
+        return static_cast<int>(*number);
+    return std::nullopt;
+}
+
+std::string errno_names()
+{
+    std::string out;
+    for (const ErrnoName &n : errno_table)
+        out.append(out.empty() ? "" : ", ").append(n.name);
+    return out;
+}
+
+} // namespace wpisim

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+// Every WPISIM_* setting, declared once: how its value is written, what it
+// means, what unset means, and which other setting it needs. The getters are
+// the only readers of the environment for these names, so every setting
+// treats an empty value as unset, refuses the same way, and quotes what it
+// shows. wpisim(7) is printed from this table.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wpisim
+{
+
+enum class SettingType {
+    text,       // any bytes; the reader checks them itself
+    path,       // a file or directory name
+    number,     // plain decimal, within [min, max]
+    choice,     // one of words
+    errno_code, // an errno name from errno_names(), or a number from 1 to 4095; 0 is none
+    pattern,    // a syntax of its own, checked by check
+};
+
+struct Setting {
+    const char *name;
+    SettingType type;
+    const char *syntax;  // the value as the man page writes it: FILE, HZ, N[:ERRNO]...
+    const char *meaning; // one line
+    const char *unset;   // what unset (or empty) means
+    const char *needs;   // a setting without which this one is refused, or nullptr
+    // What a refused value is not: "not <noun> (<range or words>)"; a choice
+    // without one says "not <word>, <word> or <word>".
+    const char *noun;
+    std::uint64_t min; // number: the range
+    std::uint64_t max;
+    std::vector<std::string_view> words; // choice: the words allowed
+    // pattern: why a value is refused, or empty when it is good.
+    std::string (*check)(std::string_view value);
+};
+
+// Calls visit for every row, in the table's order.
+void for_each_setting(const std::function<void(const Setting &)> &visit);
+
+// The checked value, or nullopt when unset or empty. A value its row refuses,
+// or one set without the setting it needs, ends the process:
+// `wpisim: NAME="value": why`, status 2. Works for every type; for a choice
+// the result is one of its words.
+std::optional<std::string> setting_text(std::string_view name);
+
+// A number setting's value.
+std::optional<std::uint64_t> setting_number(std::string_view name);
+
+// A choice setting whose words are 0 and 1: true when it is 1.
+bool setting_flag(std::string_view name);
+
+// An errno setting's value: 0 when unset or 0.
+int setting_errno(std::string_view name);
+
+// The one syntax for a number: decimal digits and nothing else, within
+// [min, max]; nullopt otherwise.
+std::optional<std::uint64_t> decimal(std::string_view text, std::uint64_t min, std::uint64_t max);
+
+// An errno name (EACCES...) or number from 1 to 4095; nullopt otherwise.
+std::optional<int> errno_code(std::string_view text);
+
+// The errno names errno_code() knows, for messages and the man page.
+std::string errno_names();
+
+} // namespace wpisim

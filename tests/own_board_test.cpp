@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// A user's own firmware on the bench, built as Arduino users build it, on
+// the board they have: flashed with wpisim, watched on its serial port.
+
+#include "harness/parley_text.hpp"
+#include "harness/probe_text.hpp"
+#include "harness/sandbox.hpp"
+#include "simulated_board.hpp"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <unistd.h>
+
+using harness::probe_replies;
+using harness::Sandbox;
+
+namespace
+{
+
+// Sketches this build made, by Debian's Arduino core (our rule and arduino-mk).
+constexpr const char *user_uno_hex = USER_SKETCH_UNO_HEX;
+constexpr const char *user_mega_elf = USER_SKETCH_MEGA_ELF;
+constexpr const char *user_mk_hex = USER_SKETCH_MK_HEX;
+constexpr const char *reference_sketch_hex = REFERENCE_SKETCH_HEX;
+constexpr const char *reference_mk_hex = REFERENCE_SKETCH_MK_HEX;
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+harness::Outcome wpisim(const Sandbox &box, std::vector<std::string> args)
+{
+    return harness::ProgramRun(box.command("wpisim"))
+        .args(std::move(args))
+        .without_env("WPISIM_")
+        .env("WPISIM_STATE_DIR", box.state_dir())
+        .run();
+}
+
+// Two exchanges a simulated second apart, on the virtual clock.
+harness::ProgramRun two_exchanges(const Sandbox &box)
+{
+    return box.program("library_probe")
+        .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "delay", "1000", "transfer", "0",
+               "6163"})
+        .env("WPISIM_TIME", "virtual");
+}
+
+TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
+{
+    REQUIRE_BOARD();
+    struct Case {
+        const char *what;
+        const char *file;
+        const char *board;
+        long hz; // the clock the board log shows
+    };
+    for (const Case &c : {Case{"HEX for an Uno", user_uno_hex, "uno", 16000000},
+                          Case{"arduino-mk's HEX", user_mk_hex, "uno", 16000000},
+                          Case{"ELF for a Mega", user_mega_elf, "mega", 16000000},
+                          Case{"on an 8 MHz Pro Mini", user_uno_hex, "pro-mini-8mhz", 8000000}}) {
+        SCOPED_TRACE(c.what);
+        Sandbox box;
+        const auto r = two_exchanges(box).env("WPISIM_FIRMWARE", c.file).env("WPISIM_BOARD", c.board).run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        // The sketch answers every byte with its reply byte, 'r'.
+        EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"rr", "rr"}));
+        const auto boards = harness::only(box.calls(), "board");
+        ASSERT_EQ(boards.size(), 2U);
+        EXPECT_EQ(boards[1].num("hz"), c.hz);
+        // Cycles per simulated second: the board's clock, not the sketch's.
+        EXPECT_NEAR(static_cast<double>(boards[1].num("cycle") - boards[0].num("cycle")),
+                    static_cast<double>(c.hz), c.hz * 0.01);
+        const std::string serial = read_file(box.state_dir() + "/serial.log");
+        EXPECT_EQ(serial.rfind("spi_slave ready\r\nreceived 61\r\nreceived 63\r\n", 0), 0U)
+            << serial;
+    }
+}
+
+TEST(OwnBoard, TheReferenceFirmwareAnswersTheSameAsAnArduinoSketch)
+{
+    REQUIRE_BOARD();
+    struct Case {
+        const char *typed;
+        std::vector<std::string> replies;
+    };
+    const Case cases[] = {
+        {"a c", {"w0", "f3", "i3"}},
+        {"a d", {"w0", "f1", "i1"}},
+        {"b d", {"w0", "i0"}},
+        {"x y", {"w0", "i?"}},
+    };
+    for (const char *firmware : {built_firmware_elf, reference_sketch_hex, reference_mk_hex}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(firmware) + " typed " + c.typed);
+            Sandbox box;
+            const auto r = box.program("parley")
+                               .input(c.typed)
+                               .env("WPISIM_TIME", "virtual")
+                               .env("WPISIM_FIRMWARE", firmware)
+                               .run();
+            EXPECT_EQ(harness::reply_pairs(r.out), c.replies);
+            EXPECT_EQ(r.status, 0) << r.err;
+        }
+    }
+}
+
+TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
+{
+    REQUIRE_BOARD();
+    Sandbox box;
+    const std::string reference_hex =
+        std::string(built_firmware_elf).replace(std::string(built_firmware_elf).rfind(".elf"), 4,
+                                                ".hex");
+    auto replies = [&] { return probe_replies(two_exchanges(box).run()); };
+    // avrdude's own words, with what the bench ignores said.
+    const auto flashed =
+        wpisim(box, {"flash", "-c", "arduino", "-P", "/dev/ttyACM0", "-p", "m328p", "-U",
+                     std::string("flash:w:") + user_uno_hex + ":i"});
+    ASSERT_EQ(flashed.status, 0) << flashed.err;
+    EXPECT_NE(flashed.err.find("ignored \"-c arduino -P /dev/ttyACM0\""), std::string::npos);
+    EXPECT_EQ(replies(), (std::vector<std::string>{"rr", "rr"}));
+    ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
+    EXPECT_EQ(replies(), (std::vector<std::string>{"rr", "rr"}));
+    const auto status = wpisim(box, {"status"});
+    EXPECT_NE(status.out.find(std::string("flash: \"") + user_uno_hex + "\", flashed "),
+              std::string::npos)
+        << status.out;
+    // A file the board cannot run leaves the flash as it was.
+    const auto refused = wpisim(box, {"flash", "--board", "mega", user_uno_hex});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err.rfind("wpisim: \"", 0), 0U) << refused.err;
+    EXPECT_EQ(replies(), (std::vector<std::string>{"rr", "rr"}));
+    // The reference firmware's HEX puts the reference back.
+    ASSERT_EQ(wpisim(box, {"flash", reference_hex}).status, 0);
+    EXPECT_EQ(replies(), (std::vector<std::string>{"w0", "w0"}));
+}
+
+TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
+{
+    REQUIRE_BOARD();
+    if (access("/usr/bin/picocom", X_OK) != 0)
+        GTEST_FAIL() << "picocom is not installed (Debian package picocom)";
+    Sandbox box;
+    ASSERT_EQ(wpisim(box, {"flash", user_uno_hex}).status, 0);
+    ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
+    // picocom types z once it has the port, then shows what comes for a while.
+    auto picocom = harness::ProgramRun({"/bin/sh", "-c",
+                                        "(sleep 0.5; printf z; sleep 2) | picocom -q -b 9600 "
+                                        "--exit-after 1500 \"$0\"",
+                                        box.state_dir() + "/board.tty"})
+                       .timeout_ms(10000);
+    auto seen = std::async(std::launch::async, [&] { return picocom.run(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const auto r = box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
+    const auto shown = seen.get();
+    EXPECT_NE(shown.out.find("reply 7A\r\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("received 61\r\nreceived 63\r\n"), std::string::npos) << shown.out;
+    // The typed byte became the sketch's reply.
+    EXPECT_EQ(harness::reply_pairs(r.out).back(), "zz");
+}
+
+} // namespace
