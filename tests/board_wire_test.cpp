@@ -248,9 +248,10 @@ struct SclkPeriods {
 
     void change(const std::string &name, char level, double now)
     {
-        if (name == "CE0" && level == '0')
+        const bool ce = name == "CE0" || name == "CE1";
+        if (ce && level == '0')
             edges = 0;
-        if (name == "CE0" && level == '1' && edges > 1)
+        if (ce && level == '1' && edges > 1)
             periods.push_back((last - first) / (edges - 1));
         if (name == "SCLK" && level == '1') {
             first = edges == 0 ? now : first;
@@ -260,7 +261,7 @@ struct SclkPeriods {
     }
 };
 
-// The mean SCLK period, in ns, within each CE0-low window of a VCD trace.
+// The mean SCLK period, in ns, within each window of a VCD trace where CE0 or CE1 is low.
 std::vector<double> sclk_periods_ns(const std::string &vcd)
 {
     std::ifstream in(vcd);
@@ -295,22 +296,27 @@ std::vector<double> sclk_periods_ns(const std::string &vcd)
 // transfer is drawn at the clock it really ran at.
 void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &calls)
 {
-    std::string sent;
-    std::string received;
     const auto transfers = harness::only(calls, "spi-transfer");
-    for (const auto &t : transfers) {
-        sent += t.bytes("out");
-        received += t.bytes("in");
-    }
     ASSERT_FALSE(transfers.empty());
-    const std::string decode =
-        "-I vcd -i '" + vcd + "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE0:cpol=0:cpha=0 -A spi=";
-    std::string mosi;
-    std::string miso;
-    ASSERT_TRUE(run_sigrok(decode + "mosi-data", mosi));
-    ASSERT_TRUE(run_sigrok(decode + "miso-data", miso));
-    EXPECT_EQ(decoded_bytes(mosi), sent);
-    EXPECT_EQ(decoded_bytes(miso), received);
+    // Each channel's transfers under its own chip select, as the Pi frames them.
+    for (const char *channel : {"0", "1"}) {
+        std::string sent;
+        std::string received;
+        for (const auto &t : transfers)
+            if (t.at("channel") == channel) {
+                sent += t.bytes("out");
+                received += t.bytes("in");
+            }
+        const std::string decode = "-I vcd -i '" + vcd +
+                                   "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE" + channel +
+                                   ":cpol=0:cpha=0 -A spi=";
+        std::string mosi;
+        std::string miso;
+        ASSERT_TRUE(run_sigrok(decode + "mosi-data", mosi));
+        ASSERT_TRUE(run_sigrok(decode + "miso-data", miso));
+        EXPECT_EQ(decoded_bytes(mosi), sent) << "CE" << channel;
+        EXPECT_EQ(decoded_bytes(miso), received) << "CE" << channel;
+    }
     const auto periods = sclk_periods_ns(vcd);
     ASSERT_EQ(periods.size(), transfers.size());
     for (std::size_t i = 0; i < periods.size(); ++i) {

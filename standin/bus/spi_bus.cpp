@@ -37,6 +37,36 @@ long transfers = 0;
 // torn down by static destructors while the program may still be exiting.
 wpisim::Peer *peer = nullptr;
 
+// The chip selects: the peer answers on its own; on the other, nobody drives
+// MISO, which stays at the Pi's pull-down, and the peer sees nothing.
+class ChipSelect : public wpisim::Peer
+{
+  public:
+    explicit ChipSelect(std::unique_ptr<wpisim::Peer> inner) : inner_(std::move(inner)) {}
+    void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
+    {
+        answered_ = inner_->answers_on(channel_);
+        if (answered_)
+            inner_->exchange(data, len, start_ns, bit_ns);
+        else
+            std::memset(data, 0, static_cast<std::size_t>(len));
+    }
+    const char *name() const override { return inner_->name(); }
+    std::int64_t began_ns() const override { return answered_ ? inner_->began_ns() : -1; }
+    std::int64_t remote_cpu_ns() const override { return answered_ ? inner_->remote_cpu_ns() : 0; }
+    bool outputs(int &d5, int &d6) const override { return inner_->outputs(d5, d6); }
+    void select(int channel) override
+    {
+        channel_ = channel;
+        inner_->select(channel);
+    }
+
+  private:
+    std::unique_ptr<wpisim::Peer> inner_;
+    int channel_ = 0;
+    bool answered_ = false;
+};
+
 } // namespace
 
 int wpisim::bus::setup(int channel, int speed)
@@ -62,7 +92,8 @@ int wpisim::bus::setup(int channel, int speed)
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
         if (peer == nullptr)
             // The trace shows the lines at the Pi's header, after any wiring fault.
-            peer = wpisim::traced(wpisim::wired(wpisim::make_peer())).release();
+            peer = wpisim::traced(std::make_unique<ChipSelect>(wpisim::wired(wpisim::make_peer())))
+                       .release();
         peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
     }
     wpisim::Record rec("spi-setup");
@@ -104,17 +135,12 @@ int wpisim::bus::transfer(int channel, unsigned char *data, int len)
         if (wire.core_mhz != 0)
             rec.num("core_mhz", wire.core_mhz);
         const std::int64_t cpu_before = wpisim::thread_cpu_ns();
-        std::int64_t began = start;
-        if (peer->answers_on(channel)) {
-            peer->exchange(data, len, start, bit_ns);
-            // A bus busy with another run's transfer starts this one later.
-            began = peer->began_ns() >= 0 ? peer->began_ns() : start;
-            // What the simulated peer cost this host, for the benchmark.
-            rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + peer->remote_cpu_ns());
-        } else {
-            // Nothing on this chip select: MISO stays at the Pi's pull-down.
-            std::memset(data, 0, static_cast<std::size_t>(len));
-        }
+        peer->select(channel);
+        peer->exchange(data, len, start, bit_ns);
+        // A bus busy with another run's transfer starts this one later.
+        const std::int64_t began = peer->began_ns() >= 0 ? peer->began_ns() : start;
+        // What the simulated peer cost this host, for the benchmark.
+        rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + peer->remote_cpu_ns());
         // The transfer blocks for its time on the wire, 8 bit-times a byte.
         wpisim::bench_wait_until(began + bit_ns * 8 * len);
     }

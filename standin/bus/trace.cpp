@@ -39,8 +39,8 @@ namespace wpisim
 namespace
 {
 
-enum Signal { sclk, mosi, miso, ce0, d5, d6, signal_count };
-const char ids[signal_count] = {'!', '"', '#', '$', '%', '&'};
+enum Signal { sclk, mosi, miso, ce0, ce1, d5, d6, signal_count };
+const char ids[signal_count] = {'!', '"', '#', '$', '\'', '%', '&'};
 
 // One value change, or (signal none) a time mark with no change.
 struct Change {
@@ -66,7 +66,7 @@ class TracePeer : public Peer
           origin_ns_(bench_now_ns()), unit_ns_(rewritable ? 1000 : 1)
     {
         for (int s = 0; s < signal_count; ++s)
-            value_[s] = s == ce0 ? 1 : 0;
+            value_[s] = s == ce0 || s == ce1 ? 1 : 0;
         rewrite();
     }
     ~TracePeer() override { close(fd_); }
@@ -82,7 +82,8 @@ class TracePeer : public Peer
             start_ns = inner_->began_ns();
         const std::size_t first = changes_.size();
         const std::int64_t half = bit_ns / 2;
-        set(start_ns, ce0, 0);
+        const Signal ce = channel_ == 1 ? ce1 : ce0;
+        set(start_ns, ce, 0);
         for (int k = 0; k < 8 * len; ++k) {
             const std::int64_t cell = start_ns + k * bit_ns;
             const int shift = 7 - k % 8;
@@ -93,7 +94,7 @@ class TracePeer : public Peer
         }
         const std::int64_t end = start_ns + bit_ns * 8 * len;
         set(end, sclk, 0);
-        set(end + half, ce0, 1);
+        set(end + half, ce, 1);
         // D5 and D6 as the board shows them when the exchange ends; a PWM
         // mid-fade is drawn high from half brightness on. (Multi-bit values
         // would carry the duty, but sigrok's VCD reader stops at them.)
@@ -117,6 +118,11 @@ class TracePeer : public Peer
 
     const char *name() const override { return inner_->name(); }
     bool answers_on(int channel) const override { return inner_->answers_on(channel); }
+    void select(int channel) override
+    {
+        channel_ = channel;
+        inner_->select(channel);
+    }
     std::int64_t began_ns() const override { return inner_->began_ns(); }
     bool outputs(int &a, int &b) const override { return inner_->outputs(a, b); }
 
@@ -136,7 +142,7 @@ class TracePeer : public Peer
                            std::to_string(unit_ns_ % 1000 == 0 ? unit_ns_ / 1000 : unit_ns_) +
                            (unit_ns_ % 1000 == 0 ? " us" : " ns") +
                            " $end\n$scope module pi $end\n";
-        const char *names[signal_count] = {"SCLK", "MOSI", "MISO", "CE0", "D5", "D6"};
+        const char *names[signal_count] = {"SCLK", "MOSI", "MISO", "CE0", "CE1", "D5", "D6"};
         for (int s = 0; s < signal_count; ++s) {
             if (s == d5)
                 text += "$upscope $end\n$scope module board $end\n";
@@ -144,7 +150,7 @@ class TracePeer : public Peer
         }
         text += "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
         for (int s = 0; s < signal_count; ++s)
-            text += std::string(1, s == ce0 ? '1' : '0') + ids[s] + '\n';
+            text += std::string(1, s == ce0 || s == ce1 ? '1' : '0') + ids[s] + '\n';
         text += "$end\n";
         time_ = 0;
         draw(0, text);
@@ -200,6 +206,7 @@ class TracePeer : public Peer
     std::int64_t unit_ns_;
     std::int64_t time_ = 0; // the last timestamp written, in units
     int value_[signal_count] = {};
+    int channel_ = 0;
     std::vector<Change> changes_;
     std::vector<unsigned char> sent_;
 };

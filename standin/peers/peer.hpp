@@ -28,6 +28,8 @@ class Peer
     virtual std::int64_t began_ns() const { return -1; }
     // Whether it sits on this chip select; on another, nobody drives MISO.
     virtual bool answers_on(int /*channel*/) const { return true; }
+    // The chip select of the exchanges that follow.
+    virtual void select(int /*channel*/) {}
     // Host CPU time the last exchange cost outside this process (a board
     // process), for the cost the log reports.
     virtual std::int64_t remote_cpu_ns() const { return 0; }
