@@ -60,7 +60,7 @@ TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
 {
     REQUIRE_BOARD();
     Sandbox box;
-    const auto r = box.program("parley").input("a\nc\n").run();
+    const auto r = virtual_run(box, "parley").input("a\nc\n").run();
     ASSERT_EQ(r.out.rfind(prompts, 0), 0U);
     const auto pairs = harness::reply_pairs(r.out);
     ASSERT_GE(pairs.size(), 2U);
@@ -123,7 +123,7 @@ TEST(BoardConversation, ClocksTooFastForTheFirmwareShowAsTheHardwareWouldShowThe
                           Case{"1000000", std::string("\0a", 2), true}}) {
         SCOPED_TRACE(c.speed);
         Sandbox box;
-        const auto r = box.program("library_probe")
+        const auto r = virtual_run(box, "library_probe")
                            .args({"spi-setup", "0", c.speed, "transfer", "0", "6163"})
                            .run();
         ASSERT_EQ(probe_replies(r).size(), 1U) << r.out << r.err;
@@ -137,7 +137,7 @@ TEST(BoardConversation, ACommandWhoseSsRoseBeforeItsLastByteWasTakenStillCounts)
     REQUIRE_BOARD();
     // At this clock SS rises while the first byte's interrupt still runs.
     Sandbox box;
-    const auto r = box.program("library_probe")
+    const auto r = virtual_run(box, "library_probe")
                        .args({"spi-setup", "0", "1250000", "transfer", "0", "6163", "delay", "300",
                               "transfer", "0", "6163"})
                        .run();
@@ -163,7 +163,7 @@ TEST(BoardConversation, AStoppedBoardEchoesOneByteLateAndSaysWhereItStoppedOnce)
          }) {
         SCOPED_TRACE(c.said);
         Sandbox box;
-        const auto r = box.program("library_probe")
+        const auto r = virtual_run(box, "library_probe")
                            .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "transfer",
                                   "0", "6163", "transfer", "0", "6163"})
                            .env("WPISIM_FIRMWARE", patched_firmware(box, 17, c.code))
@@ -180,11 +180,11 @@ TEST(BoardConversation, TheBoardOutlivesARunAndAFreshOneCanBeAskedFor)
 {
     REQUIRE_BOARD();
     Sandbox box;
-    ASSERT_EQ(harness::reply_pairs(box.program("parley").input("ac").run().out).back(), "i3");
+    ASSERT_EQ(harness::reply_pairs(virtual_run(box, "parley").input("ac").run().out).back(), "i3");
     // Both outputs are still on for the next run, as on a powered board.
-    const auto kept = box.program("parley").input("bd").run();
+    const auto kept = virtual_run(box, "parley").input("bd").run();
     EXPECT_EQ(harness::reply_pairs(kept.out).front(), "w3");
-    const auto fresh = box.program("parley").input("bd").env("WPISIM_BOARD_RESET", "1").run();
+    const auto fresh = virtual_run(box, "parley").input("bd").env("WPISIM_BOARD_RESET", "1").run();
     EXPECT_EQ(harness::reply_pairs(fresh.out), (std::vector<std::string>{"w0", "i0"}));
     const auto links = harness::only(box.calls(), "board-link");
     ASSERT_EQ(links.size(), 3U);
@@ -256,16 +256,17 @@ TEST(BoardConversation, EachOutputFollowsItsOwnByte)
     REQUIRE_BOARD();
     struct Case {
         const char *input;
-        const char *last;
+        std::vector<std::string> replies;
         const char *d5;
         const char *d6;
     };
-    for (const Case &c : {Case{"a d", "i1", "255", "0"}, Case{"bc", "i2", "0", "255"},
-                          Case{"b\nd", "i0", "0", "0"}}) {
+    for (const Case &c :
+         {Case{"a d", {"w0", "f1", "i1"}, "255", "0"}, Case{"bc", {"w0", "f2", "i2"}, "0", "255"},
+          Case{"b\nd", {"w0", "i0"}, "0", "0"}}) {
         SCOPED_TRACE(c.input);
         Sandbox box;
-        const auto r = box.program("parley").input(c.input).run();
-        EXPECT_EQ(harness::reply_pairs(r.out).back(), c.last);
+        const auto r = virtual_run(box, "parley").input(c.input).run();
+        EXPECT_EQ(harness::reply_pairs(r.out), c.replies);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(outputs(box), (std::pair<std::string, std::string>{c.d5, c.d6}));
     }
@@ -277,7 +278,7 @@ TEST(BoardConversation, UnknownBytesGetAFlaggedReplyAndChangeNothing)
     for (const char *input : {"xy", "", "A C"}) {
         SCOPED_TRACE(input);
         Sandbox box;
-        const auto r = box.program("parley").input(input).run();
+        const auto r = virtual_run(box, "parley").input(input).run();
         EXPECT_EQ(harness::reply_pairs(r.out), (std::vector<std::string>{"w0", "i?"}));
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(outputs(box), (std::pair<std::string, std::string>{"0", "0"}));
