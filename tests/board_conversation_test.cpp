@@ -16,7 +16,6 @@
 #include <thread>
 
 using harness::probe_replies;
-using harness::prompts;
 using harness::Sandbox;
 
 namespace
@@ -54,33 +53,6 @@ std::string patched_firmware(const Sandbox &box, int vector, const std::string &
     std::string path = box.dir() + "/patched.elf";
     std::ofstream(path, std::ios::binary) << elf;
     return path;
-}
-
-TEST(BoardConversation, FadeCommandEndsByItselfWithBothOutputsOn)
-{
-    REQUIRE_BOARD();
-    Sandbox box;
-    const auto r = virtual_run(box, "parley").input("a\nc\n").run();
-    ASSERT_EQ(r.out.rfind(prompts, 0), 0U);
-    const auto pairs = harness::reply_pairs(r.out);
-    ASSERT_GE(pairs.size(), 2U);
-    // Never idle on the first cycle: the command had not arrived yet.
-    EXPECT_EQ(pairs.front(), "w0");
-    for (std::size_t i = 1; i + 1 < pairs.size(); ++i)
-        EXPECT_EQ(pairs[i][0], 'f') << "cycle " << i + 1;
-    EXPECT_EQ(pairs.back(), "i3");
-    EXPECT_LE(pairs.size(), 4U);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(outputs(box), (std::pair<std::string, std::string>{"255", "255"}));
-    // The bytes really travelled through the simulated slave.
-    for (const auto &t : harness::only(box.calls(), "spi-transfer"))
-        EXPECT_EQ(t.bytes("out"), "ac");
-    // Between exchanges MISO is left to other devices; no SPDR write collided.
-    for (const auto &b : harness::only(box.calls(), "board")) {
-        EXPECT_EQ(b.at("miso_idle"), "released");
-        EXPECT_EQ(b.at("wcol"), "0");
-    }
 }
 
 TEST(BoardConversation, AnExchangeOutOfParleysPaceStartsANewConversation)
