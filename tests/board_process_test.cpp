@@ -85,7 +85,7 @@ TEST(BoardProcess, AStuckRunStallsNoOtherRun)
     path.copy(addr.sun_path, sizeof addr.sun_path - 1);
     ASSERT_EQ(connect(stuck, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     ASSERT_EQ(send(stuck, "h", 1, 0), 1);
-    const auto r = box.program("parley").input("ac").run();
+    const auto r = virtual_run(box, "parley").input("ac").run();
     close(stuck);
     EXPECT_EQ(harness::reply_pairs(r.out).back(), "i3");
     EXPECT_LT(r.end_ns - r.start_ns, 5000 * harness::ms);

@@ -3,7 +3,10 @@
 #pragma once
 // What the tests of the simulated board need to know of this build.
 
+#include "harness/sandbox.hpp"
+
 #include <gtest/gtest.h>
+#include <string>
 
 // The firmware ELF this build made, from the firmware target; empty without one.
 constexpr const char *built_firmware_elf = BOARD_FIRMWARE_ELF;
@@ -14,3 +17,10 @@ constexpr const char *built_firmware_elf = BOARD_FIRMWARE_ELF;
 #else
 #define REQUIRE_BOARD() (void)0
 #endif
+
+// A run on its sandbox's virtual clock: nothing sleeps, and the board answers
+// the same, at the same simulated times, on any machine at any load.
+inline harness::ProgramRun virtual_run(const harness::Sandbox &box, const std::string &name)
+{
+    return box.program(name).env("WPISIM_TIME", "virtual");
+}
