@@ -10,8 +10,8 @@
 #
 # The target NAME carries SKETCH_ELF, SKETCH_HEX, SKETCH_BOARD and SKETCH_MCU.
 # Both are usable only where ARDUINO_SKETCH_FOUND (resp. ARDUINO_MK_FOUND) is
-# true. Run as a script (cmake -P) with MODE=size, this file is the rule's
-# size check.
+# true. Run as a script (cmake -P), this file holds the checks the rules and
+# the tests use: MODE=size and MODE=device.
 
 if(CMAKE_SCRIPT_MODE_FILE)
   if(MODE STREQUAL "size")
@@ -35,8 +35,30 @@ if(CMAKE_SCRIPT_MODE_FILE)
                           "${ram} of RAM (at most ${MAX_RAM}): too big for the board")
     endif()
     message(STATUS "${ELF}: ${flash} of ${MAX_FLASH} bytes of flash, ${ram} of ${MAX_RAM} of RAM")
+  elseif(MODE STREQUAL "device")
+    # avr-libc's device note names the MCU, the only record of it an
+    # Arduino ELF has; its one string of four or more characters is that name.
+    set(note ${OUT_DIR}/device-note.bin)
+    file(REMOVE ${note})
+    file(MAKE_DIRECTORY ${OUT_DIR})
+    execute_process(COMMAND ${AVR_OBJCOPY} --dump-section .note.gnu.avr.deviceinfo=${note}
+                            ${ELF} ${OUT_DIR}/device-note.elf
+                    RESULT_VARIABLE failed ERROR_VARIABLE why)
+    if(failed OR NOT EXISTS ${note})
+      message(FATAL_ERROR "${ELF}: no device note. ${why}")
+    endif()
+    file(STRINGS ${note} names LENGTH_MINIMUM 4)
+    if(NOT names STREQUAL MCU)
+      message(FATAL_ERROR "${ELF}: the device note names '${names}', not ${MCU}")
+    endif()
+    # As text: file(STRINGS) would read a HEX file as the image it holds.
+    file(STRINGS ${HEX} records NO_HEX_CONVERSION)
+    list(POP_BACK records last)
+    if(NOT last STREQUAL ":00000001FF")
+      message(FATAL_ERROR "${HEX}: does not end with an end-of-file record")
+    endif()
   else()
-    message(FATAL_ERROR "ArduinoSketch.cmake: MODE must be size")
+    message(FATAL_ERROR "ArduinoSketch.cmake: MODE must be size or device")
   endif()
   return()
 endif()
