@@ -7,6 +7,7 @@
 // and D6 through analogWrite().
 
 #include <Arduino.h>
+#include <avr/sleep.h>
 
 #include "protocol.h"
 
@@ -109,6 +110,7 @@ void setup()
     SPCR = _BV(SPE) | _BV(SPIE);
     load_first(board_first(&board));
     last_tick = millis();
+    set_sleep_mode(SLEEP_MODE_IDLE);
     interrupts();
 }
 
@@ -122,8 +124,12 @@ static void show_outputs(uint8_t a, uint8_t b)
 void loop()
 {
     // Catch up tick by tick, so the pace stays that of a timer.
-    if (millis() - last_tick < TICK_MS)
+    if (millis() - last_tick < TICK_MS) {
+        // Until the next interrupt, millis()'s own at the latest: as the
+        // avr-libc build, the board sleeps while it waits.
+        sleep_mode();
         return;
+    }
     last_tick += TICK_MS;
 
     // The tick and the SPI interrupts share the board: as in a timer
