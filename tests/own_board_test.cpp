@@ -8,9 +8,13 @@
 #include "harness/sandbox.hpp"
 #include "simulated_board.hpp"
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <thread>
 #include <unistd.h>
 
 using harness::probe_replies;
@@ -53,19 +57,28 @@ harness::ProgramRun two_exchanges(const Sandbox &box)
 TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
 {
     REQUIRE_BOARD();
+    // The IDE's export "with bootloader": a bootloader at 0x7e00 and its
+    // start address record before the end.
+    const Sandbox files;
+    const std::string merged = files.dir() + "/with_bootloader.hex";
+    std::string hex = read_file(user_uno_hex);
+    hex.insert(hex.rfind(":00000001FF"), ":047E0000FFCFFFCFE2\r\n:0400000300007E007B\r\n");
+    std::ofstream(merged, std::ios::binary) << hex;
     struct Case {
         const char *what;
-        const char *file;
+        std::string file;
         const char *board;
         long hz; // the clock the board log shows
     };
     for (const Case &c : {Case{"HEX for an Uno", user_uno_hex, "uno", 16000000},
+                          Case{"HEX with a bootloader", merged, "uno", 16000000},
                           Case{"arduino-mk's HEX", user_mk_hex, "uno", 16000000},
                           Case{"ELF for a Mega", user_mega_elf, "mega", 16000000},
                           Case{"on an 8 MHz Pro Mini", user_uno_hex, "pro-mini-8mhz", 8000000}}) {
         SCOPED_TRACE(c.what);
         Sandbox box;
-        const auto r = two_exchanges(box).env("WPISIM_FIRMWARE", c.file).env("WPISIM_BOARD", c.board).run();
+        const auto r =
+            two_exchanges(box).env("WPISIM_FIRMWARE", c.file).env("WPISIM_BOARD", c.board).run();
         ASSERT_EQ(r.status, 0) << r.err;
         // The sketch answers every byte with its reply byte, 'r'.
         EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"rr", "rr"}));
@@ -114,13 +127,12 @@ TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
     REQUIRE_BOARD();
     Sandbox box;
     const std::string reference_hex =
-        std::string(built_firmware_elf).replace(std::string(built_firmware_elf).rfind(".elf"), 4,
-                                                ".hex");
+        std::string(built_firmware_elf)
+            .replace(std::string(built_firmware_elf).rfind(".elf"), 4, ".hex");
     auto replies = [&] { return probe_replies(two_exchanges(box).run()); };
     // avrdude's own words, with what the bench ignores said.
-    const auto flashed =
-        wpisim(box, {"flash", "-c", "arduino", "-P", "/dev/ttyACM0", "-p", "m328p", "-U",
-                     std::string("flash:w:") + user_uno_hex + ":i"});
+    const auto flashed = wpisim(box, {"flash", "-c", "arduino", "-P", "/dev/ttyACM0", "-p", "m328p",
+                                      "-U", std::string("flash:w:") + user_uno_hex + ":i"});
     ASSERT_EQ(flashed.status, 0) << flashed.err;
     EXPECT_NE(flashed.err.find("ignored \"-c arduino -P /dev/ttyACM0\""), std::string::npos);
     EXPECT_EQ(replies(), (std::vector<std::string>{"rr", "rr"}));
@@ -131,13 +143,14 @@ TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
               std::string::npos)
         << status.out;
     // A file the board cannot run leaves the flash as it was.
-    const auto refused = wpisim(box, {"flash", "--board", "mega", user_uno_hex});
+    const auto refused = wpisim(box, {"flash", "--board", "mega", built_firmware_elf});
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err.rfind("wpisim: \"", 0), 0U) << refused.err;
     EXPECT_EQ(replies(), (std::vector<std::string>{"rr", "rr"}));
-    // The reference firmware's HEX puts the reference back.
+    // The reference firmware's HEX puts the reference back: waiting, then
+    // both outputs lit by the first exchange's "ac" a second later.
     ASSERT_EQ(wpisim(box, {"flash", reference_hex}).status, 0);
-    EXPECT_EQ(replies(), (std::vector<std::string>{"w0", "w0"}));
+    EXPECT_EQ(replies(), (std::vector<std::string>{"w0", "w3"}));
 }
 
 TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
@@ -156,7 +169,8 @@ TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
                        .timeout_ms(10000);
     auto seen = std::async(std::launch::async, [&] { return picocom.run(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    const auto r = box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
+    const auto r =
+        box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
     const auto shown = seen.get();
     EXPECT_NE(shown.out.find("reply 7A\r\n"), std::string::npos) << shown.out;
     EXPECT_NE(shown.out.find("received 61\r\nreceived 63\r\n"), std::string::npos) << shown.out;

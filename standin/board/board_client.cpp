@@ -127,6 +127,7 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
     words.insert(words.end(), {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board",
                                kind.name, "--ready-fd", "3", "--lock-fd", "4"});
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (std::string &w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -254,6 +255,7 @@ class BoardClient : public Peer
         const char *state = states[report.state >= 0 && report.state <= 2 ? report.state : 2];
         Record("board")
             .num("cycle", report.cycle)
+            .num("hz", report.hz)
             .num("d5", report.d5)
             .num("d6", report.d6)
             .text("miso_idle", report.miso_driven != 0 ? "driven" : "released")

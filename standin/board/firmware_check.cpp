@@ -302,7 +302,7 @@ std::string Elf::device_note_problem(const Section &note)
     if (strings + at >= desc + desc_size)
         return "a damaged device note";
     const auto *text = reinterpret_cast<const char *>(bytes_.data() + strings + at);
-    const std::size_t room = static_cast<std::size_t>(desc + desc_size - strings - at);
+    const auto room = static_cast<std::size_t>(desc + desc_size - strings - at);
     const std::size_t length = strnlen(text, room);
     if (length == room || length == 0 || length >= mcu_name_bytes)
         return "a damaged device note";

@@ -75,8 +75,10 @@ std::string store_flash(const std::string &content, const BoardKind &kind, const
         return std::strerror(errno);
     const std::string made = path.substr(path.rfind('/') + 1);
     const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
     char when[64] = {};
-    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", &local);
     std::ostringstream info;
     info << "board " << kind.name << "\nname " << name << "\nflashed " << when << "\n";
     const int folder = openat(dir, made.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -72,20 +72,85 @@ std::string address_text(std::uint32_t a)
     return text;
 }
 
+// A data record's bytes into the image; why not, when they do not fit.
+std::string store(FlashImage &image, std::vector<bool> &written, std::uint32_t base,
+                  std::uint32_t address, const std::uint8_t *payload, unsigned length)
+{
+    const auto flash_bytes = static_cast<std::uint32_t>(written.size());
+    for (unsigned i = 0; i < length; ++i) {
+        const std::uint32_t a = base + ((address + i) & 0xffff);
+        if (a >= flash_bytes)
+            return "data at " + address_text(a) + ", beyond the board's " +
+                   std::to_string(flash_bytes / 1024) + " KiB of flash";
+        if (written[a])
+            return "writes address " + address_text(a) + " a second time";
+        written[a] = true;
+        image.bytes[a] = payload[i];
+        image.used = std::max(image.used, a + 1);
+    }
+    return "";
+}
+
+// The file as it is read: where the next data goes, and what was written.
+struct Reader {
+    FlashImage image;
+    std::vector<bool> written;
+    std::uint32_t base = 0;
+    bool ended = false;
+
+    // One record, its bytes checked; why it cannot be taken.
+    std::string take(const std::vector<std::uint8_t> &r)
+    {
+        const unsigned length = r[0];
+        const auto address = static_cast<std::uint32_t>(r[1] << 8 | r[2]);
+        const unsigned type = r[3];
+        const std::uint8_t *payload = r.data() + 4;
+        switch (type) {
+        case data:
+            return store(image, written, base, address, payload, length);
+        case end_of_file:
+            ended = true;
+            return length != 0 ? "an end-of-file record with data" : "";
+        case segment:
+        case linear:
+            if (length != 2)
+                return "an address record of " + std::to_string(length) + " bytes, not 2";
+            base = static_cast<std::uint32_t>(payload[0] << 8 | payload[1])
+                   << (type == segment ? 4 : 16);
+            return "";
+        case start_segment:
+        case start_linear:
+            // Where a PC would start; an AVR starts at 0 or its bootloader.
+            return length != 4
+                       ? "a start address record of " + std::to_string(length) + " bytes, not 4"
+                       : "";
+        default:
+            return "a record of unknown type " + hex2(type);
+        }
+    }
+};
+
+// One line, without its line end; why it cannot be taken.
+std::string take_line(Reader &reader, const std::string &line)
+{
+    if (reader.ended)
+        return line.empty() ? "" : "a record after the end-of-file record";
+    if (line.empty() || line[0] != ':')
+        return "not a record (it does not start with ':')";
+    std::vector<std::uint8_t> r;
+    if (auto bad = record_bytes(line.substr(1), &r); !bad.empty())
+        return bad;
+    return reader.take(r);
+}
+
 } // namespace
 
 FlashImage parse_intel_hex(const std::string &text, std::uint32_t flash_bytes, std::string *why)
 {
-    FlashImage image;
-    image.bytes.assign(flash_bytes, 0xff);
-    std::vector<bool> written(flash_bytes, false);
-    std::uint32_t base = 0;
-    bool ended = false;
+    Reader reader;
+    reader.image.bytes.assign(flash_bytes, 0xff);
+    reader.written.assign(flash_bytes, false);
     std::size_t number = 0;
-    auto at = [&](const std::string &what) {
-        *why = "line " + std::to_string(number) + ": " + what;
-        return FlashImage{};
-    };
     for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
@@ -95,64 +160,21 @@ FlashImage parse_intel_hex(const std::string &text, std::uint32_t flash_bytes, s
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.empty() && ended)
-            continue;
-        if (ended)
-            return at("a record after the end-of-file record");
-        if (line.empty() || line[0] != ':')
-            return at("not a record (it does not start with ':')");
-        std::vector<std::uint8_t> r;
-        if (auto bad = record_bytes(line.substr(1), &r); !bad.empty())
-            return at(bad);
-        const unsigned length = r[0];
-        const std::uint32_t address = static_cast<std::uint32_t>(r[1] << 8 | r[2]);
-        const unsigned type = r[3];
-        const std::uint8_t *payload = r.data() + 4;
-        switch (type) {
-        case data:
-            for (unsigned i = 0; i < length; ++i) {
-                const std::uint32_t a = base + ((address + i) & 0xffff);
-                if (a >= flash_bytes)
-                    return at("data at " + address_text(a) + ", beyond the board's " +
-                              std::to_string(flash_bytes / 1024) + " KiB of flash");
-                if (written[a])
-                    return at("writes address " + address_text(a) + " a second time");
-                written[a] = true;
-                image.bytes[a] = payload[i];
-                image.used = std::max(image.used, a + 1);
-            }
-            break;
-        case end_of_file:
-            if (length != 0)
-                return at("an end-of-file record with data");
-            ended = true;
-            break;
-        case segment:
-        case linear:
-            if (length != 2)
-                return at("an address record of " + std::to_string(length) + " bytes, not 2");
-            base = static_cast<std::uint32_t>(payload[0] << 8 | payload[1])
-                   << (type == segment ? 4 : 16);
-            break;
-        case start_segment:
-        case start_linear:
-            // Where a PC would start; an AVR starts at 0 or its bootloader.
-            if (length != 4)
-                return at("a start address record of " + std::to_string(length) + " bytes, not 4");
-            break;
-        default:
-            return at("a record of unknown type " + hex2(type));
+        if (auto bad = take_line(reader, line); !bad.empty()) {
+            *why = "line " + std::to_string(number) + ": " + bad;
+            return FlashImage{};
         }
     }
-    if (!ended) {
+    if (!reader.ended) {
         *why = "no end-of-file record: the file was cut short";
         return FlashImage{};
     }
-    if (image.used == 0) {
+    if (reader.image.used == 0) {
         *why = "no data in it";
         return FlashImage{};
     }
     why->clear();
+    FlashImage image = std::move(reader.image);
     image.bytes.resize(image.used);
     return image;
 }

@@ -103,7 +103,10 @@ std::uint64_t content_id(const std::string &bytes, const std::string &board)
 {
     // FNV-1a, and the length: enough to tell one build from another.
     std::uint64_t h = 0xcbf29ce484222325ULL;
-    for (const char c : board + '\0' + bytes) {
+    std::string named = board;
+    named += '\0';
+    named += bytes;
+    for (const char c : named) {
         h ^= static_cast<unsigned char>(c);
         h *= 0x100000001b3ULL;
     }

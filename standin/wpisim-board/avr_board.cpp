@@ -115,7 +115,7 @@ class SimulatedAvr : public AvrBoard
         stop_ = false;
         avr_cycle_timer_register(avr_, static_cast<avr_cycle_count_t>(power_on_s * avr_->frequency),
                                  on_stop, this);
-        while (!stop_ && running())
+        while (going())
             avr_run(avr_);
         avr_cycle_timer_cancel(avr_, on_stop, this);
         // From here on, simulated time keeps pace with the wall clock.
@@ -195,8 +195,8 @@ class SimulatedAvr : public AvrBoard
         stop_ = false;
         avr_cycle_timer_register(avr_, target - avr_->cycle, on_stop, this);
         const std::int64_t give_up = now_ns_host() + budget_ns;
-        while (!stop_ && running() && now_ns_host() < give_up)
-            for (int i = 0; i < 1000 && !stop_ && running(); ++i)
+        while (going() && now_ns_host() < give_up)
+            for (int i = 0; i < 1000 && going(); ++i)
                 avr_run(avr_);
         avr_cycle_timer_cancel(avr_, on_stop, this);
         // A host too slow for the firmware: simulated time gives way, so an
@@ -229,6 +229,8 @@ class SimulatedAvr : public AvrBoard
 
   private:
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
+    // Until a stop timer fires, from inside avr_run.
+    bool going() const { return !stop_ && running(); }
     bool spi_on() const { return (spcr_ >> spe_bit & 1) != 0; }
 
     avr_cycle_count_t cycle_at(std::int64_t ns) const
@@ -330,7 +332,7 @@ class SimulatedAvr : public AvrBoard
     void drive_ss(unsigned level)
     {
         avr_ioport_external_t driven{};
-        driven.name = kind_.spi_port;
+        driven.name = static_cast<unsigned char>(kind_.spi_port);
         driven.mask = 1U << kind_.ss_bit;
         driven.value = level << kind_.ss_bit;
         avr_ioctl(avr_, AVR_IOCTL_IOPORT_SET_EXTERNAL(kind_.spi_port), &driven);

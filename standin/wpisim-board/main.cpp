@@ -67,6 +67,14 @@ struct Options {
                               "[--board KIND] FILE HZ...");
 }
 
+// A descriptor's number, or -1.
+int descriptor(const char *text)
+{
+    char *end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && n >= 0 && n < 65536 ? static_cast<int>(n) : -1;
+}
+
 Options parse(int argc, char **argv)
 {
     Options o;
@@ -80,9 +88,9 @@ Options parse(int argc, char **argv)
         else if (flag == "--board" && find_board_kind(value) != nullptr)
             o.board = find_board_kind(value);
         else if (flag == "--ready-fd")
-            o.ready_fd = std::atoi(value);
+            o.ready_fd = descriptor(value);
         else if (flag == "--lock-fd")
-            o.lock_fd = std::atoi(value);
+            o.lock_fd = descriptor(value);
         else
             usage();
     }
@@ -101,9 +109,11 @@ void detach(const Options &o)
         _exit(1);
     std::vector<int> open_fds;
     if (DIR *fds = opendir("/proc/self/fd")) {
+        // One thread, and this is its only use of the directory stream.
+        // cppcheck-suppress readdirCalled
         while (const dirent *e = readdir(fds))
             if (e->d_name[0] != '.')
-                open_fds.push_back(std::atoi(e->d_name));
+                open_fds.push_back(descriptor(e->d_name));
         closedir(fds);
     }
     for (const int fd : open_fds)
@@ -344,6 +354,26 @@ int listen_on(const std::string &path)
     return fd;
 }
 
+// Reads what a run sent, answers it, sends what is due; false to drop it.
+bool service(Client &c, short got, Server &server, const std::vector<Client> &all)
+{
+    bool keep = (got & (POLLERR | POLLNVAL)) == 0;
+    if (keep && (got & (POLLIN | POLLHUP)) != 0) {
+        char buffer[4096];
+        const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            c.in.append(buffer, static_cast<std::size_t>(n));
+        keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) && server.serve(c, all);
+    }
+    if (keep && !c.out.empty()) {
+        const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            c.out.erase(0, static_cast<std::size_t>(n));
+        keep = (n >= 0 || errno == EAGAIN || errno == EINTR) && c.out.size() < max_unsent;
+    }
+    return keep;
+}
+
 void run(Server &server, int listener, const std::string &sock)
 {
     const ino_t ours = inode_of(sock);
@@ -357,30 +387,11 @@ void run(Server &server, int listener, const std::string &sock)
         server.between();
         if (ready <= 0)
             continue;
-        for (std::size_t i = 0; i < clients.size(); ++i) {
-            Client &c = clients[i];
-            const short got = fds[i + 1].revents;
-            bool keep = (got & (POLLERR | POLLNVAL)) == 0;
-            if (keep && (got & (POLLIN | POLLHUP)) != 0) {
-                char buffer[4096];
-                const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-                if (n > 0)
-                    c.in.append(buffer, static_cast<std::size_t>(n));
-                keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) &&
-                       server.serve(c, clients);
+        for (std::size_t i = 0; i < clients.size(); ++i)
+            if (!service(clients[i], fds[i + 1].revents, server, clients)) {
+                close(clients[i].fd);
+                clients[i].fd = -1;
             }
-            if (keep && !c.out.empty()) {
-                const ssize_t n =
-                    send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-                if (n > 0)
-                    c.out.erase(0, static_cast<std::size_t>(n));
-                keep = (n >= 0 || errno == EAGAIN || errno == EINTR) && c.out.size() < max_unsent;
-            }
-            if (!keep) {
-                close(c.fd);
-                c.fd = -1;
-            }
-        }
         const std::size_t before = clients.size();
         clients.erase(std::remove_if(clients.begin(), clients.end(),
                                      [](const Client &c) { return c.fd < 0; }),

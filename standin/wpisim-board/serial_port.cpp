@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace wpisim
 {
@@ -18,13 +19,13 @@ namespace
 {
 
 // The log's size before its older half is set aside.
-constexpr std::size_t log_bytes = 64 * 1024;
+constexpr std::size_t log_bytes = std::size_t{64} * 1024;
 // Typed bytes the firmware has not read yet, at most.
 constexpr std::size_t typed_bytes = 4096;
 
 } // namespace
 
-SerialPort::SerialPort(const std::string &dir, std::string *why) : dir_(dir)
+SerialPort::SerialPort(std::string dir, std::string *why) : dir_(std::move(dir))
 {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     const char *name = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0

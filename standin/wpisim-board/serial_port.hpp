@@ -19,7 +19,7 @@ class SerialPort
 {
   public:
     // The terminal and the log in dir; why, when the terminal cannot be made.
-    SerialPort(const std::string &dir, std::string *why);
+    SerialPort(std::string dir, std::string *why);
     ~SerialPort();
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;

@@ -59,80 +59,102 @@ const BoardKind *kind_of_part(const std::string &part)
     return nullptr;
 }
 
-int flash(const std::vector<std::string> &args)
-{
+// What a flash command asked for, in our words or avrdude's.
+struct FlashAsked {
     const BoardKind *kind = nullptr;
     const BoardKind *part = nullptr;
     std::string file;
     char format = 'a';
-    std::vector<std::string> ignored;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        const bool has_value = i + 1 < args.size();
-        if (a == "--board" && has_value) {
-            kind = find_board_kind(args[++i]);
-            if (kind == nullptr)
-                exit_with("--board " + quoted(args[i]),
-                          "not a kind of board (" + board_kind_names() + ")");
-        } else if (a == "-p" && has_value) {
-            part = kind_of_part(args[++i]);
-            if (part == nullptr)
-                exit_with("-p " + quoted(args[i]),
-                          "not a part the bench has (m328p, atmega328p, m2560, atmega2560)");
-        } else if (a == "-U" && has_value) {
-            // flash:w:FILE[:FORMAT], FILE itself perhaps holding colons.
-            std::string op = args[++i];
-            if (op.rfind("flash:w:", 0) != 0)
-                exit_with("-U " + quoted(op), "only flash:w:FILE[:i|:e|:a] writes the flash here");
-            op.erase(0, 8);
-            if (op.size() > 2 && op[op.size() - 2] == ':' &&
-                std::strchr("iea", op.back()) != nullptr) {
-                format = op.back();
-                op.resize(op.size() - 2);
-            }
-            file = op;
-        } else if ((a == "-c" || a == "-P" || a == "-b" || a == "-C") && has_value) {
-            ignored.push_back(a + " " + args[++i]);
-        } else if (a == "-D" || a == "-v" || a == "-V" || a == "-q") {
-            ignored.push_back(a);
-        } else if (a[0] != '-' && file.empty()) {
-            file = a;
-        } else {
-            usage_error("flash: " + quoted(a) + " not understood");
-        }
+    std::string ignored;
+};
+
+// -U flash:w:FILE[:FORMAT], FILE itself perhaps holding colons.
+void take_upload(std::string op, FlashAsked *asked)
+{
+    if (op.rfind("flash:w:", 0) != 0)
+        exit_with("-U " + quoted(op), "only flash:w:FILE[:i|:e|:a] writes the flash here");
+    op.erase(0, 8);
+    if (op.size() > 2 && op[op.size() - 2] == ':' && std::strchr("iea", op.back()) != nullptr) {
+        asked->format = op.back();
+        op.resize(op.size() - 2);
     }
-    if (file.empty())
+    asked->file = op;
+}
+
+// Takes args[i], and its value if it has one; false when not understood.
+bool take_option(const std::vector<std::string> &args, std::size_t &i, FlashAsked &asked)
+{
+    const std::string &a = args[i];
+    const bool has_value = i + 1 < args.size();
+    const auto ignore = [&asked](const std::string &said) {
+        asked.ignored += (asked.ignored.empty() ? "" : " ") + said;
+    };
+    if (a == "--board" && has_value) {
+        asked.kind = find_board_kind(args[++i]);
+        if (asked.kind == nullptr)
+            exit_with("--board " + quoted(args[i]),
+                      "not a kind of board (" + board_kind_names() + ")");
+    } else if (a == "-p" && has_value) {
+        asked.part = kind_of_part(args[++i]);
+        if (asked.part == nullptr)
+            exit_with("-p " + quoted(args[i]),
+                      "not a part the bench has (m328p, atmega328p, m2560, atmega2560)");
+    } else if (a == "-U" && has_value) {
+        take_upload(args[++i], &asked);
+    } else if ((a == "-c" || a == "-P" || a == "-b" || a == "-C") && has_value) {
+        ignore(a + " " + args[i + 1]);
+        ++i;
+    } else if (a == "-D" || a == "-v" || a == "-V" || a == "-q") {
+        ignore(a);
+    } else if (a[0] != '-' && asked.file.empty()) {
+        asked.file = a;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+FlashAsked parse_flash(const std::vector<std::string> &args)
+{
+    FlashAsked asked;
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (!take_option(args, i, asked))
+            usage_error("flash: " + quoted(args[i]) + " not understood");
+    if (asked.file.empty())
         usage_error("flash: no file named");
-    if (kind != nullptr && part != nullptr && std::strcmp(kind->mcu, part->mcu) != 0)
-        exit_with("-p",
-                  std::string("the part is an ") + part->part + ", the board a " + kind->name);
-    if (kind == nullptr)
-        kind = part != nullptr ? part : &default_board_kind();
-    if (!ignored.empty()) {
-        std::string said;
-        for (const std::string &i : ignored)
-            said += (said.empty() ? "" : " ") + i;
+    if (asked.kind != nullptr && asked.part != nullptr &&
+        std::strcmp(asked.kind->mcu, asked.part->mcu) != 0)
+        exit_with("-p", std::string("names the ") + asked.part->part + ", and --board " +
+                            asked.kind->name + " has the " + asked.kind->part);
+    if (asked.kind == nullptr)
+        asked.kind = asked.part != nullptr ? asked.part : &default_board_kind();
+    return asked;
+}
+
+int flash(const std::vector<std::string> &args)
+{
+    const FlashAsked asked = parse_flash(args);
+    const BoardKind &kind = *asked.kind;
+    if (!asked.ignored.empty())
         std::fprintf(stderr,
-                     "wpisim: flash: ignored %s: the bench needs no programmer, port or "
-                     "speed\n",
-                     quoted(said).c_str());
-    }
+                     "wpisim: flash: ignored %s: the bench needs no programmer, port or speed\n",
+                     quoted(asked.ignored).c_str());
     std::string content;
-    const std::string why = firmware_problem(file, *kind, &content);
+    const std::string why = firmware_problem(asked.file, kind, &content);
     if (!why.empty())
-        exit_with(quoted(file), why);
+        exit_with(quoted(asked.file), why);
     const bool hex = !content.empty() && content[0] == ':';
-    if ((format == 'i' && !hex) || (format == 'e' && hex))
-        exit_with(quoted(file),
-                  format == 'i' ? "not Intel HEX, as :i says" : "not an ELF, as :e says");
-    if (const std::string failed = store_flash(content, *kind, file); !failed.empty())
+    if ((asked.format == 'i' && !hex) || (asked.format == 'e' && hex))
+        exit_with(quoted(asked.file),
+                  asked.format == 'i' ? "not Intel HEX, as :i says" : "not an ELF, as :e says");
+    if (const std::string failed = store_flash(content, kind, asked.file); !failed.empty())
         exit_with("flash " + quoted(state_dir_path() + "/flash"), failed);
-    std::printf("flashed %s to the %s (%s), %zu bytes\n", quoted(file).c_str(), kind->name,
-                kind->part, content.size());
+    std::printf("flashed %s to the %s (%s), %zu bytes\n", quoted(asked.file).c_str(), kind.name,
+                kind.part, content.size());
     // A board that runs is reset into the new flash, as avrdude's upload does.
     if (board_status()) {
         unsetenv("WPISIM_FIRMWARE");
-        setenv("WPISIM_BOARD", kind->name, 1);
+        setenv("WPISIM_BOARD", kind.name, 1);
         make_board_peer(true, true);
         std::printf("board reset\n");
     }
@@ -159,12 +181,13 @@ std::string level_text(int value)
 int status()
 {
     const Firmware f = chosen_firmware();
-    const auto flash = flashed();
+    const auto stored = flashed();
     std::printf("board: %s (%s at %g MHz)\n", f.kind->name, f.kind->part, f.kind->hz / 1e6);
     if (setting_text("WPISIM_FIRMWARE"))
         std::printf("firmware: %s, for runs with this setting\n", f.what.c_str());
-    if (flash)
-        std::printf("flash: %s, flashed %s\n", quoted(flash->name).c_str(), flash->flashed.c_str());
+    if (stored)
+        std::printf("flash: %s, flashed %s\n", quoted(stored->name).c_str(),
+                    stored->flashed.c_str());
     else
         std::printf("flash: the reference firmware this build made, %s\n", quoted(f.path).c_str());
     const auto s = board_status();
@@ -185,6 +208,31 @@ int status()
     return 0;
 }
 
+// Between this terminal and the board's until Ctrl-] or the end of input.
+void relay(int fd)
+{
+    for (bool going = true; going;) {
+        pollfd fds[2] = {{0, POLLIN, 0}, {fd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        char buffer[512];
+        if ((fds[1].revents & POLLIN) != 0) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            going = n > 0 && write(1, buffer, static_cast<std::size_t>(n)) == n;
+        }
+        if ((fds[0].revents & (POLLIN | POLLHUP)) == 0)
+            continue;
+        const ssize_t n = read(0, buffer, sizeof buffer);
+        const void *escape =
+            n > 0 ? std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)) : nullptr;
+        const ssize_t keep = escape != nullptr ? static_cast<const char *>(escape) - buffer : n;
+        if (keep > 0 && write(fd, buffer, static_cast<std::size_t>(keep)) != keep)
+            going = false;
+        if (n <= 0 || escape != nullptr)
+            going = false;
+    }
+}
+
 int serial()
 {
     // Held while the terminal is open, so the board runs and stays powered.
@@ -201,28 +249,7 @@ int serial()
         tcsetattr(0, TCSANOW, &raw);
         std::fprintf(stderr, "wpisim: the board's serial port, %s; Ctrl-] leaves\r\n", tty.c_str());
     }
-    bool going = true;
-    while (going) {
-        pollfd fds[2] = {{0, POLLIN, 0}, {fd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        char buffer[512];
-        if ((fds[1].revents & POLLIN) != 0) {
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            going = n > 0 && write(1, buffer, static_cast<std::size_t>(n)) == n;
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) {
-            const ssize_t n = read(0, buffer, sizeof buffer);
-            const char *escape = n > 0 ? static_cast<const char *>(
-                                             std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)))
-                                       : nullptr;
-            const ssize_t keep = escape != nullptr ? escape - buffer : n;
-            if (keep > 0 && write(fd, buffer, static_cast<std::size_t>(keep)) != keep)
-                going = false;
-            if (n <= 0 || escape != nullptr)
-                going = false;
-        }
-    }
+    relay(fd);
     if (terminal)
         tcsetattr(0, TCSANOW, &saved);
     close(fd);
