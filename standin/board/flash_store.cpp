@@ -8,8 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,11 +44,17 @@ void remove_flash_folder(const std::string &name)
 
 std::optional<Flashed> flashed()
 {
-    const std::string dir = state_dir_path();
-    std::ifstream info(dir + "/flash/info");
+    // Plain reads: the library loads no iostreams for a file of three lines.
+    const int fd = openat(state_dir_fd(), "flash/info", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
     Flashed f;
-    std::string line;
-    while (std::getline(info, line)) {
+    std::string text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = text.substr(at, end - at);
         const std::size_t space = line.find(' ');
         const std::string key = line.substr(0, space);
         const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
@@ -63,7 +67,7 @@ std::optional<Flashed> flashed()
     }
     if (f.kind == nullptr)
         return std::nullopt;
-    f.image = dir + "/flash/image";
+    f.image = state_dir_path() + "/flash/image";
     return f;
 }
 
@@ -79,11 +83,11 @@ std::string store_flash(const std::string &content, const BoardKind &kind, const
     localtime_r(&now, &local);
     char when[64] = {};
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", &local);
-    std::ostringstream info;
-    info << "board " << kind.name << "\nname " << name << "\nflashed " << when << "\n";
+    const std::string info =
+        std::string("board ") + kind.name + "\nname " + name + "\nflashed " + when + "\n";
     const int folder = openat(dir, made.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool written = folder >= 0 && write_file(folder, "image", content) &&
-                         write_file(folder, "info", info.str());
+    const bool written =
+        folder >= 0 && write_file(folder, "image", content) && write_file(folder, "info", info);
     const int saved = errno;
     if (folder >= 0)
         close(folder);
