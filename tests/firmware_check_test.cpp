@@ -12,6 +12,7 @@
 #include <cstring>
 #include <elf.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
@@ -132,6 +133,24 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
     EXPECT_EQ(r.status, 2);
 }
 
+// Runs the board on count damaged copies of a firmware; each must run or be
+// refused in one line, and both must happen, or the damage missed what matters.
+void expect_damage_handled(const char *name, int count, const std::function<Bytes()> &damaged)
+{
+    Sandbox box;
+    const std::string path = box.dir() + "/" + name;
+    int ran = 0;
+    int refused = 0;
+    for (int i = 0; i < count; ++i) {
+        write_file(path, damaged());
+        const auto r = run_board(box, path);
+        ASSERT_TRUE(ran_or_refused(r)) << "mutation " << i;
+        (r.status == 0 ? ran : refused) += 1;
+    }
+    EXPECT_GT(ran, 10);
+    EXPECT_GT(refused, 10);
+}
+
 // Damage anywhere in the file, most of it where the headers and tables are.
 TEST(BoardFirmware, DamagedFirmwareNeverCrashesTheProgram)
 {
@@ -143,11 +162,7 @@ TEST(BoardFirmware, DamagedFirmwareNeverCrashesTheProgram)
     // Seeded on purpose, so a failure here replays exactly.
     std::mt19937 random(20261208); // NOLINT(cert-msc32-c,cert-msc51-cpp)
     auto below = [&random](std::size_t n) { return static_cast<std::size_t>(random() % n); };
-    Sandbox box;
-    const std::string path = box.dir() + "/damaged.elf";
-    int ran = 0;
-    int refused = 0;
-    for (int i = 0; i < 150; ++i) {
+    expect_damage_handled("damaged.elf", 150, [&] {
         Bytes b = elf;
         for (std::size_t k = 1 + below(6); k > 0; --k) {
             std::size_t at = below(b.size());
@@ -160,14 +175,8 @@ TEST(BoardFirmware, DamagedFirmwareNeverCrashesTheProgram)
         }
         if (below(20) == 0)
             b.resize(below(b.size()));
-        write_file(path, b);
-        const auto r = run_board(box, path);
-        ASSERT_TRUE(ran_or_refused(r)) << "mutation " << i;
-        (r.status == 0 ? ran : refused) += 1;
-    }
-    // Both outcomes occur, or the damage missed what matters.
-    EXPECT_GT(ran, 10);
-    EXPECT_GT(refused, 10);
+        return b;
+    });
 }
 
 // The same for Intel HEX, whose every character a user's editor may touch.
@@ -198,11 +207,7 @@ TEST(BoardFirmware, DamagedHexNeverCrashesTheProgram)
         std::snprintf(check, sizeof check, "%02X", (0x100 - (sum & 0xff)) & 0xff);
         return b.replace(end - 2, 2, check);
     };
-    Sandbox box;
-    const std::string path = box.dir() + "/damaged.hex";
-    int ran = 0;
-    int refused = 0;
-    for (int i = 0; i < 60; ++i) {
+    expect_damage_handled("damaged.hex", 60, [&] {
         Bytes b = hex;
         for (std::size_t k = 1 + below(3); k > 0; --k) {
             const char c = alphabet[below(alphabet.size())];
@@ -211,13 +216,8 @@ TEST(BoardFirmware, DamagedHexNeverCrashesTheProgram)
                     ? resummed(b, at, c)
                     : b.replace(at, 1, 1, c);
         }
-        write_file(path, b);
-        const auto r = run_board(box, path);
-        ASSERT_TRUE(ran_or_refused(r)) << "mutation " << i;
-        (r.status == 0 ? ran : refused) += 1;
-    }
-    EXPECT_GT(ran, 10);
-    EXPECT_GT(refused, 10);
+        return b;
+    });
 }
 
 } // namespace

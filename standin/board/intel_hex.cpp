@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #include "intel_hex.hpp"
 
+#include "hex.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -20,17 +22,6 @@ enum Type {
     start_linear = 5
 };
 
-int nibble(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::string hex2(unsigned value)
 {
     char text[8];
@@ -44,8 +35,8 @@ std::string record_bytes(const std::string &line, std::vector<std::uint8_t> *byt
     if (line.size() % 2 != 0)
         return "an odd number of hex digits";
     for (std::size_t i = 0; i < line.size(); i += 2) {
-        const int hi = nibble(line[i]);
-        const int lo = nibble(line[i + 1]);
+        const int hi = hex::digit(line[i]);
+        const int lo = hex::digit(line[i + 1]);
         if (hi < 0 || lo < 0)
             return "a character that is not a hex digit";
         bytes->push_back(static_cast<std::uint8_t>(hi << 4 | lo));
