@@ -122,7 +122,20 @@ class SimulatedAvr : public AvrBoard
         base_ns_ = now_ns();
         base_cycle_ = avr_->cycle;
     }
-    ~SimulatedAvr() override { avr_terminate(avr_); }
+    ~SimulatedAvr() override
+    {
+        avr_terminate(avr_);
+        for (std::uint32_t i = 0; i < symbol_count_; ++i)
+            std::free(symbols_[i]);
+        std::free(static_cast<void *>(symbols_));
+    }
+
+    // The ELF's symbols, which the simulator may point into while it runs.
+    void keep_symbols(avr_symbol_t **symbols, std::uint32_t count)
+    {
+        symbols_ = symbols;
+        symbol_count_ = count;
+    }
 
     std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) override
@@ -453,6 +466,8 @@ class SimulatedAvr : public AvrBoard
     std::uint8_t tccra_[2] = {};
     std::uint8_t ocr_[2] = {};
     std::function<void(int, std::uint64_t)> seen_;
+    avr_symbol_t **symbols_ = nullptr;
+    std::uint32_t symbol_count_ = 0;
     std::function<void(std::uint8_t)> serial_out_;
     avr_irq_t *uart_in_ = nullptr;
     bool uart_ready_ = true;
@@ -485,6 +500,8 @@ std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, const
     avr->sleep = no_sleep;
     // The clock is the board's: no firmware file can say it for sure.
     avr->frequency = kind.hz;
+    avr_symbol_t **symbols = nullptr;
+    std::uint32_t symbol_count = 0;
     if (!content.empty() && content[0] == ':') {
         FlashImage image = parse_intel_hex(content, kind.flash_bytes, why);
         avr_loadcode(avr, image.bytes.data(), image.used, 0);
@@ -503,9 +520,13 @@ std::unique_ptr<AvrBoard> make_avr_board(const std::string &firmware_path, const
         std::free(firmware.eeprom);
         std::free(firmware.fuse);
         std::free(firmware.lockbits);
+        symbols = firmware.symbol;
+        symbol_count = firmware.symbolcount;
     }
     avr->log = LOG_ERROR;
-    return std::make_unique<SimulatedAvr>(avr, kind);
+    auto board = std::make_unique<SimulatedAvr>(avr, kind);
+    board->keep_symbols(symbols, symbol_count);
+    return board;
 }
 
 } // namespace wpisim
