@@ -2,7 +2,12 @@
 # Copyright 2026 The parley authors
 # Install layout and the Debian package.
 include(GNUInstallDirs)
-install(TARGETS parley allumer eteindre RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A PC build's programs run against the stand-in, which is never installed:
+# they run from the build tree, and an install there holds their pages. A
+# cross build or one against the real library installs them, for the Pi.
+if(PARLEY_WIRINGPI STREQUAL "real" OR CMAKE_CROSSCOMPILING)
+  install(TARGETS parley allumer eteindre RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 # The changelog kept as NEWS, compressed as Debian installs it, and the
 # licence in Debian's machine-readable form.
