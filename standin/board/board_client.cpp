@@ -84,8 +84,9 @@ void check_owner(const char *name, bool socket_expected)
         fail(std::string(name) + " " + quoted(in_state_dir(name)), "not a socket");
 }
 
-// Connects to the board process's socket; -1 when none listens there.
-int connect_socket()
+// Connects to the board process's socket; -1 when none listens there. pid,
+// if given, receives the board process's, as the kernel tells it.
+int connect_socket(std::int32_t *pid = nullptr)
 {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -107,6 +108,8 @@ int connect_socket()
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid != geteuid())
         fail("board process " + std::to_string(peer.pid),
              "runs as uid " + std::to_string(peer.uid) + ", not as you");
+    if (pid != nullptr)
+        *pid = peer.pid;
     return fd;
 }
 
@@ -196,7 +199,7 @@ int open_lock()
 class BoardClient : public Peer
 {
   public:
-    explicit BoardClient(int fd) : fd_(fd) {}
+    BoardClient(int fd, std::int32_t pid) : fd_(fd), pid_(pid) {}
     ~BoardClient() override { close(fd_); }
 
     link::HelloAnswer hello(bool fresh, std::uint64_t firmware, const BoardKind &kind,
@@ -294,7 +297,7 @@ class BoardClient : public Peer
     }
 
     int fd_;
-    std::int32_t pid_ = 0;
+    std::int32_t pid_;
     std::int64_t began_ns_ = 0;
     std::int64_t remote_cpu_ns_ = 0;
     int d5_ = 0;
@@ -325,8 +328,9 @@ std::unique_ptr<BoardClient> connect_board(const std::string &firmware, const Bo
         "the board process did not start in " + std::to_string(start_limit_ns / second_ns) + " s";
     *started = false;
     while (now_ns() < deadline) {
-        if (const int fd = connect_socket(); fd >= 0)
-            return std::make_unique<BoardClient>(fd);
+        std::int32_t pid = 0;
+        if (const int fd = connect_socket(&pid); fd >= 0)
+            return std::make_unique<BoardClient>(fd, pid);
         const int lock = open_lock();
         if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
             // No board process holds the lock: this run starts one, which
@@ -336,8 +340,9 @@ std::unique_ptr<BoardClient> connect_board(const std::string &firmware, const Bo
             if (!s.ok)
                 board_failed(s.why);
             *started = true;
-            if (const int fd = connect_socket(); fd >= 0)
-                return std::make_unique<BoardClient>(fd);
+            std::int32_t pid = 0;
+            if (const int fd = connect_socket(&pid); fd >= 0)
+                return std::make_unique<BoardClient>(fd, pid);
             why = "the board process started but does not listen";
             break;
         }
