@@ -340,7 +340,6 @@ std::unique_ptr<BoardClient> connect_board(const std::string &firmware, const Bo
             if (!s.ok)
                 board_failed(s.why);
             *started = true;
-            std::int32_t pid = 0;
             if (const int fd = connect_socket(&pid); fd >= 0)
                 return std::make_unique<BoardClient>(fd, pid);
             why = "the board process started but does not listen";
