@@ -161,14 +161,19 @@ TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
     Sandbox box;
     ASSERT_EQ(wpisim(box, {"flash", user_uno_hex}).status, 0);
     ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
-    // picocom types z once it has the port, then shows what comes for a while.
+    // picocom types z once it has the port, then shows what comes until
+    // four quiet seconds have passed.
     auto picocom = harness::ProgramRun({"/bin/sh", "-c",
-                                        "(sleep 0.5; printf z; sleep 2) | picocom -q -b 9600 "
-                                        "--exit-after 1500 \"$0\"",
+                                        "(sleep 0.5; printf z; sleep 8) | picocom -q -b 9600 "
+                                        "--exit-after 4000 \"$0\"",
                                         box.state_dir() + "/board.tty"})
-                       .timeout_ms(10000);
+                       .timeout_ms(20000);
     auto seen = std::async(std::launch::async, [&] { return picocom.run(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    // The sketch's answer to z is in its log once picocom has the port.
+    const std::int64_t deadline = harness::now_ns() + 10000 * harness::ms;
+    while (read_file(box.state_dir() + "/serial.log").find("reply 7A") == std::string::npos &&
+           harness::now_ns() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto r =
         box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
     const auto shown = seen.get();
