@@ -27,6 +27,7 @@ namespace
 constexpr const char *user_uno_hex = USER_SKETCH_UNO_HEX;
 constexpr const char *user_mega_elf = USER_SKETCH_MEGA_ELF;
 constexpr const char *user_mk_hex = USER_SKETCH_MK_HEX;
+constexpr const char *user_mk_elf = USER_SKETCH_MK_ELF;
 constexpr const char *reference_sketch_hex = REFERENCE_SKETCH_HEX;
 constexpr const char *reference_mk_hex = REFERENCE_SKETCH_MK_HEX;
 
@@ -73,6 +74,7 @@ TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
     for (const Case &c : {Case{"HEX for an Uno", user_uno_hex, "uno", 16000000},
                           Case{"HEX with a bootloader", merged, "uno", 16000000},
                           Case{"arduino-mk's HEX", user_mk_hex, "uno", 16000000},
+                          Case{"arduino-mk's ELF", user_mk_elf, "uno", 16000000},
                           Case{"ELF for a Mega", user_mega_elf, "mega", 16000000},
                           Case{"on an 8 MHz Pro Mini", user_uno_hex, "pro-mini-8mhz", 8000000}}) {
         SCOPED_TRACE(c.what);
