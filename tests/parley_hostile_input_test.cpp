@@ -77,26 +77,29 @@ TEST(ParleyHostileInput, RandomStreamsAlwaysSendTheFirstTwoNonWhiteBytes)
     for (std::size_t i = 0; i < streams.size(); ++i)
         streams[i] = random_stream(rng, static_cast<int>(i % 5));
 
-    constexpr std::size_t batch = 8;
+    // Under qemu-user a child forked beside other threads has been seen to
+    // hang before it execs (1 in a few hundred here): there, one at a time.
+    const std::size_t batch = Sandbox::emulated() ? 1 : 8;
     for (std::size_t start = 0; start < streams.size(); start += batch) {
         std::vector<std::future<void>> runs;
         for (std::size_t i = start; i < std::min(start + batch, streams.size()); ++i) {
-            runs.push_back(std::async(std::launch::async, [&, i] {
-                SCOPED_TRACE("seed " + std::to_string(seed) + ", stream " + std::to_string(i));
-                Sandbox box;
-                const auto r = box.program("parley")
-                                   .input(streams[i])
-                                   .env("WPISIM_REPLIES", script({"w0"}))
-                                   .env("WPISIM_FAIL_TRANSFER", "1:EIO")
-                                   .run();
-                EXPECT_TRUE(r.exited) << "signal " << r.signal;
-                EXPECT_EQ(r.status, 1);
-                EXPECT_EQ(r.out, prompts);
-                EXPECT_EQ(r.err, "parley: SPI transfer failed: Input/output error\n");
-                const auto t = harness::only(box.calls(), "spi-transfer");
-                ASSERT_EQ(t.size(), 1U);
-                EXPECT_EQ(t[0].bytes("out"), expected_pair(streams[i]));
-            }));
+            runs.push_back(
+                std::async(batch == 1 ? std::launch::deferred : std::launch::async, [&, i] {
+                    SCOPED_TRACE("seed " + std::to_string(seed) + ", stream " + std::to_string(i));
+                    Sandbox box;
+                    const auto r = box.program("parley")
+                                       .input(streams[i])
+                                       .env("WPISIM_REPLIES", script({"w0"}))
+                                       .env("WPISIM_FAIL_TRANSFER", "1:EIO")
+                                       .run();
+                    EXPECT_TRUE(r.exited) << "signal " << r.signal;
+                    EXPECT_EQ(r.status, 1);
+                    EXPECT_EQ(r.out, prompts);
+                    EXPECT_EQ(r.err, "parley: SPI transfer failed: Input/output error\n");
+                    const auto t = harness::only(box.calls(), "spi-transfer");
+                    ASSERT_EQ(t.size(), 1U);
+                    EXPECT_EQ(t[0].bytes("out"), expected_pair(streams[i]));
+                }));
         }
         for (auto &run : runs)
             run.get();

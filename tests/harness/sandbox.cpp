@@ -37,6 +37,12 @@ std::vector<std::string> Sandbox::command(const std::string &name) const
     return words;
 }
 
+bool Sandbox::emulated()
+{
+    const std::vector<std::string> launcher{PROGRAM_LAUNCHER};
+    return !launcher.empty();
+}
+
 ProgramRun Sandbox::program(const std::string &name) const
 {
     // The stand-in's settings come only from here, never from the caller's shell.

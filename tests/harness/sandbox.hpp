@@ -28,6 +28,8 @@ class Sandbox
     // The words that start a built program: a cross build's emulator first.
     std::vector<std::string> command(const std::string &name) const;
     std::vector<Call> calls() const;
+    // Whether the programs run under an emulator (a cross build's qemu-user).
+    static bool emulated();
     // The pin's mode and level as "mode level", e.g. "output high"; "-" for
     // what was never written.
     std::string pin_state(int pin) const;
