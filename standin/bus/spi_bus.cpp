@@ -55,11 +55,7 @@ class ChipSelect : public wpisim::Peer
     std::int64_t began_ns() const override { return answered_ ? inner_->began_ns() : -1; }
     std::int64_t remote_cpu_ns() const override { return answered_ ? inner_->remote_cpu_ns() : 0; }
     bool outputs(int &d5, int &d6) const override { return inner_->outputs(d5, d6); }
-    void select(int channel) override
-    {
-        channel_ = channel;
-        inner_->select(channel);
-    }
+    void select(int channel) override { channel_ = channel; }
 
   private:
     std::unique_ptr<wpisim::Peer> inner_;

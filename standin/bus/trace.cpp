@@ -117,7 +117,6 @@ class TracePeer : public Peer
     }
 
     const char *name() const override { return inner_->name(); }
-    bool answers_on(int channel) const override { return inner_->answers_on(channel); }
     void select(int channel) override
     {
         channel_ = channel;

@@ -77,7 +77,6 @@ class WiredPeer : public Peer
 
     const char *name() const override { return board_->name(); }
     bool answers_on(int channel) const override { return board_->answers_on(channel); }
-    void select(int channel) override { board_->select(channel); }
     std::int64_t began_ns() const override { return began_; }
     bool outputs(int &d5, int &d6) const override
     {

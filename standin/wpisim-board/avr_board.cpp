@@ -207,8 +207,8 @@ class SimulatedAvr : public AvrBoard
         // target keeps it from jumping past.
         stop_ = false;
         avr_cycle_timer_register(avr_, target - avr_->cycle, on_stop, this);
-        const std::int64_t give_up = now_ns_host() + budget_ns;
-        while (going() && now_ns_host() < give_up)
+        const std::int64_t give_up = wpisim::now_ns() + budget_ns;
+        while (going() && wpisim::now_ns() < give_up)
             for (int i = 0; i < 1000 && going(); ++i)
                 avr_run(avr_);
         avr_cycle_timer_cancel(avr_, on_stop, this);
@@ -292,8 +292,6 @@ class SimulatedAvr : public AvrBoard
             w->vector != w->self->kind_.ss_vector)
             w->self->seen_(w->vector, w->self->avr_->cycle);
     }
-
-    static std::int64_t now_ns_host() { return now_ns(); }
 
     static avr_cycle_count_t on_stop(avr_t * /*avr*/, avr_cycle_count_t /*when*/, void *param)
     {

@@ -173,6 +173,12 @@ class Server
         for (int byte;
              (byte = serial_.typed()) >= 0 && board_->serial_in(static_cast<std::uint8_t>(byte));)
             serial_.taken();
+        catch_up();
+    }
+
+    // In wall time the AVR follows the clock, a little behind it.
+    void catch_up()
+    {
         if (time_ != 1)
             board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
     }
@@ -285,8 +291,7 @@ class Server
 
     void status(std::string *out)
     {
-        if (time_ != 1)
-            board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
+        catch_up();
         link::StatusAnswer a{};
         a.report = board_->report_now();
         a.pid = getpid();
