@@ -9,11 +9,13 @@
 #include "simulated_board.hpp"
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -46,13 +48,27 @@ harness::Outcome wpisim(const Sandbox &box, std::vector<std::string> args)
         .run();
 }
 
-// Two exchanges a simulated second apart, on the virtual clock.
-harness::ProgramRun two_exchanges(const Sandbox &box)
+// Two exchanges a simulated second apart, or gap_ms, on the virtual clock.
+harness::ProgramRun two_exchanges(const Sandbox &box, long gap_ms = 1000)
 {
     return box.program("library_probe")
-        .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "delay", "1000", "transfer", "0",
-               "6163"})
+        .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "delay", std::to_string(gap_ms),
+               "transfer", "0", "6163"})
         .env("WPISIM_TIME", "virtual");
+}
+
+// Host CPU seconds a process has used: utime and stime, the 12th and 13th
+// fields after the command's closing parenthesis.
+double cpu_seconds(pid_t pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i)
+        if (i >= 12)
+            ticks += std::stol(field);
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
@@ -94,6 +110,32 @@ TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
         EXPECT_EQ(serial.rfind("spi_slave ready\r\nreceived 61\r\nreceived 63\r\n", 0), 0U)
             << serial;
     }
+}
+
+TEST(OwnBoard, ALongSimulatedGapIsWaitedForHoweverLongItTakesToRun)
+{
+    REQUIRE_BOARD();
+    // A sketch's loop() never sleeps: every simulated second costs host
+    // time, which the run must wait for while the board says it is working.
+    constexpr double silence_limit_s = 5;
+    Sandbox box;
+    auto apart = [&](long gap_ms) {
+        return two_exchanges(box, gap_ms).env("WPISIM_FIRMWARE", user_uno_hex);
+    };
+    ASSERT_EQ(apart(0).run().status, 0);
+    const pid_t pid =
+        static_cast<pid_t>(harness::only(box.calls(), "board-link").back().num("board_pid"));
+    double before = cpu_seconds(pid);
+    ASSERT_EQ(apart(2000).run().status, 0);
+    const double per_second = (cpu_seconds(pid) - before) / 2;
+    ASSERT_GT(per_second, 0);
+    // Long enough that running it outlasts the limit on a board kept silent.
+    const long gap_ms = std::lround(1.5 * silence_limit_s / per_second * 1000);
+    before = cpu_seconds(pid);
+    const auto r = apart(gap_ms).timeout_ms(120000).run();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"rr", "rr"}));
+    EXPECT_GT(cpu_seconds(pid) - before, silence_limit_s) << "a gap of " << gap_ms << " ms";
 }
 
 TEST(OwnBoard, TheReferenceFirmwareAnswersTheSameAsAnArduinoSketch)

@@ -53,9 +53,9 @@ namespace
 using link::Header;
 
 constexpr std::int64_t second_ns = 1000000000;
-// A board process answers a hello or an exchange in microseconds; this
-// leaves room for a loaded machine or an emulator, and no more.
-constexpr std::int64_t answer_margin_ns = 5 * second_ns;
+// A board process answers a hello or an exchange in microseconds, or says
+// it is working on it; this leaves room for a loaded machine or an emulator.
+constexpr std::int64_t answer_margin_ns = link::silence_limit_ns;
 // Booting runs at most a simulated second of the AVR.
 constexpr std::int64_t start_limit_ns = 20 * second_ns;
 // A hello may boot other firmware, in a board process that is already running.
@@ -217,7 +217,7 @@ class BoardClient : public Peer
         const std::int64_t deadline = now_ns() + hello_limit_ns;
         if (!link::send_message(fd_, link::hello, &req, sizeof req, path.data(), path.size(),
                                 deadline, &why) ||
-            !link::read_message(fd_, &header, &payload, deadline, &why))
+            !link::read_answer(fd_, &header, &payload, deadline, &why))
             unanswered("hello", why);
         link::HelloAnswer answer{};
         if (header.kind != link::hello_answer || payload.size() < sizeof answer)
@@ -241,7 +241,7 @@ class BoardClient : public Peer
         const std::int64_t deadline = now_ns() + bit_ns * 8 * len + answer_margin_ns;
         if (!link::send_message(fd_, link::exchange, &req, sizeof req, data,
                                 static_cast<std::size_t>(len), deadline, &why) ||
-            !link::read_message(fd_, &header, &payload, deadline, &why))
+            !link::read_answer(fd_, &header, &payload, deadline, &why))
             unanswered("transfer", why);
         link::ExchangeAnswer answer{};
         if (header.kind != link::exchange_answer ||
@@ -388,7 +388,7 @@ std::optional<BoardStatus> board_status()
     const std::int64_t deadline = now_ns() + answer_margin_ns;
     const bool answered =
         link::send_message(fd, link::status, nullptr, 0, nullptr, 0, deadline, &why) &&
-        link::read_message(fd, &header, &payload, deadline, &why);
+        link::read_answer(fd, &header, &payload, deadline, &why);
     close(fd);
     if (!answered)
         board_failed("the board process failed the status: " + why);

@@ -4,6 +4,7 @@
 
 #include "clock.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -71,6 +72,20 @@ bool read_all(int fd, char *data, std::size_t size, std::int64_t deadline_ns, st
     return true;
 }
 
+// One message whole by the deadline.
+bool read_message(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
+                  std::string *why)
+{
+    if (!read_all(fd, reinterpret_cast<char *>(header), sizeof *header, deadline_ns, why))
+        return false;
+    if (header->size > max_payload) {
+        *why = "a message too large";
+        return false;
+    }
+    payload->assign(header->size, '\0');
+    return read_all(fd, payload->data(), payload->size(), deadline_ns, why);
+}
+
 } // namespace
 
 bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, const void *tail,
@@ -86,17 +101,16 @@ bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, co
     return send_all(fd, message.data(), message.size(), deadline_ns, why);
 }
 
-bool read_message(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
-                  std::string *why)
+bool read_answer(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
+                 std::string *why)
 {
-    if (!read_all(fd, reinterpret_cast<char *>(header), sizeof *header, deadline_ns, why))
-        return false;
-    if (header->size > max_payload) {
-        *why = "a message too large";
-        return false;
+    for (;;) {
+        if (!read_message(fd, header, payload, deadline_ns, why))
+            return false;
+        if (header->kind != working)
+            return true;
+        deadline_ns = std::max(deadline_ns, now_ns() + silence_limit_ns);
     }
-    payload->assign(header->size, '\0');
-    return read_all(fd, payload->data(), payload->size(), deadline_ns, why);
 }
 
 std::uint64_t content_id(const std::string &bytes, const std::string &board)

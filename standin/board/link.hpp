@@ -34,7 +34,13 @@ enum Kind : std::uint32_t {
     hello_answer = 101,
     exchange_answer = 102,
     status_answer = 103,
+    working = 104, // nothing: the board is still running the AVR towards the answer
 };
+
+// A board process silent this long is stuck; one that is working says so at
+// least every working_every_ns, however long a simulated gap takes to run.
+constexpr std::int64_t silence_limit_ns = 5000000000;
+constexpr std::int64_t working_every_ns = 1000000000;
 
 struct Header {
     std::uint32_t kind = 0;
@@ -87,9 +93,10 @@ constexpr std::uint32_t max_payload = 1U << 17;
 bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, const void *tail,
                   std::size_t tail_size, std::int64_t deadline_ns, std::string *why);
 
-// Reads one message whole by the deadline.
-bool read_message(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
-                  std::string *why);
+// Reads the answer to a request by the deadline; each "working" on the way
+// moves the deadline to silence_limit_ns from then.
+bool read_answer(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
+                 std::string *why);
 
 // Identifies a firmware on a kind of board by its bytes, whatever path names it.
 std::uint64_t content_id(const std::string &bytes, const std::string &board);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 // The simulated board: a firmware's ELF running in simavr behind the bus.
-// Simulated time follows the wall clock: before each exchange the AVR runs
-// the cycles that have passed since the last one; idle sleeps cost nothing.
+// Simulated time follows the wall clock or the bench's virtual one: before
+// each exchange the AVR runs the cycles that have passed since the last one;
+// idle sleeps cost nothing.
 
 #include "avr_board.hpp"
 
@@ -115,8 +116,9 @@ class SimulatedAvr : public AvrBoard
         stop_ = false;
         avr_cycle_timer_register(avr_, static_cast<avr_cycle_count_t>(power_on_s * avr_->frequency),
                                  on_stop, this);
+        since_working_ = wpisim::now_ns();
         while (going())
-            avr_run(avr_);
+            step();
         avr_cycle_timer_cancel(avr_, on_stop, this);
         // From here on, simulated time keeps pace with the wall clock.
         base_ns_ = now_ns();
@@ -161,8 +163,9 @@ class SimulatedAvr : public AvrBoard
             // The AVR runs exactly to each edge: a sleeping AVR jumps to the
             // next cycle timer, and every edge is one.
             avr_cycle_timer_register(avr_, t0_ - avr_->cycle, on_edge, this);
+            since_working_ = wpisim::now_ns();
             while (event_ <= events() && running())
-                avr_run(avr_);
+                step();
             avr_cycle_timer_cancel(avr_, on_edge, this);
         }
         // With no code running, the SPI hardware still clocks the bytes.
@@ -232,6 +235,8 @@ class SimulatedAvr : public AvrBoard
         serial_out_ = std::move(sent);
     }
 
+    void on_working(std::function<void()> working) override { working_ = std::move(working); }
+
     bool serial_in(std::uint8_t byte) override
     {
         if (!uart_ready_ || uart_in_ == nullptr)
@@ -241,6 +246,20 @@ class SimulatedAvr : public AvrBoard
     }
 
   private:
+    // One instruction, or a sleeping AVR's jump; now and then a look at the
+    // host's clock, to say the board is still working.
+    void step()
+    {
+        avr_run(avr_);
+        if (++steps_ % 4096 != 0 || !working_)
+            return;
+        const std::int64_t now = wpisim::now_ns();
+        if (now - since_working_ >= link::working_every_ns) {
+            since_working_ = now;
+            working_();
+        }
+    }
+
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
     // Until a stop timer fires, from inside avr_run.
     bool going() const { return !stop_ && running(); }
@@ -467,6 +486,9 @@ class SimulatedAvr : public AvrBoard
     avr_symbol_t **symbols_ = nullptr;
     std::uint32_t symbol_count_ = 0;
     std::function<void(std::uint8_t)> serial_out_;
+    std::function<void()> working_;
+    std::uint32_t steps_ = 0;
+    std::int64_t since_working_ = 0;
     avr_irq_t *uart_in_ = nullptr;
     bool uart_ready_ = true;
     bool stop_ = false;

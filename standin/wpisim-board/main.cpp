@@ -183,6 +183,9 @@ class Server
             board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
     }
 
+    // The runs connected, told when the board is working on a long request.
+    void serve_clients(std::vector<Client> *clients) { clients_ = clients; }
+
     // How long poll may wait: in wall time the AVR must keep running.
     int wait_ms() const { return time_ == 1 ? watch_ms : 2; }
 
@@ -303,6 +306,25 @@ class Server
     void wire_serial()
     {
         board_->on_serial([this](std::uint8_t byte) { serial_.sent(byte); });
+        board_->on_working([this] { say_working(); });
+    }
+
+    // While the AVR runs a long simulated gap, every run connected hears
+    // that the board is working, so none takes it for a stuck one. A run
+    // that is not reading gets one message at most.
+    void say_working()
+    {
+        if (clients_ == nullptr)
+            return;
+        for (Client &c : *clients_) {
+            if (c.fd < 0 || !c.out.empty())
+                continue;
+            const link::Header h{link::working, 0};
+            c.out.assign(reinterpret_cast<const char *>(&h), sizeof h);
+            const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0)
+                c.out.erase(0, static_cast<std::size_t>(n));
+        }
     }
 
     // Runs on wall time and on virtual time cannot share one board: each
@@ -339,6 +361,7 @@ class Server
     const BoardKind *kind_;
     std::string path_;
     SerialPort &serial_;
+    std::vector<Client> *clients_ = nullptr;
     int time_ = 0; // 0 wall, 1 virtual: whose time the AVR's cycles follow; -1 none yet
     std::int64_t latest_ = 0;
 };
@@ -383,6 +406,7 @@ void run(Server &server, int listener, const std::string &sock)
 {
     const ino_t ours = inode_of(sock);
     std::vector<Client> clients;
+    server.serve_clients(&clients);
     std::int64_t last_left = now_ns();
     while (inode_of(sock) == ours && (!clients.empty() || now_ns() - last_left < linger_ns)) {
         std::vector<pollfd> fds{{listener, POLLIN, 0}};
