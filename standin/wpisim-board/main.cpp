@@ -432,6 +432,7 @@ void run(Server &server, int listener, const std::string &sock)
                  (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
                 clients.push_back({fd, {}, {}});
     }
+    server.serve_clients(nullptr);
     if (inode_of(sock) == ours)
         unlink(sock.c_str());
 }

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+
+#include "board_kind.hpp"
+
+#include <cstdint>
+#include <string>
+
+namespace wpisim
+{
+
+// A socket connected to the board process of this state directory, or -1
+// when none runs. pid, if given, receives the board process's, as the
+// kernel tells it. Another user's socket or process ends the run.
+int find_board_process(std::int32_t *pid = nullptr);
+
+// The same, starting a board process with this firmware when none runs.
+// Exactly one of the runs that find none starts it: the one that takes the
+// lock; the others wait for its socket. Ends the run when it cannot start.
+int connect_board_process(const std::string &firmware, const BoardKind &kind, bool *started,
+                          std::int32_t *pid);
+
+} // namespace wpisim

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#include "firmware_choice.hpp"
+
+#include "flash_store.hpp"
+#include "message.hpp"
+#include "settings.hpp"
+
+#ifndef BOARD_FIRMWARE
+#define BOARD_FIRMWARE ""
+#endif
+
+namespace wpisim
+{
+
+namespace
+{
+
+// WPISIM_BOARD: the kind of board the firmware runs on, or null.
+const BoardKind *board_kind_asked()
+{
+    const auto name = setting_text("WPISIM_BOARD");
+    return name ? find_board_kind(*name) : nullptr;
+}
+
+} // namespace
+
+Firmware chosen_firmware()
+{
+    Firmware f;
+    const BoardKind *asked = board_kind_asked();
+    if (const auto named = setting_text("WPISIM_FIRMWARE")) {
+        f.path = *named;
+        f.what = "WPISIM_FIRMWARE=" + quoted(f.path);
+    } else if (const auto flash = flashed()) {
+        f.path = flash->image;
+        f.kind = flash->kind;
+        f.what = "flash " + quoted(flash->name);
+    } else {
+        f.path = BOARD_FIRMWARE;
+        f.what = "firmware " + quoted(f.path);
+    }
+    if (asked != nullptr)
+        f.kind = asked;
+    if (f.kind == nullptr)
+        f.kind = &default_board_kind();
+    return f;
+}
+
+} // namespace wpisim

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+
+#include "board_kind.hpp"
+
+#include <string>
+
+namespace wpisim
+{
+
+// The firmware a run gets: WPISIM_FIRMWARE for this run, else what was
+// flashed, else the reference firmware this build made; on the kind of board
+// WPISIM_BOARD says, else the flash's, else an Uno.
+struct Firmware {
+    std::string path;
+    const BoardKind *kind = nullptr;
+    std::string what; // how messages name it
+};
+Firmware chosen_firmware();
+
+} // namespace wpisim
