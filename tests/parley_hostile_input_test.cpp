@@ -88,7 +88,7 @@ TEST_P(RandomStreams, AlwaysSendTheFirstTwoNonWhiteBytes)
     // hang before it execs (1 in a few hundred here): there, one at a time.
     const std::size_t batch = Sandbox::emulated() ? 1 : 8;
     std::vector<std::size_t> mine;
-    for (std::size_t i = static_cast<std::size_t>(GetParam()); i < streams.size(); i += kinds)
+    for (auto i = static_cast<std::size_t>(GetParam()); i < streams.size(); i += kinds)
         mine.push_back(i);
     for (std::size_t start = 0; start < mine.size(); start += batch) {
         std::vector<std::future<void>> runs;
