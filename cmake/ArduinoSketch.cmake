@@ -161,15 +161,22 @@ function(_arduino_core board)
   set_target_properties(arduino_core_${board} PROPERTIES ARCHIVE ${dir}/core.a)
 endfunction()
 
-function(add_arduino_sketch name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER;BOARD" "LIBRARIES")
-  if(NOT ARDUINO_SKETCH_FOUND)
-    message(FATAL_ERROR "add_arduino_sketch(${name}): the AVR toolchain or the Arduino core is missing")
+# What both rules begin with: the tools they need, the board's facts, and the
+# sketch's folder and name (sets folder and sketch in the caller).
+macro(_arduino_sketch_start rule found missing)
+  if(NOT ${found})
+    message(FATAL_ERROR "${rule}(${name}): ${missing} missing")
   endif()
   _arduino_board(${arg_BOARD})
-  _arduino_core(${arg_BOARD})
   get_filename_component(folder ${arg_FOLDER} ABSOLUTE)
   get_filename_component(sketch ${folder} NAME)
+endmacro()
+
+function(add_arduino_sketch name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER;BOARD" "LIBRARIES")
+  _arduino_sketch_start(add_arduino_sketch ARDUINO_SKETCH_FOUND
+                        "the AVR toolchain or the Arduino core is")
+  _arduino_core(${arg_BOARD})
   # The IDE opens a sketch only as FOLDER/FOLDER.ino; more .ino files it
   # would join in one, which this rule does not.
   file(GLOB inos ${folder}/*.ino)
@@ -229,12 +236,7 @@ endfunction()
 
 function(add_arduino_mk_sketch name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER;BOARD" "")
-  if(NOT ARDUINO_MK_FOUND)
-    message(FATAL_ERROR "add_arduino_mk_sketch(${name}): arduino-mk or the Arduino core is missing")
-  endif()
-  _arduino_board(${arg_BOARD})
-  get_filename_component(folder ${arg_FOLDER} ABSOLUTE)
-  get_filename_component(sketch ${folder} NAME)
+  _arduino_sketch_start(add_arduino_mk_sketch ARDUINO_MK_FOUND "arduino-mk or the Arduino core is")
   get_filename_component(arduino_dir ${ARDUINO_MK} DIRECTORY)
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/${name})
   set(board_tag ${arg_BOARD})

@@ -28,12 +28,6 @@ namespace
 
 namespace fs = std::filesystem;
 
-pid_t board_pid(const Sandbox &box)
-{
-    const auto links = harness::only(box.calls(), "board-link");
-    return links.empty() ? 0 : static_cast<pid_t>(links.back().num("board_pid"));
-}
-
 // Waits, a bounded while, for the log to show a line of this event.
 bool wait_for(const Sandbox &box, const std::string &event, std::size_t count = 1)
 {

@@ -123,8 +123,7 @@ TEST(OwnBoard, ALongSimulatedGapIsWaitedForHoweverLongItTakesToRun)
         return two_exchanges(box, gap_ms).env("WPISIM_FIRMWARE", user_uno_hex);
     };
     ASSERT_EQ(apart(0).run().status, 0);
-    const pid_t pid =
-        static_cast<pid_t>(harness::only(box.calls(), "board-link").back().num("board_pid"));
+    const pid_t pid = board_pid(box);
     double before = cpu_seconds(pid);
     ASSERT_EQ(apart(2000).run().status, 0);
     const double per_second = (cpu_seconds(pid) - before) / 2;

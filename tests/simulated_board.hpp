@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/types.h>
 
 // The firmware ELF this build made, from the firmware target; empty without one.
 constexpr const char *built_firmware_elf = BOARD_FIRMWARE_ELF;
@@ -23,4 +24,11 @@ constexpr const char *built_firmware_elf = BOARD_FIRMWARE_ELF;
 inline harness::ProgramRun virtual_run(const harness::Sandbox &box, const std::string &name)
 {
     return box.program(name).env("WPISIM_TIME", "virtual");
+}
+
+// The board process the sandbox's last run used, from its log; 0 if none.
+inline pid_t board_pid(const harness::Sandbox &box)
+{
+    const auto links = harness::only(box.calls(), "board-link");
+    return links.empty() ? 0 : static_cast<pid_t>(links.back().num("board_pid"));
 }

@@ -35,9 +35,6 @@ namespace
 using link::Header;
 
 constexpr std::int64_t second_ns = 1000000000;
-// A board process answers a hello or an exchange in microseconds, or says
-// it is working on it; this leaves room for a loaded machine or an emulator.
-constexpr std::int64_t answer_margin_ns = link::silence_limit_ns;
 // A hello may boot other firmware, in a board process that is already running.
 constexpr std::int64_t hello_limit_ns = 10 * second_ns;
 
@@ -88,7 +85,7 @@ class BoardClient : public Peer
         Header header{};
         std::string payload;
         // The transfer's own time on the wire, and the margin for a busy host.
-        const std::int64_t deadline = now_ns() + bit_ns * 8 * len + answer_margin_ns;
+        const std::int64_t deadline = now_ns() + bit_ns * 8 * len + link::silence_limit_ns;
         if (!link::send_message(fd_, link::exchange, &req, sizeof req, data,
                                 static_cast<std::size_t>(len), deadline, &why) ||
             !link::read_answer(fd_, &header, &payload, deadline, &why))
@@ -171,7 +168,7 @@ std::optional<BoardStatus> board_status()
     std::string why;
     link::Header header{};
     std::string payload;
-    const std::int64_t deadline = now_ns() + answer_margin_ns;
+    const std::int64_t deadline = now_ns() + link::silence_limit_ns;
     const bool answered =
         link::send_message(fd, link::status, nullptr, 0, nullptr, 0, deadline, &why) &&
         link::read_answer(fd, &header, &payload, deadline, &why);

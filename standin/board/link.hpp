@@ -37,8 +37,9 @@ enum Kind : std::uint32_t {
     working = 104, // nothing: the board is still running the AVR towards the answer
 };
 
-// A board process silent this long is stuck; one that is working says so at
-// least every working_every_ns, however long a simulated gap takes to run.
+// A board process silent this long is stuck: it answers in microseconds, and
+// this leaves room for a loaded machine or an emulator. One that is working
+// says so every working_every_ns, however long a simulated gap takes to run.
 constexpr std::int64_t silence_limit_ns = 5000000000;
 constexpr std::int64_t working_every_ns = 1000000000;
 

@@ -153,6 +153,15 @@ struct Client {
     int time = -1; // 0 wall, 1 virtual, once it said hello
 };
 
+// Sends what is due to a run without waiting; false once it is not reading.
+bool flush(Client &c)
+{
+    const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0)
+        c.out.erase(0, static_cast<std::size_t>(n));
+    return (n >= 0 || errno == EAGAIN || errno == EINTR) && c.out.size() < max_unsent;
+}
+
 class Server
 {
   public:
@@ -183,15 +192,15 @@ class Server
             board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
     }
 
-    // The runs connected, told when the board is working on a long request.
-    void serve_clients(std::vector<Client> *clients) { clients_ = clients; }
+    // The runs connected: each hello is checked against their time, and all
+    // hear when the board is working on a long request.
+    std::vector<Client> &clients() { return clients_; }
 
     // How long poll may wait: in wall time the AVR must keep running.
     int wait_ms() const { return time_ == 1 ? watch_ms : 2; }
 
     // Answers every whole request the client has sent; false to drop it.
-    // Every client's time, for a hello to be told whose time the board keeps.
-    bool serve(Client &c, const std::vector<Client> &all)
+    bool serve(Client &c)
     {
         while (c.in.size() >= sizeof(link::Header)) {
             link::Header h{};
@@ -202,21 +211,20 @@ class Server
                 return true;
             const std::string payload = c.in.substr(sizeof h, h.size);
             c.in.erase(0, sizeof h + h.size);
-            if (!answer(h.kind, payload, c, all))
+            if (!answer(h.kind, payload, c))
                 return false;
         }
         return true;
     }
 
   private:
-    bool answer(std::uint32_t kind, const std::string &payload, Client &c,
-                const std::vector<Client> &all)
+    bool answer(std::uint32_t kind, const std::string &payload, Client &c)
     {
         std::string *out = &c.out;
         if (kind == link::hello && payload.size() >= sizeof(link::HelloRequest)) {
             link::HelloRequest req{};
             std::memcpy(&req, payload.data(), sizeof req);
-            for (const Client &other : all)
+            for (const Client &other : clients_)
                 if (&other != &c && other.time >= 0 && other.time != req.virtual_time) {
                     refuse_time(other.time, out);
                     return true;
@@ -314,17 +322,11 @@ class Server
     // that is not reading gets one message at most.
     void say_working()
     {
-        if (clients_ == nullptr)
-            return;
-        for (Client &c : *clients_) {
-            if (c.fd < 0 || !c.out.empty())
-                continue;
-            const link::Header h{link::working, 0};
-            c.out.assign(reinterpret_cast<const char *>(&h), sizeof h);
-            const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n > 0)
-                c.out.erase(0, static_cast<std::size_t>(n));
-        }
+        for (Client &c : clients_)
+            if (c.fd >= 0 && c.out.empty()) {
+                append(&c.out, link::working, nullptr, 0, {});
+                flush(c);
+            }
     }
 
     // Runs on wall time and on virtual time cannot share one board: each
@@ -344,7 +346,8 @@ class Server
     {
         const link::Header h{kind, static_cast<std::uint32_t>(size + tail.size())};
         out->append(reinterpret_cast<const char *>(&h), sizeof h);
-        out->append(static_cast<const char *>(head), size);
+        if (size > 0)
+            out->append(static_cast<const char *>(head), size);
         out->append(tail);
     }
 
@@ -361,7 +364,7 @@ class Server
     const BoardKind *kind_;
     std::string path_;
     SerialPort &serial_;
-    std::vector<Client> *clients_ = nullptr;
+    std::vector<Client> clients_;
     int time_ = 0; // 0 wall, 1 virtual: whose time the AVR's cycles follow; -1 none yet
     std::int64_t latest_ = 0;
 };
@@ -383,7 +386,7 @@ int listen_on(const std::string &path)
 }
 
 // Reads what a run sent, answers it, sends what is due; false to drop it.
-bool service(Client &c, short got, Server &server, const std::vector<Client> &all)
+bool service(Client &c, short got, Server &server)
 {
     bool keep = (got & (POLLERR | POLLNVAL)) == 0;
     if (keep && (got & (POLLIN | POLLHUP)) != 0) {
@@ -391,22 +394,15 @@ bool service(Client &c, short got, Server &server, const std::vector<Client> &al
         const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0)
             c.in.append(buffer, static_cast<std::size_t>(n));
-        keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) && server.serve(c, all);
+        keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) && server.serve(c);
     }
-    if (keep && !c.out.empty()) {
-        const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0)
-            c.out.erase(0, static_cast<std::size_t>(n));
-        keep = (n >= 0 || errno == EAGAIN || errno == EINTR) && c.out.size() < max_unsent;
-    }
-    return keep;
+    return keep && (c.out.empty() || flush(c));
 }
 
 void run(Server &server, int listener, const std::string &sock)
 {
     const ino_t ours = inode_of(sock);
-    std::vector<Client> clients;
-    server.serve_clients(&clients);
+    std::vector<Client> &clients = server.clients();
     std::int64_t last_left = now_ns();
     while (inode_of(sock) == ours && (!clients.empty() || now_ns() - last_left < linger_ns)) {
         std::vector<pollfd> fds{{listener, POLLIN, 0}};
@@ -417,7 +413,7 @@ void run(Server &server, int listener, const std::string &sock)
         if (ready <= 0)
             continue;
         for (std::size_t i = 0; i < clients.size(); ++i)
-            if (!service(clients[i], fds[i + 1].revents, server, clients)) {
+            if (!service(clients[i], fds[i + 1].revents, server)) {
                 close(clients[i].fd);
                 clients[i].fd = -1;
             }
@@ -432,7 +428,6 @@ void run(Server &server, int listener, const std::string &sock)
                  (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
                 clients.push_back({fd, {}, {}});
     }
-    server.serve_clients(nullptr);
     if (inode_of(sock) == ours)
         unlink(sock.c_str());
 }
