@@ -5,7 +5,7 @@
 # firmware with. Defines Simavr_FOUND and the imported target Simavr::Simavr.
 #
 # A cross build on Debian takes the target's libraries from multiarch
-# (libsimavr2:armhf, libelf-dev:armhf and the like, in /usr/lib/<triplet>)
+# (libsimavr2:armhf, libelf1:armhf and the like, in /usr/lib/<triplet>)
 # and the host's headers from libsimavr-dev: installing libsimavr-dev for
 # another architecture would remove the host's compiler. The headers are the
 # same for every architecture.
@@ -17,10 +17,10 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
   set(multiarch /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE})
   find_path(Simavr_INCLUDE_DIR sim_avr.h PATHS /usr/include/simavr
             NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-  # The runtime package brings the library by its soname only.
+  # The runtime packages bring the libraries by their sonames only.
   find_library(Simavr_LIBRARY NAMES simavr libsimavr.so.2 PATHS ${multiarch}
                NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-  find_library(Simavr_ELF_LIBRARY NAMES elf PATHS ${multiarch}
+  find_library(Simavr_ELF_LIBRARY NAMES elf libelf.so.1 PATHS ${multiarch}
                NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 endif()
 
