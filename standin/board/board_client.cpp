@@ -49,15 +49,15 @@ class BoardClient : public Peer
     BoardClient(int fd, std::int32_t pid) : fd_(fd), pid_(pid) {}
     ~BoardClient() override { close(fd_); }
 
-    link::HelloAnswer hello(bool fresh, std::uint64_t firmware, const BoardKind &kind,
-                            const std::string &path, std::string *reason)
+    link::HelloAnswer hello(bool fresh, bool any_time, std::uint64_t firmware,
+                            const BoardKind &kind, const std::string &path, std::string *reason)
     {
         link::HelloRequest req{};
         std::snprintf(req.board, sizeof req.board, "%s", kind.name);
         req.fresh = fresh ? 1 : 0;
         req.firmware = firmware;
-        req.virtual_time = virtual_time() ? 1 : 0;
-        req.now_ns = bench_now_ns();
+        req.virtual_time = any_time ? link::any_time : virtual_time() ? 1 : 0;
+        req.now_ns = any_time ? 0 : bench_now_ns();
         std::string why;
         Header header{};
         std::string payload;
@@ -221,8 +221,10 @@ std::unique_ptr<Peer> make_board_peer(bool named, bool reset)
     const int fd = connect_board_process(firmware, kind, &started, &pid);
     auto board = std::make_unique<BoardClient>(fd, pid);
     std::string reason;
+    // wpisim's reset, on its own or after a flash, fits whichever clock the
+    // board is on: it makes no transfer.
     const link::HelloAnswer answer =
-        board->hello(fresh, link::content_id(content, kind.name), kind, firmware, &reason);
+        board->hello(fresh, reset, link::content_id(content, kind.name), kind, firmware, &reason);
     if (answer.ok == 0)
         fail(answer.about_time != 0
                  ? std::string("WPISIM_TIME=") + (virtual_time() ? "virtual" : "wall")

@@ -6,6 +6,7 @@
 
 #include "board_process.hpp"
 
+#include "bench_clock.hpp"
 #include "clock.hpp"
 #include "diagnostic.hpp"
 #include "message.hpp"
@@ -80,7 +81,8 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
     const std::string dir = state_dir_path();
     std::vector<std::string> words{BOARD_LAUNCHER};
     words.insert(words.end(), {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board",
-                               kind.name, "--ready-fd", "3", "--lock-fd", "4"});
+                               kind.name, "--time", virtual_time() ? "virtual" : "wall",
+                               "--ready-fd", "3", "--lock-fd", "4"});
     std::vector<char *> argv;
     argv.reserve(words.size() + 1);
     for (std::string &w : words)

@@ -329,7 +329,9 @@ std::string Elf::mmcu_problem(const Section &mmcu)
 
 std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Not blocking in open, and no read before the file is known to be a
+    // regular one: a FIFO or a device hangs nobody.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return std::strerror(errno);
     struct stat st {

@@ -35,6 +35,7 @@ Firmware chosen_firmware()
     } else if (const auto flash = flashed()) {
         f.path = flash->image;
         f.kind = flash->kind;
+        f.hold = flash->hold;
         f.what = "flash " + quoted(flash->name);
     } else {
         f.path = BOARD_FIRMWARE;

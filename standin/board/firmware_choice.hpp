@@ -4,6 +4,7 @@
 
 #include "board_kind.hpp"
 
+#include <memory>
 #include <string>
 
 namespace wpisim
@@ -15,7 +16,8 @@ namespace wpisim
 struct Firmware {
     std::string path;
     const BoardKind *kind = nullptr;
-    std::string what; // how messages name it
+    std::string what;                // how messages name it
+    std::shared_ptr<const int> hold; // a flash's image stays while this lives
 };
 Firmware chosen_firmware();
 

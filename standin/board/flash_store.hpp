@@ -5,9 +5,12 @@
 // flashed again: a copy of the file, with the kind of board and when, in the
 // state directory's "flash" (a link to the folder of the latest flash, swapped
 // in one rename, so a reader sees the old flash or the new, never half).
+// Flashes take turns on flash.lock; a run holds its flash's folder while it
+// starts the board on it, and the next flash removes only folders no run holds.
 
 #include "board_kind.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,11 +20,13 @@ namespace wpisim
 struct Flashed {
     std::string image; // the copy the board runs
     const BoardKind *kind = nullptr;
-    std::string name;    // the file flashed, as the user named it
-    std::string flashed; // when, as the local time
+    std::string name;                // the file flashed, as the user named it
+    std::string flashed;             // when, as the local time
+    std::shared_ptr<const int> hold; // keeps the image until the last copy goes
 };
 
-// The latest flash, if any.
+// The latest flash, if any. A flash link, folder or file that is not this
+// user's, or not as a flash leaves it, ends the process with the reason.
 std::optional<Flashed> flashed();
 
 // Keeps content, already checked for the kind, as the board's flash. Empty,

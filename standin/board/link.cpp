@@ -3,6 +3,7 @@
 #include "link.hpp"
 
 #include "clock.hpp"
+#include "event_log.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -107,6 +108,10 @@ bool read_answer(int fd, Header *header, std::string *payload, std::int64_t dead
     for (;;) {
         if (!read_message(fd, header, payload, deadline_ns, why))
             return false;
+        if (header->kind == log_lines) {
+            append_records(*payload);
+            continue;
+        }
         if (header->kind != working)
             return true;
         deadline_ns = std::max(deadline_ns, now_ns() + silence_limit_ns);

@@ -34,7 +34,8 @@ enum Kind : std::uint32_t {
     hello_answer = 101,
     exchange_answer = 102,
     status_answer = 103,
-    working = 104, // nothing: the board is still running the AVR towards the answer
+    working = 104,   // nothing: the board is still running the AVR towards the answer
+    log_lines = 105, // call log lines of the board's that concern this run, before its answer
 };
 
 // A board process silent this long is stuck: it answers in microseconds, and
@@ -50,12 +51,16 @@ struct Header {
 
 struct HelloRequest {
     std::uint8_t fresh = 0;        // a reset board is asked for
-    std::uint8_t virtual_time = 0; // the run's times are on the virtual clock
+    std::uint8_t virtual_time = 0; // the run's times are on the virtual clock, or any_time
     std::uint8_t pad[6] = {};
     std::uint64_t firmware = 0; // content_id of the firmware wanted, with its board kind
     std::int64_t now_ns = 0;    // the run's time now
     char board[16] = {};        // the kind of board, NUL-terminated
 };
+
+// A hello from a command that only resets the board and makes no transfer:
+// it fits a board on either clock.
+constexpr std::uint8_t any_time = 2;
 
 // Followed by the reason when the board cannot serve the run.
 struct HelloAnswer {
@@ -95,7 +100,8 @@ bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, co
                   std::size_t tail_size, std::int64_t deadline_ns, std::string *why);
 
 // Reads the answer to a request by the deadline; each "working" on the way
-// moves the deadline to silence_limit_ns from then.
+// moves the deadline to silence_limit_ns from then, and the board's log
+// lines on the way go to this run's log.
 bool read_answer(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
                  std::string *why);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace wpisim
@@ -24,5 +25,12 @@ class Record
     bool enabled_;
     std::string line_;
 };
+
+// Sends every record to sink instead of WPISIM_LOG: the board process hands
+// its lines to the runs they concern.
+void divert_records(std::function<void(const std::string &line)> sink);
+
+// Appends whole lines another process recorded to this run's log.
+void append_records(const std::string &lines);
 
 } // namespace wpisim

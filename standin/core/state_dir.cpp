@@ -18,18 +18,37 @@ namespace wpisim
 namespace
 {
 
+[[noreturn]] void refuse_dir(const std::string &path, const std::string &why)
+{
+    fail("state directory " + quoted(path), why);
+}
+
 struct Location {
     std::string path;
     // Under a directory anyone may write to, such as /tmp.
     bool shared;
 };
 
+// From the root: the board process works from there, not from the run's
+// working directory.
+std::string absolute(const std::string &path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    std::string cwd(4096, '\0');
+    if (getcwd(cwd.data(), cwd.size()) == nullptr)
+        refuse_dir(path,
+                   std::string("no working directory to find it from: ") + std::strerror(errno));
+    cwd.resize(std::strlen(cwd.c_str()));
+    return cwd + (cwd == "/" ? "" : "/") + path;
+}
+
 Location state_location()
 {
     if (const auto dir = setting_text("WPISIM_STATE_DIR"))
-        return {*dir, false};
+        return {absolute(*dir), false};
     if (const char *dir = std::getenv("XDG_STATE_HOME"); dir != nullptr && *dir != '\0')
-        return {std::string(dir) + "/wpisim", false};
+        return {absolute(std::string(dir) + "/wpisim"), false};
     if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return {std::string(home) + "/.local/state/wpisim", false};
     const char *tmp = std::getenv("TMPDIR");
@@ -37,19 +56,14 @@ Location state_location()
     return {base + "/wpisim-" + std::to_string(getuid()), true};
 }
 
-[[noreturn]] void refuse_dir(const std::string &path, const std::string &why)
-{
-    fail("state directory " + quoted(path), why);
-}
-
 // mkdir -p.
 void make_dirs(const std::string &path)
 {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1))
-        if (mkdir(path.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST)
+        if (mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST)
             refuse_dir(path, std::strerror(errno));
-    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         refuse_dir(path, std::strerror(errno));
 }
 
@@ -82,16 +96,48 @@ int open_state_dir(const Location &where)
     return fd;
 }
 
+const Location &where()
+{
+    static const Location location = state_location();
+    return location;
+}
+
 } // namespace
 
 std::string state_dir_path()
 {
-    return state_location().path;
+    return where().path;
 }
 
 int state_dir_fd()
 {
-    static const int fd = open_state_dir(state_location());
+    static const int fd = open_state_dir(where());
+    return fd;
+}
+
+int open_own(const std::string &name, int flags, unsigned mode)
+{
+    // Not blocking in open: a FIFO planted in place of a file hangs nobody.
+    const int fd = openat(state_dir_fd(), name.c_str(),
+                          flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return -1;
+        struct stat st {
+        };
+        if (fstatat(state_dir_fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISREG(st.st_mode))
+            fail(name + " " + quoted(state_dir_path() + "/" + name), "not a regular file");
+        fail(name + " " + quoted(state_dir_path() + "/" + name), std::strerror(errno));
+    }
+    struct stat st {
+    };
+    if (fstat(fd, &st) != 0)
+        fail(name + " " + quoted(state_dir_path() + "/" + name), std::strerror(errno));
+    require_own(st.st_uid, name);
+    if (!S_ISREG(st.st_mode))
+        fail(name + " " + quoted(state_dir_path() + "/" + name), "not a regular file");
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

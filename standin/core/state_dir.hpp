@@ -22,4 +22,9 @@ int state_dir_fd();
 // it could see or steer this user's runs. st_uid of the file, its name.
 void require_own(unsigned file_uid, const std::string &name);
 
+// Opens a file of the state directory, never through a link: -1 if there is
+// none; any other failure, another user's file or one that is not a regular
+// file ends the process with the stand-in's own error.
+int open_own(const std::string &name, int flags, unsigned mode = 0600);
+
 } // namespace wpisim

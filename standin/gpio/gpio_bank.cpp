@@ -53,7 +53,7 @@ int create_temporary(std::string &name, const std::string &file)
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = "." + file + "." + std::to_string(getpid()) + "." + std::to_string(serial++);
         const int fd = openat(state_fd, name.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }

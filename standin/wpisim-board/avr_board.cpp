@@ -116,7 +116,7 @@ class SimulatedAvr : public AvrBoard
         stop_ = false;
         avr_cycle_timer_register(avr_, static_cast<avr_cycle_count_t>(power_on_s * avr_->frequency),
                                  on_stop, this);
-        since_working_ = wpisim::now_ns();
+        since_busy_ = wpisim::now_ns();
         while (going())
             step();
         avr_cycle_timer_cancel(avr_, on_stop, this);
@@ -142,10 +142,11 @@ class SimulatedAvr : public AvrBoard
     std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
                           std::int64_t bit_ns) override
     {
-        const avr_cycle_count_t asked = cycle_at(start_ns);
-        exchange_at_cycle(data, len, asked, bit_ns);
-        // A cycle's rounding is no delay: the transfer began when asked.
-        return t0_ <= asked + 1 ? start_ns : ns_at(t0_);
+        slip_to_ns_ = start_ns;
+        exchange_at_cycle(data, len, cycle_at(start_ns), bit_ns);
+        // A cycle's rounding is no delay: the transfer began when asked (a
+        // catch-up given up has moved the cycle it was asked for).
+        return t0_ <= cycle_at(start_ns) + 1 ? start_ns : ns_at(t0_);
     }
 
     std::uint64_t exchange_at_cycle(unsigned char *data, int len, std::uint64_t asked,
@@ -163,9 +164,13 @@ class SimulatedAvr : public AvrBoard
             // The AVR runs exactly to each edge: a sleeping AVR jumps to the
             // next cycle timer, and every edge is one.
             avr_cycle_timer_register(avr_, t0_ - avr_->cycle, on_edge, this);
-            since_working_ = wpisim::now_ns();
-            while (event_ <= events() && running())
+            since_busy_ = wpisim::now_ns();
+            given_up_ = false;
+            while (event_ <= events() && running()) {
                 step();
+                if (given_up_ && event_ == 0)
+                    slip();
+            }
             avr_cycle_timer_cancel(avr_, on_edge, this);
         }
         // With no code running, the SPI hardware still clocks the bytes.
@@ -235,7 +240,7 @@ class SimulatedAvr : public AvrBoard
         serial_out_ = std::move(sent);
     }
 
-    void on_working(std::function<void()> working) override { working_ = std::move(working); }
+    void on_busy(std::function<bool()> busy) override { busy_ = std::move(busy); }
 
     bool serial_in(std::uint8_t byte) override
     {
@@ -247,17 +252,28 @@ class SimulatedAvr : public AvrBoard
 
   private:
     // One instruction, or a sleeping AVR's jump; now and then a look at the
-    // host's clock, to say the board is still working.
+    // host's clock, to let the board process look after its runs.
     void step()
     {
         avr_run(avr_);
-        if (++steps_ % 4096 != 0 || !working_)
+        if (++steps_ % 1024 != 0 || !busy_ || given_up_)
             return;
         const std::int64_t now = wpisim::now_ns();
-        if (now - since_working_ >= link::working_every_ns) {
-            since_working_ = now;
-            working_();
+        if (now - since_busy_ >= busy_every_ns) {
+            since_busy_ = now;
+            given_up_ = !busy_();
         }
+    }
+
+    // The catch-up before an exchange given up: the transfer starts at the
+    // AVR's next cycle, which is now its asked-for time.
+    void slip()
+    {
+        avr_cycle_timer_cancel(avr_, on_edge, this);
+        rebase(slip_to_ns_);
+        t0_ = std::max(avr_->cycle + 1, bus_free_);
+        avr_cycle_timer_register(avr_, t0_ - avr_->cycle, on_edge, this);
+        given_up_ = false;
     }
 
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
@@ -486,9 +502,11 @@ class SimulatedAvr : public AvrBoard
     avr_symbol_t **symbols_ = nullptr;
     std::uint32_t symbol_count_ = 0;
     std::function<void(std::uint8_t)> serial_out_;
-    std::function<void()> working_;
+    std::function<bool()> busy_;
     std::uint32_t steps_ = 0;
-    std::int64_t since_working_ = 0;
+    std::int64_t since_busy_ = 0;
+    std::int64_t slip_to_ns_ = 0; // the exchange's asked-for start
+    bool given_up_ = false;
     avr_irq_t *uart_in_ = nullptr;
     bool uart_ready_ = true;
     bool stop_ = false;

@@ -48,9 +48,12 @@ class AvrBoard
     // false while the UART cannot take one.
     virtual void on_serial(std::function<void(std::uint8_t)> sent) = 0;
     virtual bool serial_in(std::uint8_t byte) = 0;
-    // Called every link::working_every_ns of host time that one exchange or
-    // power-on keeps running the AVR: a long simulated gap is not a stuck board.
-    virtual void on_working(std::function<void()> working) = 0;
+    // Called every busy_every_ns of host time that one exchange or power-on
+    // keeps running the AVR, so the board process can look after its other
+    // runs. False gives up the rest of an exchange's catch-up: simulated time
+    // slips to the transfer's start, which then goes on at once.
+    virtual void on_busy(std::function<bool()> busy) = 0;
+    static constexpr std::int64_t busy_every_ns = 20000000;
 
     // For sweeps at cycle resolution: the same transfer with CE0 falling at
     // an AVR cycle (or as soon after as the bus is free); when it did.

@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -56,6 +57,7 @@ struct Options {
     std::string state_dir;
     std::string firmware;
     const BoardKind *board = &default_board_kind();
+    int time = 0; // the clock of the run that starts it: 0 wall, 1 virtual
     int ready_fd = -1;
     int lock_fd = -1;
 };
@@ -63,8 +65,8 @@ struct Options {
 [[noreturn]] void usage()
 {
     exit_with("wpisim-board", "started by the stand-in only, with --state-dir DIR --firmware FILE "
-                              "--board KIND --ready-fd N --lock-fd N; or --clock-limit "
-                              "[--board KIND] FILE HZ...");
+                              "--board KIND --time wall|virtual --ready-fd N --lock-fd N; or "
+                              "--clock-limit [--board KIND] FILE HZ...");
 }
 
 // A descriptor's number, or -1.
@@ -87,6 +89,9 @@ Options parse(int argc, char **argv)
             o.firmware = value;
         else if (flag == "--board" && find_board_kind(value) != nullptr)
             o.board = find_board_kind(value);
+        else if (flag == "--time" &&
+                 (std::strcmp(value, "wall") == 0 || std::strcmp(value, "virtual") == 0))
+            o.time = std::strcmp(value, "virtual") == 0 ? 1 : 0;
         else if (flag == "--ready-fd")
             o.ready_fd = descriptor(value);
         else if (flag == "--lock-fd")
@@ -153,6 +158,28 @@ struct Client {
     int time = -1; // 0 wall, 1 virtual, once it said hello
 };
 
+// The board's call log lines, for the runs they concern: this process has
+// no log of its own.
+std::string &board_lines()
+{
+    static std::string lines;
+    return lines;
+}
+
+// The first whole request in a client's input, if any: its header, and
+// whether it is whole yet. False for one no run would send.
+bool first_request(const std::string &in, link::Header *h, bool *whole)
+{
+    *whole = false;
+    if (in.size() < sizeof *h)
+        return true;
+    std::memcpy(h, in.data(), sizeof *h);
+    if (h->size > link::max_payload)
+        return false;
+    *whole = in.size() >= sizeof *h + h->size;
+    return true;
+}
+
 // Sends what is due to a run without waiting; false once it is not reading.
 bool flush(Client &c)
 {
@@ -166,9 +193,9 @@ class Server
 {
   public:
     Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware, const BoardKind &kind,
-           std::string path, SerialPort &serial)
+           std::string path, SerialPort &serial, int time)
         : board_(std::move(board)), firmware_(firmware), kind_(&kind), path_(std::move(path)),
-          serial_(serial)
+          serial_(serial), time_(time)
     {
         wire_serial();
         board_->power_on();
@@ -183,47 +210,68 @@ class Server
              (byte = serial_.typed()) >= 0 && board_->serial_in(static_cast<std::uint8_t>(byte));)
             serial_.taken();
         catch_up();
+        // Lines of no run's request, such as the board's start, go to all runs.
+        if (!lines_.empty() && !clients_.empty()) {
+            for (Client &c : clients_)
+                append(&c.out, link::log_lines, nullptr, 0, lines_);
+            lines_.clear();
+        }
     }
 
-    // In wall time the AVR follows the clock, a little behind it.
+    // In wall time the AVR follows the clock, a little behind it, from its
+    // power-on; on virtual time it runs only when a run asks.
     void catch_up()
     {
-        if (time_ != 1)
+        if (time_ == 0)
             board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
     }
 
     // The runs connected: each hello is checked against their time, and all
-    // hear when the board is working on a long request.
-    std::vector<Client> &clients() { return clients_; }
+    // hear when the board is working on a long request. A deque, so a run
+    // accepted while another's request runs leaves that one where it is.
+    std::deque<Client> &clients() { return clients_; }
+    void listen(int listener) { listener_ = listener; }
 
     // How long poll may wait: in wall time the AVR must keep running.
-    int wait_ms() const { return time_ == 1 ? watch_ms : 2; }
+    int wait_ms() const { return time_ == 0 ? 2 : watch_ms; }
 
     // Answers every whole request the client has sent; false to drop it.
     bool serve(Client &c)
     {
-        while (c.in.size() >= sizeof(link::Header)) {
+        for (;;) {
             link::Header h{};
-            std::memcpy(&h, c.in.data(), sizeof h);
-            if (h.size > link::max_payload)
+            bool whole = false;
+            if (!first_request(c.in, &h, &whole))
                 return false;
-            if (c.in.size() < sizeof h + h.size)
+            if (!whole)
                 return true;
             const std::string payload = c.in.substr(sizeof h, h.size);
             c.in.erase(0, sizeof h + h.size);
-            if (!answer(h.kind, payload, c))
+            serving_ = &c;
+            std::string reply;
+            const bool ok = answer(h.kind, payload, c, &reply);
+            serving_ = nullptr;
+            // The board's lines of this request reach the run before its answer.
+            if (!lines_.empty()) {
+                append(&c.out, link::log_lines, nullptr, 0, lines_);
+                lines_.clear();
+            }
+            c.out += reply;
+            if (!ok)
                 return false;
         }
-        return true;
     }
 
   private:
-    bool answer(std::uint32_t kind, const std::string &payload, Client &c)
+    bool answer(std::uint32_t kind, const std::string &payload, Client &c, std::string *out)
     {
-        std::string *out = &c.out;
         if (kind == link::hello && payload.size() >= sizeof(link::HelloRequest)) {
             link::HelloRequest req{};
             std::memcpy(&req, payload.data(), sizeof req);
+            if (req.virtual_time == link::any_time) {
+                tool_hello(req, payload.substr(sizeof req), out);
+                return true;
+            }
             for (const Client &other : clients_)
                 if (&other != &c && other.time >= 0 && other.time != req.virtual_time) {
                     refuse_time(other.time, out);
@@ -267,31 +315,15 @@ class Server
         link::HelloAnswer a{};
         a.pid = getpid();
         std::string why;
-        const std::string kind_name(req.board, strnlen(req.board, sizeof req.board));
-        const BoardKind *kind = find_board_kind(kind_name);
-        if (kind == nullptr) {
-            why = "no such kind of board: " + quoted(kind_name);
-        } else if (req.fresh != 0 || req.firmware != firmware_) {
-            std::string content;
-            firmware_problem(path, *kind, &content);
-            std::unique_ptr<AvrBoard> fresh = make_avr_board(path, *kind, &why);
-            if (fresh) {
-                board_ = std::move(fresh);
-                kind_ = kind;
-                path_ = path;
-                wire_serial();
-                board_->power_on();
-                firmware_ = link::content_id(content, kind_name);
-                a.reset = 1;
-                time_ = -1;
-                Record("board-reset").text("firmware", path).emit();
-            }
-        }
+        a.reset = load(req, path, &why) ? 1 : 0;
         // A board that changes clocks, or a virtual clock set back, keeps
-        // going from where the AVR is.
-        if (why.empty() && (req.virtual_time != time_ || (time_ == 1 && req.now_ns < latest_))) {
+        // going from where the AVR is; a board fresh from its power-on is
+        // at the first run's time then, the same on every run.
+        if (why.empty() &&
+            (!timed_ || req.virtual_time != time_ || (time_ == 1 && req.now_ns < latest_))) {
             board_->rebase(req.now_ns);
             time_ = req.virtual_time;
+            timed_ = true;
         }
         latest_ = req.now_ns;
         a.ok = why.empty() ? 1 : 0;
@@ -300,9 +332,59 @@ class Server
         append(out, link::hello_answer, &a, sizeof a, why);
     }
 
+    // wpisim's reset and flash: the board restarts on the clock it was on,
+    // where that clock is now, whichever the runs connected use.
+    void tool_hello(const link::HelloRequest &req, const std::string &path, std::string *out)
+    {
+        link::HelloAnswer a{};
+        a.pid = getpid();
+        std::string why;
+        const bool timed = timed_;
+        if (load(req, path, &why)) {
+            a.reset = 1;
+            timed_ = timed;
+            if (timed_)
+                board_->rebase(time_ == 1 ? latest_ : now_ns());
+        }
+        a.ok = why.empty() ? 1 : 0;
+        if (!why.empty())
+            Record("board-error").text("message", why).emit();
+        append(out, link::hello_answer, &a, sizeof a, why);
+    }
+
+    // Puts the firmware asked for on a fresh board where a reset or other
+    // firmware is asked for; true if it did.
+    bool load(const link::HelloRequest &req, const std::string &path, std::string *why)
+    {
+        const std::string kind_name(req.board, strnlen(req.board, sizeof req.board));
+        const BoardKind *kind = find_board_kind(kind_name);
+        if (kind == nullptr) {
+            *why = "no such kind of board: " + quoted(kind_name);
+            return false;
+        }
+        if (req.fresh == 0 && req.firmware == firmware_)
+            return false;
+        std::string content;
+        firmware_problem(path, *kind, &content);
+        std::unique_ptr<AvrBoard> fresh = make_avr_board(path, *kind, why);
+        if (!fresh)
+            return false;
+        board_ = std::move(fresh);
+        kind_ = kind;
+        path_ = path;
+        wire_serial();
+        board_->power_on();
+        firmware_ = link::content_id(content, kind_name);
+        timed_ = false;
+        Record("board-reset").text("firmware", path).emit();
+        return true;
+    }
+
     void status(std::string *out)
     {
-        catch_up();
+        // Not from inside a request's own run of the AVR.
+        if (serving_ == nullptr)
+            catch_up();
         link::StatusAnswer a{};
         a.report = board_->report_now();
         a.pid = getpid();
@@ -314,19 +396,64 @@ class Server
     void wire_serial()
     {
         board_->on_serial([this](std::uint8_t byte) { serial_.sent(byte); });
-        board_->on_working([this] { say_working(); });
+        board_->on_busy([this] { return look_around(); });
     }
 
-    // While the AVR runs a long simulated gap, every run connected hears
-    // that the board is working, so none takes it for a stuck one. A run
-    // that is not reading gets one message at most.
-    void say_working()
+    // While the AVR runs a long simulated gap for one run's request: new
+    // runs are let in, a status is answered at once, and every run hears
+    // every second that the board is working, so none takes it for a stuck
+    // one (a run that is not reading gets one message at most). A reset
+    // asked for, or the asking run gone, ends the catch-up: false.
+    bool look_around()
     {
+        for (int fd; listener_ >= 0 && (fd = accept4(listener_, nullptr, nullptr,
+                                                     SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
+            clients_.push_back({fd, {}, {}});
+        bool go_on = true;
+        for (Client &c : clients_) {
+            if (c.fd < 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                c.in.append(buffer, static_cast<std::size_t>(n));
+            else if (n == 0 && &c == serving_)
+                go_on = false;
+            if (&c != serving_)
+                go_on = answer_status(c) && go_on;
+        }
+        const std::int64_t now = now_ns();
+        if (now - said_working_ns_ >= link::working_every_ns) {
+            said_working_ns_ = now;
+            for (Client &c : clients_)
+                if (c.fd >= 0 && c.out.empty())
+                    append(&c.out, link::working, nullptr, 0, {});
+        }
         for (Client &c : clients_)
-            if (c.fd >= 0 && c.out.empty()) {
-                append(&c.out, link::working, nullptr, 0, {});
+            if (c.fd >= 0 && !c.out.empty())
                 flush(c);
+        return go_on;
+    }
+
+    // Answers the status requests at the head of a run's input; false when
+    // a reset waits behind them.
+    bool answer_status(Client &c)
+    {
+        for (;;) {
+            link::Header h{};
+            bool whole = false;
+            if (!first_request(c.in, &h, &whole) || !whole)
+                return true;
+            if (h.kind == link::hello && h.size >= sizeof(link::HelloRequest)) {
+                link::HelloRequest req{};
+                std::memcpy(&req, c.in.data() + sizeof h, sizeof req);
+                return req.fresh == 0;
             }
+            if (h.kind != link::status)
+                return true;
+            c.in.erase(0, sizeof h + h.size);
+            status(&c.out);
+        }
     }
 
     // Runs on wall time and on virtual time cannot share one board: each
@@ -364,8 +491,13 @@ class Server
     const BoardKind *kind_;
     std::string path_;
     SerialPort &serial_;
-    std::vector<Client> clients_;
-    int time_ = 0; // 0 wall, 1 virtual: whose time the AVR's cycles follow; -1 none yet
+    std::deque<Client> clients_;
+    int listener_ = -1;
+    Client *serving_ = nullptr; // whose request runs now
+    std::int64_t said_working_ns_ = 0;
+    std::string &lines_ = board_lines();
+    int time_;           // 0 wall, 1 virtual: whose time the AVR's cycles follow
+    bool timed_ = false; // a run has set the AVR's cycles against its time
     std::int64_t latest_ = 0;
 };
 
@@ -394,26 +526,39 @@ bool service(Client &c, short got, Server &server)
         const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0)
             c.in.append(buffer, static_cast<std::size_t>(n));
-        keep = (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) && server.serve(c);
+        keep = n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
     }
+    // Also what was read while another run's request ran.
+    keep = keep && server.serve(c);
     return keep && (c.out.empty() || flush(c));
+}
+
+// A whole request read and not yet answered.
+bool waiting(const Client &c)
+{
+    link::Header h{};
+    bool whole = false;
+    return first_request(c.in, &h, &whole) && whole;
 }
 
 void run(Server &server, int listener, const std::string &sock)
 {
     const ino_t ours = inode_of(sock);
-    std::vector<Client> &clients = server.clients();
+    server.listen(listener);
+    std::deque<Client> &clients = server.clients();
     std::int64_t last_left = now_ns();
     while (inode_of(sock) == ours && (!clients.empty() || now_ns() - last_left < linger_ns)) {
         std::vector<pollfd> fds{{listener, POLLIN, 0}};
         for (const Client &c : clients)
             fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
-        const int ready = poll(fds.data(), fds.size(), server.wait_ms());
+        const bool pending = std::any_of(clients.begin(), clients.end(), waiting);
+        const int ready = poll(fds.data(), fds.size(), pending ? 0 : server.wait_ms());
         server.between();
-        if (ready <= 0)
+        if (ready <= 0 && !pending)
             continue;
+        // Runs let in while a request ran have no poll result yet.
         for (std::size_t i = 0; i < clients.size(); ++i)
-            if (!service(clients[i], fds[i + 1].revents, server)) {
+            if (!service(clients[i], i + 1 < fds.size() ? fds[i + 1].revents : 0, server)) {
                 close(clients[i].fd);
                 clients[i].fd = -1;
             }
@@ -474,6 +619,7 @@ int main(int argc, char **argv)
         return clock_limit(argc, argv);
     const Options o = parse(argc, argv);
     detach(o);
+    divert_records([](const std::string &line) { board_lines() += line; });
     std::string content;
     firmware_problem(o.firmware, *o.board, &content);
     std::string why;
@@ -492,7 +638,7 @@ int main(int argc, char **argv)
     if (!serial_why.empty())
         Record("board-error").text("message", serial_why).emit();
     Server server(std::move(board), link::content_id(content, o.board->name), *o.board, o.firmware,
-                  serial);
+                  serial, o.time);
     Record("board-start").text("firmware", o.firmware).emit();
     say(o.ready_fd, "ok");
     close(o.ready_fd);

@@ -2,6 +2,7 @@
 // Copyright 2026 The parley authors
 #include "serial_port.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +19,26 @@ namespace wpisim
 namespace
 {
 
-// The log's size before its older half is set aside.
+// The log's size before it is set aside as serial.log.1, replacing the one
+// before: the latest 64 to 128 KiB are kept.
 constexpr std::size_t log_bytes = std::size_t{64} * 1024;
-// Typed bytes the firmware has not read yet, at most.
+// Typed bytes the firmware has not read yet, at most: the rest waits in the
+// terminal, whose writer then blocks, as a real port's flow control does.
 constexpr std::size_t typed_bytes = 4096;
+
+// The serial log, this user's own regular file, never through a link.
+int open_log(const std::string &path)
+{
+    const int fd = open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st {
+    };
+    if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_uid != geteuid() || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 } // namespace
 
@@ -50,8 +67,9 @@ SerialPort::SerialPort(std::string dir, std::string *why) : dir_(std::move(dir))
     unlink(fresh.c_str());
     if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0)
         *why = "cannot link " + link + ": " + std::strerror(errno);
-    log_fd_ = open((dir_ + "/serial.log").c_str(),
-                   O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    log_fd_ = open_log(dir_ + "/serial.log");
+    if (log_fd_ < 0)
+        *why = "cannot write " + dir_ + "/serial.log: not a file of yours";
     struct stat st {
     };
     if (log_fd_ >= 0 && fstat(log_fd_, &st) == 0)
@@ -74,7 +92,7 @@ void SerialPort::log(std::uint8_t byte)
         const std::string path = dir_ + "/serial.log";
         rename(path.c_str(), (path + ".1").c_str());
         close(log_fd_);
-        log_fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        log_fd_ = open_log(path);
         logged_ = 0;
     }
     if (log_fd_ >= 0 && write(log_fd_, &byte, 1) == 1)
@@ -100,8 +118,11 @@ void SerialPort::poll_terminal()
     if ((p.revents & POLLIN) == 0)
         return;
     std::uint8_t buffer[256];
-    const ssize_t n = read(master_, buffer, sizeof buffer);
-    for (ssize_t i = 0; i < n && input_.size() < typed_bytes; ++i)
+    const std::size_t room = std::min(sizeof buffer, typed_bytes - input_.size());
+    if (room == 0)
+        return;
+    const ssize_t n = read(master_, buffer, room);
+    for (ssize_t i = 0; i < n; ++i)
         input_.push_back(buffer[i]);
 }
 

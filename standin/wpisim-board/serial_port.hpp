@@ -4,9 +4,10 @@
 // The board's serial port, as a USB Arduino's /dev/ttyACM0: a pseudo-terminal
 // of the board process, linked as board.tty in the state directory, in raw
 // mode, that picocom, screen or the Arduino IDE's monitor opens. Everything
-// the firmware sends is also appended to serial.log there (the older half
-// kept as serial.log.1), so what setup() prints is never lost; what it sends
-// while nobody has the terminal open goes to the log only.
+// the firmware sends is also appended to serial.log there (at 64 KiB it
+// becomes serial.log.1, replacing the one before), so what setup() prints is
+// never lost; what it sends while nobody has the terminal open goes to the
+// log only. What is typed is read only as fast as the firmware takes it.
 
 #include <cstdint>
 #include <deque>

@@ -272,9 +272,14 @@ const HeaderPin header_pins[] = {
 
 std::string pin_file(int wpi, const char *what, const char *never)
 {
-    std::ifstream in(state_dir_path() + "/pin" + std::to_string(wpi) + "." + what);
-    std::string word;
-    return std::getline(in, word) ? word : never;
+    const int fd = open_own("pin" + std::to_string(wpi) + "." + what, O_RDONLY);
+    if (fd < 0)
+        return never;
+    char text[16] = {};
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    const std::string word(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return word.substr(0, word.find('\n'));
 }
 
 int pins()
