@@ -162,8 +162,10 @@ bool reset_asked()
 std::optional<BoardStatus> board_status()
 {
     const int fd = find_board_process();
-    if (fd < 0)
+    if (fd < 0) {
+        forget_dead_board();
         return std::nullopt;
+    }
     BoardStatus s;
     std::string why;
     link::Header header{};

@@ -150,7 +150,26 @@ int open_lock()
     return fd;
 }
 
+// With the lock held, no board process runs: its terminal's link is a dead
+// one's, whose pseudo-terminal number another program may have by now.
+void clear_dead_board()
+{
+    struct stat st {
+    };
+    if (fstatat(state_dir_fd(), "board.tty", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode) && st.st_uid == geteuid())
+        unlinkat(state_dir_fd(), "board.tty", 0);
+}
+
 } // namespace
+
+void forget_dead_board()
+{
+    const int lock = open_lock();
+    if (flock(lock, LOCK_EX | LOCK_NB) == 0)
+        clear_dead_board();
+    close(lock);
+}
 
 // Connects to the board process's socket; -1 when none listens there. pid,
 // if given, receives the board process's, as the kernel tells it.
@@ -198,6 +217,7 @@ int connect_board_process(const std::string &firmware, const BoardKind &kind, bo
         if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
             // No board process holds the lock: this run starts one, which
             // takes the lock over for its life.
+            clear_dead_board();
             const Started s = start_board_process(lock, firmware, kind);
             close(lock);
             if (!s.ok)

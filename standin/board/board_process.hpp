@@ -21,4 +21,8 @@ int find_board_process(std::int32_t *pid = nullptr);
 int connect_board_process(const std::string &firmware, const BoardKind &kind, bool *started,
                           std::int32_t *pid);
 
+// Where no board process runs, removes what a killed one left that would
+// mislead: the link to its terminal.
+void forget_dead_board();
+
 } // namespace wpisim

@@ -232,7 +232,13 @@ std::optional<Flashed> flashed()
         };
         if (folder < 0 || fstat(folder, &st) != 0)
             refuse(std::strerror(errno));
-        auto hold = std::shared_ptr<const int>(new int(folder), [](const int *fd) {
+        // The last run to let go of a flash replaced meanwhile removes it.
+        auto hold = std::shared_ptr<const int>(new int(folder), [dir, name](const int *fd) {
+            char target[64] = {};
+            const bool current =
+                readlinkat(dir, link_name, target, sizeof target - 1) > 0 && name == target;
+            if (!current && flock(*fd, LOCK_EX | LOCK_NB) == 0)
+                remove_flash_folder(dir, name);
             close(*fd);
             delete fd;
         });

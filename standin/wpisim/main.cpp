@@ -6,6 +6,7 @@
 
 #include "board_client.hpp"
 #include "board_kind.hpp"
+#include "clock.hpp"
 #include "firmware_check.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
@@ -17,8 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -208,28 +211,76 @@ int status()
     return 0;
 }
 
-// Between this terminal and the board's until Ctrl-] or the end of input.
-void relay(int fd)
+// Once input has ended, the board's answer is waited for: until it has
+// taken every byte typed and then said nothing for quiet_ms; a board that
+// takes nothing for stalled_ms gets no more.
+constexpr int quiet_ms = 2000;
+constexpr int stalled_ms = 5000;
+
+// Bytes written to the board's terminal that the board has not read yet.
+int unread(int fd)
 {
-    for (bool going = true; going;) {
-        pollfd fds[2] = {{0, POLLIN, 0}, {fd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
+}
+
+// Between this terminal and the board's until Ctrl-] or the end of input
+// and the board's answer to it; false when typed bytes could not be sent.
+bool relay(int fd)
+{
+    std::string typed; // read, not yet taken by the board's terminal
+    bool input = true;
+    std::int64_t last_news = now_ns();
+    int last_unread = 0;
+    for (;;) {
+        pollfd fds[2] = {{input && typed.size() < 4096 ? 0 : -1, POLLIN, 0},
+                         {fd, static_cast<short>(POLLIN | (typed.empty() ? 0 : POLLOUT)), 0}};
+        if (poll(fds, 2, 100) < 0 && errno != EINTR)
+            return true;
         char buffer[512];
         if ((fds[1].revents & POLLIN) != 0) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
-            going = n > 0 && write(1, buffer, static_cast<std::size_t>(n)) == n;
+            if (n > 0 && write(1, buffer, static_cast<std::size_t>(n)) != n)
+                return true;
+            if (n > 0)
+                last_news = now_ns();
         }
-        if ((fds[0].revents & (POLLIN | POLLHUP)) == 0)
+        if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) {
+            const ssize_t n = read(0, buffer, sizeof buffer);
+            const void *escape =
+                n > 0 ? std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)) : nullptr;
+            if (escape != nullptr)
+                return true;
+            if (n > 0)
+                typed.append(buffer, static_cast<std::size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                input = false;
+        }
+        if (!typed.empty()) {
+            const ssize_t n = write(fd, typed.data(), typed.size());
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            if (n > 0) {
+                typed.erase(0, static_cast<std::size_t>(n));
+                last_news = now_ns();
+            }
+        }
+        if (input)
             continue;
-        const ssize_t n = read(0, buffer, sizeof buffer);
-        const void *escape =
-            n > 0 ? std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)) : nullptr;
-        const ssize_t keep = escape != nullptr ? static_cast<const char *>(escape) - buffer : n;
-        if (keep > 0 && write(fd, buffer, static_cast<std::size_t>(keep)) != keep)
-            going = false;
-        if (n <= 0 || escape != nullptr)
-            going = false;
+        const int left = unread(fd) + static_cast<int>(typed.size());
+        if (left != last_unread) {
+            last_unread = left;
+            last_news = now_ns();
+        }
+        const std::int64_t idle_ms = (now_ns() - last_news) / 1000000;
+        if (left == 0 && idle_ms >= quiet_ms)
+            return true;
+        if (left > 0 && idle_ms >= stalled_ms) {
+            std::fprintf(stderr,
+                         "wpisim: serial: %d bytes not sent: the board took none for %d s\n",
+                         left, stalled_ms / 1000);
+            return false;
+        }
     }
 }
 
@@ -238,9 +289,22 @@ int serial()
     // Held while the terminal is open, so the board runs and stays powered.
     const auto board = make_board_peer(true);
     const std::string tty = state_dir_path() + "/board.tty";
-    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const std::string what = "serial " + quoted(tty);
+    struct stat st {
+    };
+    if (fstatat(state_dir_fd(), "board.tty", &st, AT_SYMLINK_NOFOLLOW) != 0)
+        exit_with(what, std::strerror(errno));
+    require_own(st.st_uid, "board.tty");
+    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        exit_with("serial " + quoted(tty), std::strerror(errno));
+        exit_with(what, std::strerror(errno));
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_uid != geteuid())
+        exit_with(what, "not the board's terminal");
+    // As picocom does: one program on the port at a time, or each sees half.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        exit_with(what, errno == EWOULDBLOCK ? "in use by another program (picocom, screen or "
+                                               "another wpisim serial)"
+                                             : std::strerror(errno));
     termios saved{};
     const bool terminal = tcgetattr(0, &saved) == 0;
     if (terminal) {
@@ -249,11 +313,11 @@ int serial()
         tcsetattr(0, TCSANOW, &raw);
         std::fprintf(stderr, "wpisim: the board's serial port, %s; Ctrl-] leaves\r\n", tty.c_str());
     }
-    relay(fd);
+    const bool sent = relay(fd);
     if (terminal)
         tcsetattr(0, TCSANOW, &saved);
     close(fd);
-    return 0;
+    return sent ? 0 : 1;
 }
 
 // wiringPi's pin numbers on the 40-pin header: BCM GPIO and physical pin.
