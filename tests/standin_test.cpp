@@ -139,15 +139,24 @@ TEST(StandInGpio, SharedFallbackStateDirectoryMustBeOursAndPrivate)
         std::function<bool(const std::string &dir, const std::string &victim)> prepare;
         const char *why; // nullptr: allumer runs
     };
+    // Made beforehand with this mode.
+    auto made = [](fs::perms mode) {
+        return [mode](const std::string &dir, const std::string &) {
+            fs::create_directory(dir);
+            fs::permissions(dir, mode);
+            return true;
+        };
+    };
+    using P = fs::perms;
+    const char *open_to_others = "open to other users (it must be private, mode 0700)";
     const Case cases[] = {
         {"absent", [](const std::string &, const std::string &) { return true; }, nullptr},
-        {"open to all",
-         [](const std::string &dir, const std::string &) {
-             fs::create_directory(dir);
-             fs::permissions(dir, fs::perms::all);
-             return true;
-         },
-         "open to other users (it must be private, mode 0700)"},
+        {"0700", made(P::owner_all), nullptr},
+        {"0777", made(P::all), open_to_others},
+        {"0770", made(P::owner_all | P::group_all), open_to_others},
+        {"0750", made(P::owner_all | P::group_read | P::group_exec), open_to_others},
+        {"0707", made(P::owner_all | P::others_all), open_to_others},
+        {"0701", made(P::owner_all | P::others_exec), open_to_others},
         {"a link",
          [](const std::string &dir, const std::string &victim) {
              fs::create_directory_symlink(victim, dir);
