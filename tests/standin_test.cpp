@@ -59,6 +59,23 @@ TEST(StandInBus, TransferBlocksForEightBitTimesPerByteAtTheSetUpSpeed)
     }
 }
 
+// A call that works leaves errno as the caller had it, as the real library's
+// open and ioctl do. The virtual clock's first use, at set-up when tracing,
+// else at the first transfer, makes the state directory on the way.
+TEST(StandInBus, CallsThatWorkLeaveErrnoAlone)
+{
+    for (const bool traced : {false, true}) {
+        Sandbox box;
+        auto run = box.program("library_probe")
+                       .args({"spi-setup", "0", "5000", "transfer", "0", "6162"})
+                       .env("WPISIM_PEER", "loopback")
+                       .env("WPISIM_TIME", "virtual");
+        if (traced)
+            run.env("WPISIM_TRACE", box.dir() + "/bus.vcd");
+        EXPECT_EQ(run.run().out, "0 0\n2 0 6162\n") << (traced ? "traced" : "not traced");
+    }
+}
+
 TEST(StandInPeers, ScriptRepeatsItsLastReplyOnceUsedUp)
 {
     Sandbox box;
