@@ -5,6 +5,7 @@
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -238,6 +239,7 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         std::vector<std::pair<std::string, std::string>> env;
         std::string out; // what library_probe prints when the stand-in goes ahead
         std::string err;
+        int signal = 0; // the one that ended the run, if any
     };
     const std::string bad_n = "not N or N:ERRNO, with N the number of a transfer counted from 1\n";
     const std::string long_peer(300, 'x');
@@ -245,6 +247,7 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
     const std::string not_sclk = "not a clock in Hz (1 to 125000000)\n";
     const std::string not_seed = "seed:N wants a decimal number from 0 to 18446744073709551615\n";
     const std::string not_errno = "(a name such as EACCES, or a number from 1 to 4095)\n";
+    const std::string not_n = "not the number of a transfer (1 to 2147483647)\n";
     const Case cases[] = {
         // A number is plain decimal digits, within its range.
         {{{"WPISIM_SCLK", " 5000"}}, "", "WPISIM_SCLK=\" 5000\": " + not_sclk},
@@ -253,6 +256,25 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_SCLK", "5000 "}}, "", "WPISIM_SCLK=\"5000 \": " + not_sclk},
         {{{"WPISIM_SCLK", "0"}}, "", "WPISIM_SCLK=\"0\": " + not_sclk},
         {{{"WPISIM_SCLK", "125000001"}}, "", "WPISIM_SCLK=\"125000001\": " + not_sclk},
+        // Each bound itself is taken: 1 Hz on the virtual clock, where its 32 s pass at once.
+        {{{"WPISIM_SCLK", "1"}, {"WPISIM_TIME", "virtual"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_SCLK", "125000000"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_CORE", "seed:0"}, {"WPISIM_PI", "pi3"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_INTERRUPT_AT", "0"}}, "", "WPISIM_INTERRUPT_AT=\"0\": " + not_n},
+        {{{"WPISIM_INTERRUPT_AT", "2147483648"}},
+         "",
+         "WPISIM_INTERRUPT_AT=\"2147483648\": " + not_n},
+        // Ended at its first transfer, before its output was flushed.
+        {{{"WPISIM_INTERRUPT_AT", "1"}, {"WPISIM_PEER", "loopback"}}, "", "", SIGINT},
+        {{{"WPISIM_INTERRUPT_AT", "2147483647"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
         {{{"WPISIM_CORE", "seed:-1"}, {"WPISIM_PI", "pi3"}},
          "",
          "WPISIM_CORE=\"seed:-1\": " + not_seed},
@@ -295,6 +317,11 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_FAIL_SPI_SETUP", "EACESS"}},
          "",
          "WPISIM_FAIL_SPI_SETUP=\"EACESS\": not an errno " + not_errno},
+        {{{"WPISIM_FAIL_SPI_SETUP", "4096"}},
+         "",
+         "WPISIM_FAIL_SPI_SETUP=\"4096\": not an errno " + not_errno},
+        {{{"WPISIM_FAIL_SPI_SETUP", "1"}}, "-1 1\n-1 9 6162\n-1 9 6162\n", ""},
+        {{{"WPISIM_FAIL_SPI_SETUP", "4095"}}, "-1 4095\n-1 9 6162\n-1 9 6162\n", ""},
         {{{"WPISIM_FAIL_TRANSFER", "2:EACESS"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"2:EACESS\": not an errno after the colon " + not_errno},
@@ -307,6 +334,21 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_FAIL_TRANSFER", "99999999999999999999"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"99999999999999999999\": the transfer number is too large\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "2147483648"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"2147483648\": the transfer number is too large\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "1:0"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"1:0\": not an errno after the colon " + not_errno},
+        {{{"WPISIM_FAIL_TRANSFER", "1:4096"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"1:4096\": not an errno after the colon " + not_errno},
+        {{{"WPISIM_FAIL_TRANSFER", "1:1"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n-1 1 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_FAIL_TRANSFER", "2147483647:4095"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
         {{{"WPISIM_FAIL_TRANSFER", "2:"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"2:\": no errno after the colon\n"},
@@ -372,7 +414,10 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         const auto r = run.run();
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, err.empty() ? "" : "wpisim: " + err);
-        EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+        EXPECT_EQ(r.signal, c.signal);
+        if (c.signal == 0) {
+            EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+        }
     }
 }
 
