@@ -76,8 +76,11 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
         b.replace(at, with.size(), with);
         return b;
     };
+    // The MCU's name in the .mmcu section, then in avr-libc's device note.
     const std::size_t mcu = elf.find("atmega328p");
     ASSERT_NE(mcu, Bytes::npos);
+    const std::size_t note_mcu = elf.find("atmega328p", mcu + 1);
+    ASSERT_NE(note_mcu, Bytes::npos);
     const Bytes hex = built_firmware(".hex");
     ASSERT_EQ(hex.rfind(":00000001FF\r\n"), hex.size() - 13);
     const std::size_t line2 = hex.find('\n') + 1;
@@ -94,6 +97,15 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
          "ELF code for machine 40, not for the AVR", ""},
         {"mega2560", patched(mcu, "atmega2560"), "built for the atmega2560, not for the ATmega328P",
          ""},
+        // A name is the board's MCU or another, however much of it they share.
+        {"328pb", patched(mcu, "atmega328pb"), "built for the atmega328pb, not for the ATmega328P",
+         ""},
+        {"328pb in the note", patched(note_mcu, "atmega328pb"),
+         "built for the atmega328pb, not for the ATmega328P", ""},
+        {"atmega32", patched(mcu, Bytes("atmega32\0", 9)),
+         "built for the atmega32, not for the ATmega328P", ""},
+        {"2560x on a mega", patched(mcu, "atmega2560x"),
+         "built for the atmega2560x, not for the ATmega2560", "mega"},
         {"avr6", patched(offsetof(Elf32_Ehdr, e_flags), "\x06"),
          "code for avr6 parts, not for the ATmega328P (avr5)", ""},
         {"uno's on a mega", elf, "built for the atmega328p, not for the ATmega2560", "mega"},
