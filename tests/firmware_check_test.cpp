@@ -145,6 +145,44 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
     EXPECT_EQ(r.status, 2);
 }
 
+// Intel HEX data fits the flash up to its last byte and not one byte more:
+// an Uno's 32 KiB, and a Mega's 256 KiB reached by linear and by segment
+// addresses.
+TEST(BoardFirmware, HexDataFitsTheFlashUpToItsLastByte)
+{
+    REQUIRE_BOARD();
+    const Bytes hex = built_firmware(".hex");
+    ASSERT_FALSE(hex.empty());
+    struct Case {
+        const char *board;
+        const char *records; // before the firmware's, which then start from base 0 again
+        const char *why;     // nullptr: the board runs it
+    };
+    const char *beyond_uno = "line 1: data at 0x08000, beyond the board's 32 KiB of flash";
+    const char *beyond_mega = "line 2: data at 0x40000, beyond the board's 256 KiB of flash";
+    const Case cases[] = {
+        {"uno", ":017FFF000081\n", nullptr},
+        {"uno", ":01800000007F\n", beyond_uno},
+        {"mega", ":020000040003F7\n:01FFFF000001\n:020000040000FA\n", nullptr},
+        {"mega", ":020000040004F6\n:0100000000FF\n:020000040000FA\n", beyond_mega},
+        {"mega", ":020000023FFFBE\n:01000F0000F0\n:020000020000FC\n", nullptr},
+        {"mega", ":020000023FFFBE\n:0100100000EF\n:020000020000FC\n", beyond_mega},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.board) + " " + c.records);
+        Sandbox box;
+        const std::string path = box.dir() + "/edge.hex";
+        write_file(path, c.records + hex);
+        const auto r = run_board(box, path, c.board);
+        if (c.why == nullptr) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.err, "wpisim: WPISIM_FIRMWARE=\"" + path + "\": " + c.why + "\n");
+        EXPECT_EQ(r.status, 2);
+    }
+}
+
 // Runs the board on count damaged copies of a firmware; each must run or be
 // refused in one line, and both must happen, or the damage missed what matters.
 void expect_damage_handled(const char *name, int count, const std::function<Bytes()> &damaged)
