@@ -195,6 +195,32 @@ TEST(SharedBus, RunsAtOnceTakeTurnsOnTheBusAndTheBoardSitsOnCe0Only)
     }
 }
 
+// Transfers asked back to back on the virtual clock, in one run and from the
+// next: each waits until CE0 has been high 50 us, and no longer than the
+// AVR's cycle rounding adds.
+TEST(SharedBus, CeZeroStaysHigh50usBetweenTransfersFromOneRunOrTwo)
+{
+    REQUIRE_BOARD();
+    Sandbox box;
+    virtual_run(box, "library_probe")
+        .args({"spi-setup", "0", "5000", "transfer", "0", "6163", "transfer", "0", "6163"})
+        .run();
+    virtual_run(box, "library_probe")
+        .args({"spi-setup", "0", "5000", "transfer", "0", "6163"})
+        .run();
+    const auto t = harness::only(box.calls(), "spi-transfer");
+    ASSERT_EQ(t.size(), 3U);
+    for (std::size_t i = 1; i < t.size(); ++i) {
+        SCOPED_TRACE(i == 1 ? "in one run" : "from the next run");
+        EXPECT_EQ(t[i].num("start_ns"), t[i - 1].num("end_ns")) << "not asked back to back";
+        // CE0 rises half a bit after a transfer's wire time, and falls as the next begins.
+        const std::int64_t rose = t[i - 1].num("end_ns") + t[i - 1].num("bit_ns") / 2;
+        const std::int64_t fell = t[i].num("end_ns") - 8 * t[i].num("len") * t[i].num("bit_ns");
+        EXPECT_GE(fell - rose, 50000);
+        EXPECT_LT(fell - rose, 51000);
+    }
+}
+
 TEST(SharedBus, AResetOrTheSameFirmwareByAnotherPathLeavesOtherRunsGoingOn)
 {
     REQUIRE_BOARD();

@@ -76,8 +76,11 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
         b.replace(at, with.size(), with);
         return b;
     };
+    // The MCU's name in the .mmcu section, then in avr-libc's device note.
     const std::size_t mcu = elf.find("atmega328p");
     ASSERT_NE(mcu, Bytes::npos);
+    const std::size_t note_mcu = elf.find("atmega328p", mcu + 1);
+    ASSERT_NE(note_mcu, Bytes::npos);
     const Bytes hex = built_firmware(".hex");
     ASSERT_EQ(hex.rfind(":00000001FF\r\n"), hex.size() - 13);
     const std::size_t line2 = hex.find('\n') + 1;
@@ -94,6 +97,15 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
          "ELF code for machine 40, not for the AVR", ""},
         {"mega2560", patched(mcu, "atmega2560"), "built for the atmega2560, not for the ATmega328P",
          ""},
+        // A name is the board's MCU or another, however much of it they share.
+        {"328pb", patched(mcu, "atmega328pb"), "built for the atmega328pb, not for the ATmega328P",
+         ""},
+        {"328pb in the note", patched(note_mcu, "atmega328pb"),
+         "built for the atmega328pb, not for the ATmega328P", ""},
+        {"atmega32", patched(mcu, Bytes("atmega32\0", 9)),
+         "built for the atmega32, not for the ATmega328P", ""},
+        {"2560x on a mega", patched(mcu, "atmega2560x"),
+         "built for the atmega2560x, not for the ATmega2560", "mega"},
         {"avr6", patched(offsetof(Elf32_Ehdr, e_flags), "\x06"),
          "code for avr6 parts, not for the ATmega328P (avr5)", ""},
         {"uno's on a mega", elf, "built for the atmega328p, not for the ATmega2560", "mega"},
@@ -131,6 +143,44 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
     const auto r = run_board(box, "/bin/true");
     EXPECT_EQ(r.err, "wpisim: WPISIM_FIRMWARE=\"/bin/true\": a 64-bit ELF file, not AVR code\n");
     EXPECT_EQ(r.status, 2);
+}
+
+// Intel HEX data fits the flash up to its last byte and not one byte more:
+// an Uno's 32 KiB, and a Mega's 256 KiB reached by linear and by segment
+// addresses.
+TEST(BoardFirmware, HexDataFitsTheFlashUpToItsLastByte)
+{
+    REQUIRE_BOARD();
+    const Bytes hex = built_firmware(".hex");
+    ASSERT_FALSE(hex.empty());
+    struct Case {
+        const char *board;
+        const char *records; // before the firmware's, which then start from base 0 again
+        const char *why;     // nullptr: the board runs it
+    };
+    const char *beyond_uno = "line 1: data at 0x08000, beyond the board's 32 KiB of flash";
+    const char *beyond_mega = "line 2: data at 0x40000, beyond the board's 256 KiB of flash";
+    const Case cases[] = {
+        {"uno", ":017FFF000081\n", nullptr},
+        {"uno", ":01800000007F\n", beyond_uno},
+        {"mega", ":020000040003F7\n:01FFFF000001\n:020000040000FA\n", nullptr},
+        {"mega", ":020000040004F6\n:0100000000FF\n:020000040000FA\n", beyond_mega},
+        {"mega", ":020000023FFFBE\n:01000F0000F0\n:020000020000FC\n", nullptr},
+        {"mega", ":020000023FFFBE\n:0100100000EF\n:020000020000FC\n", beyond_mega},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.board) + " " + c.records);
+        Sandbox box;
+        const std::string path = box.dir() + "/edge.hex";
+        write_file(path, c.records + hex);
+        const auto r = run_board(box, path, c.board);
+        if (c.why == nullptr) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.err, "wpisim: WPISIM_FIRMWARE=\"" + path + "\": " + c.why + "\n");
+        EXPECT_EQ(r.status, 2);
+    }
 }
 
 // Runs the board on count damaged copies of a firmware; each must run or be

@@ -5,6 +5,7 @@
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +57,23 @@ TEST(StandInBus, TransferBlocksForEightBitTimesPerByteAtTheSetUpSpeed)
         const auto t = harness::only(box.calls(), "spi-transfer").at(0);
         EXPECT_GE(t.num("end_ns") - t.num("start_ns"), c.at_least_ns) << c.speed;
         EXPECT_EQ(t.bytes("in"), t.bytes("out"));
+    }
+}
+
+// A call that works leaves errno as the caller had it, as the real library's
+// open and ioctl do. The virtual clock's first use, at set-up when tracing,
+// else at the first transfer, makes the state directory on the way.
+TEST(StandInBus, CallsThatWorkLeaveErrnoAlone)
+{
+    for (const bool traced : {false, true}) {
+        Sandbox box;
+        auto run = box.program("library_probe")
+                       .args({"spi-setup", "0", "5000", "transfer", "0", "6162"})
+                       .env("WPISIM_PEER", "loopback")
+                       .env("WPISIM_TIME", "virtual");
+        if (traced)
+            run.env("WPISIM_TRACE", box.dir() + "/bus.vcd");
+        EXPECT_EQ(run.run().out, "0 0\n2 0 6162\n") << (traced ? "traced" : "not traced");
     }
 }
 
@@ -139,15 +157,24 @@ TEST(StandInGpio, SharedFallbackStateDirectoryMustBeOursAndPrivate)
         std::function<bool(const std::string &dir, const std::string &victim)> prepare;
         const char *why; // nullptr: allumer runs
     };
+    // Made beforehand with this mode.
+    auto made = [](fs::perms mode) {
+        return [mode](const std::string &dir, const std::string &) {
+            fs::create_directory(dir);
+            fs::permissions(dir, mode);
+            return true;
+        };
+    };
+    using P = fs::perms;
+    const char *open_to_others = "open to other users (it must be private, mode 0700)";
     const Case cases[] = {
         {"absent", [](const std::string &, const std::string &) { return true; }, nullptr},
-        {"open to all",
-         [](const std::string &dir, const std::string &) {
-             fs::create_directory(dir);
-             fs::permissions(dir, fs::perms::all);
-             return true;
-         },
-         "open to other users (it must be private, mode 0700)"},
+        {"0700", made(P::owner_all), nullptr},
+        {"0777", made(P::all), open_to_others},
+        {"0770", made(P::owner_all | P::group_all), open_to_others},
+        {"0750", made(P::owner_all | P::group_read | P::group_exec), open_to_others},
+        {"0707", made(P::owner_all | P::others_all), open_to_others},
+        {"0701", made(P::owner_all | P::others_exec), open_to_others},
         {"a link",
          [](const std::string &dir, const std::string &victim) {
              fs::create_directory_symlink(victim, dir);
@@ -212,6 +239,7 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         std::vector<std::pair<std::string, std::string>> env;
         std::string out; // what library_probe prints when the stand-in goes ahead
         std::string err;
+        int signal = 0; // the one that ended the run, if any
     };
     const std::string bad_n = "not N or N:ERRNO, with N the number of a transfer counted from 1\n";
     const std::string long_peer(300, 'x');
@@ -219,6 +247,7 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
     const std::string not_sclk = "not a clock in Hz (1 to 125000000)\n";
     const std::string not_seed = "seed:N wants a decimal number from 0 to 18446744073709551615\n";
     const std::string not_errno = "(a name such as EACCES, or a number from 1 to 4095)\n";
+    const std::string not_n = "not the number of a transfer (1 to 2147483647)\n";
     const Case cases[] = {
         // A number is plain decimal digits, within its range.
         {{{"WPISIM_SCLK", " 5000"}}, "", "WPISIM_SCLK=\" 5000\": " + not_sclk},
@@ -227,6 +256,25 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_SCLK", "5000 "}}, "", "WPISIM_SCLK=\"5000 \": " + not_sclk},
         {{{"WPISIM_SCLK", "0"}}, "", "WPISIM_SCLK=\"0\": " + not_sclk},
         {{{"WPISIM_SCLK", "125000001"}}, "", "WPISIM_SCLK=\"125000001\": " + not_sclk},
+        // Each bound itself is taken: 1 Hz on the virtual clock, where its 32 s pass at once.
+        {{{"WPISIM_SCLK", "1"}, {"WPISIM_TIME", "virtual"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_SCLK", "125000000"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_CORE", "seed:0"}, {"WPISIM_PI", "pi3"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_INTERRUPT_AT", "0"}}, "", "WPISIM_INTERRUPT_AT=\"0\": " + not_n},
+        {{{"WPISIM_INTERRUPT_AT", "2147483648"}},
+         "",
+         "WPISIM_INTERRUPT_AT=\"2147483648\": " + not_n},
+        // Ended at its first transfer, before its output was flushed.
+        {{{"WPISIM_INTERRUPT_AT", "1"}, {"WPISIM_PEER", "loopback"}}, "", "", SIGINT},
+        {{{"WPISIM_INTERRUPT_AT", "2147483647"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
         {{{"WPISIM_CORE", "seed:-1"}, {"WPISIM_PI", "pi3"}},
          "",
          "WPISIM_CORE=\"seed:-1\": " + not_seed},
@@ -269,6 +317,11 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_FAIL_SPI_SETUP", "EACESS"}},
          "",
          "WPISIM_FAIL_SPI_SETUP=\"EACESS\": not an errno " + not_errno},
+        {{{"WPISIM_FAIL_SPI_SETUP", "4096"}},
+         "",
+         "WPISIM_FAIL_SPI_SETUP=\"4096\": not an errno " + not_errno},
+        {{{"WPISIM_FAIL_SPI_SETUP", "1"}}, "-1 1\n-1 9 6162\n-1 9 6162\n", ""},
+        {{{"WPISIM_FAIL_SPI_SETUP", "4095"}}, "-1 4095\n-1 9 6162\n-1 9 6162\n", ""},
         {{{"WPISIM_FAIL_TRANSFER", "2:EACESS"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"2:EACESS\": not an errno after the colon " + not_errno},
@@ -281,6 +334,21 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_FAIL_TRANSFER", "99999999999999999999"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"99999999999999999999\": the transfer number is too large\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "2147483648"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"2147483648\": the transfer number is too large\n"},
+        {{{"WPISIM_FAIL_TRANSFER", "1:0"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"1:0\": not an errno after the colon " + not_errno},
+        {{{"WPISIM_FAIL_TRANSFER", "1:4096"}},
+         "",
+         "WPISIM_FAIL_TRANSFER=\"1:4096\": not an errno after the colon " + not_errno},
+        {{{"WPISIM_FAIL_TRANSFER", "1:1"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n-1 1 6162\n2 0 6162\n",
+         ""},
+        {{{"WPISIM_FAIL_TRANSFER", "2147483647:4095"}, {"WPISIM_PEER", "loopback"}},
+         "0 0\n2 0 6162\n2 0 6162\n",
+         ""},
         {{{"WPISIM_FAIL_TRANSFER", "2:"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"2:\": no errno after the colon\n"},
@@ -346,7 +414,10 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         const auto r = run.run();
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, err.empty() ? "" : "wpisim: " + err);
-        EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+        EXPECT_EQ(r.signal, c.signal);
+        if (c.signal == 0) {
+            EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+        }
     }
 }
 

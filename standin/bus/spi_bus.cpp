@@ -67,6 +67,9 @@ class ChipSelect : public wpisim::Peer
 
 int wpisim::bus::setup(int channel, int speed)
 {
+    // A call that works leaves errno alone, as the real library's open and
+    // ioctl do; the state directory's first use may set it on the way.
+    const int caller_errno = errno;
     int result = -1;
     int error = wpisim::spi_setup_fault();
     // A malformed transfer fault stops the program here, before any transfer.
@@ -97,13 +100,13 @@ int wpisim::bus::setup(int channel, int speed)
     if (error == 0)
         rec.text("peer", peer->name()).num("peer_cpu_ns", peer_cpu);
     rec.emit();
-    if (error != 0)
-        errno = error;
+    errno = error != 0 ? error : caller_errno;
     return result;
 }
 
 int wpisim::bus::transfer(int channel, unsigned char *data, int len)
 {
+    const int caller_errno = errno; // as at set-up
     const long number = ++transfers;
     // As if the operator pressed Ctrl-C right then: a test's interrupt at a
     // point it names, whatever the machine's pace.
@@ -148,5 +151,6 @@ int wpisim::bus::transfer(int channel, unsigned char *data, int len)
         errno = error;
         return -1;
     }
+    errno = caller_errno;
     return len;
 }
