@@ -63,16 +63,18 @@ if(CMAKE_SCRIPT_MODE_FILE)
   return()
 endif()
 
-find_program(AVR_GCC avr-gcc)
-find_program(AVR_GXX avr-g++)
-find_program(AVR_AR avr-ar)
-find_program(AVR_OBJCOPY avr-objcopy)
-find_program(AVR_SIZE avr-size)
+include(SuiteTools)
+# The AVR toolchain, for the firmware's build too.
+suite_tool(AVR_GCC avr-gcc PACKAGE gcc-avr)
+suite_tool(AVR_GXX avr-g++ PACKAGE gcc-avr)
+suite_tool(AVR_AR avr-ar PACKAGE binutils-avr)
+suite_tool(AVR_OBJCOPY avr-objcopy PACKAGE binutils-avr)
+suite_tool(AVR_SIZE avr-size PACKAGE binutils-avr)
 # The Arduino core is the host's, whatever the target of the rest.
 find_path(ARDUINO_AVR_DIR cores/arduino/Arduino.h PATHS /usr/share/arduino/hardware/arduino/avr
           NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_file(ARDUINO_MK Arduino.mk PATHS /usr/share/arduino NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-find_program(ARDUINO_MAKE make)
+suite_tool(ARDUINO_MAKE make PACKAGE make)
 
 set(ARDUINO_SKETCH_FOUND FALSE)
 if(AVR_GCC AND AVR_GXX AND AVR_AR AND AVR_OBJCOPY AND AVR_SIZE AND ARDUINO_AVR_DIR)

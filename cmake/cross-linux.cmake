@@ -28,7 +28,8 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "${CMAKE_SYSROOT}")
 # programs run on it, beside the other multiarch libraries such as simavr's:
 # its loader and the cross compiler's libc are different builds, which must
 # not be mixed in one process. Without it, the cross compiler's root serves.
-find_program(QEMU_TARGET ${qemu})
+include(${CMAKE_CURRENT_LIST_DIR}/SuiteTools.cmake)
+suite_tool(QEMU_TARGET ${qemu} PACKAGE qemu-user)
 if(QEMU_TARGET)
   if(EXISTS ${loader})
     set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_TARGET})

@@ -7,6 +7,7 @@
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
 #include "simulated_board.hpp"
+#include "suite_tool.hpp"
 
 #include <gtest/gtest.h>
 
@@ -209,7 +210,7 @@ TEST(BoardWiring, TroubleshootingTableMatchesRunsWithEachFault)
 // What sigrok-cli prints, and false when it is not installed.
 bool run_sigrok(const std::string &arguments, std::string &output)
 {
-    const std::string command = "sigrok-cli " + arguments + " 2>&1";
+    const std::string command = std::string(SIGROK_CLI) + " " + arguments + " 2>&1";
     // NOLINTNEXTLINE(cert-env33-c): sigrok is the independent check; the arguments are ours.
     std::FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -327,17 +328,10 @@ void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &c
     }
 }
 
-bool sigrok_missing()
-{
-    std::string version;
-    return !run_sigrok("--version", version);
-}
-
 TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
 {
     REQUIRE_BOARD();
-    if (sigrok_missing())
-        GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
+    REQUIRE_TOOL(SIGROK_CLI);
     Sandbox box;
     const std::string vcd = box.dir() + "/bus.vcd";
     // A clock that moves between exchanges, so the trace must follow it.
@@ -356,8 +350,7 @@ TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
 // and the holder's transfers, at 5 kHz and 1 MHz on two channels, all decode.
 TEST(BusTrace, ARunHoldsItsTraceAndDrawsEachChannelAtItsOwnClock)
 {
-    if (sigrok_missing())
-        GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
+    REQUIRE_TOOL(SIGROK_CLI);
     Sandbox holder;
     Sandbox other;
     const std::string vcd = holder.dir() + "/bus.vcd";

@@ -7,11 +7,13 @@
 # word, the texts the program really prints. wpisim(7), on builds that make
 # it, has the stand-in's settings, files, log and status, and the programs'
 # pages point to it; elsewhere nothing names it.
-# Usage: man_pages_check.sh MANDIR VERSION yes|no
+# Usage: man_pages_check.sh MAN GROFF MANDIR VERSION yes|no
 set -u
-dir=$1
-version=$2
-standin_page=$3
+man=$1
+groff=$2
+dir=$3
+version=$4
+standin_page=$5
 failed=0
 
 fail() {
@@ -21,14 +23,14 @@ fail() {
 
 render() {
     # Wide and squeezed, so no line break or justification splits a text.
-    MANWIDTH=250 man -l "$dir/$1" 2>/dev/null | tr -s ' '
+    MANWIDTH=250 "$man" -l "$dir/$1" 2>/dev/null | tr -s ' '
 }
 
 # check PAGE.SECTION TEXT...
 check() {
     page=$1
     shift
-    warnings=$(groff -t -man -Tutf8 -ww -z "$dir/$page" 2>&1)
+    warnings=$("$groff" -t -man -Tutf8 -ww -z "$dir/$page" 2>&1)
     [ -z "$warnings" ] || fail "$page: $warnings"
     ! grep -n '@[A-Z_]*@' "$dir/$page" >&2 || fail "$page: a placeholder was left unfilled"
     grep -Eq "^\.TH [A-Z]+ ${page##*.} \"[0-9]{4}-[0-9]{2}-[0-9]{2}\" \"parley $version\"" "$dir/$page" ||

@@ -7,6 +7,7 @@
 #include "harness/probe_text.hpp"
 #include "harness/sandbox.hpp"
 #include "simulated_board.hpp"
+#include "suite_tool.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -199,18 +200,17 @@ TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
 TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
 {
     REQUIRE_BOARD();
-    if (access("/usr/bin/picocom", X_OK) != 0)
-        GTEST_FAIL() << "picocom is not installed (Debian package picocom)";
+    REQUIRE_TOOL(PICOCOM);
     Sandbox box;
     ASSERT_EQ(wpisim(box, {"flash", user_uno_hex}).status, 0);
     ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
     // picocom types z once it has the port, then shows what comes until
     // four quiet seconds have passed.
-    auto picocom = harness::ProgramRun({"/bin/sh", "-c",
-                                        "(sleep 0.5; printf z; sleep 8) | picocom -q -b 9600 "
-                                        "--exit-after 4000 \"$0\"",
-                                        box.state_dir() + "/board.tty"})
-                       .timeout_ms(20000);
+    const std::string session =
+        R"((sleep 0.5; printf z; sleep 8) | "$1" -q -b 9600 --exit-after 4000 "$0")";
+    auto picocom =
+        harness::ProgramRun({"/bin/sh", "-c", session, box.state_dir() + "/board.tty", PICOCOM})
+            .timeout_ms(20000);
     auto seen = std::async(std::launch::async, [&] { return picocom.run(); });
     // The sketch's answer to z is in its log once picocom has the port.
     const std::int64_t deadline = harness::now_ns() + 10000 * harness::ms;
