@@ -106,8 +106,8 @@ const Row rows[] = {
      "grep -c '^board-reset ' rel.log",
      "run 0\n1\n", "", false},
     {"EachRunsLogHasTheBoardsLinesOfItsOwnRequests",
-     "WPISIM_LOG=a.log $PROBE spi-setup 0 5000 >/dev/null\n"
-     "WPISIM_LOG=b.log WPISIM_BOARD_RESET=1 $PROBE spi-setup 0 5000 >/dev/null\n"
+     "WPISIM_LOG=$PWD/a.log $PROBE spi-setup 0 5000 >/dev/null\n"
+     "WPISIM_LOG=$PWD/b.log WPISIM_BOARD_RESET=1 $PROBE spi-setup 0 5000 >/dev/null\n"
      "echo a $(grep -c '^board-reset' a.log) b $(grep -c '^board-reset' b.log)",
      "a 0 b 1\n", "", false},
     {"VirtualTimeGivesAMicrosSketchTheSameAnswersOnEveryRun",

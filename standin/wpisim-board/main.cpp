@@ -230,7 +230,13 @@ class Server
     // hear when the board is working on a long request. A deque, so a run
     // accepted while another's request runs leaves that one where it is.
     std::deque<Client> &clients() { return clients_; }
-    void listen(int listener) { listener_ = listener; }
+    // The socket runs connect to: once it is gone, the board's time is over.
+    void listen(int listener, std::string sock)
+    {
+        listener_ = listener;
+        sock_ = std::move(sock);
+        sock_inode_ = inode_of(sock_);
+    }
 
     // How long poll may wait: in wall time the AVR must keep running.
     int wait_ms() const { return time_ == 0 ? 2 : watch_ms; }
@@ -409,7 +415,8 @@ class Server
         for (int fd; listener_ >= 0 && (fd = accept4(listener_, nullptr, nullptr,
                                                      SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
             clients_.push_back({fd, {}, {}});
-        bool go_on = true;
+        // A state directory removed ends the board, however far it is behind.
+        bool go_on = inode_of(sock_) == sock_inode_;
         for (Client &c : clients_) {
             if (c.fd < 0)
                 continue;
@@ -493,6 +500,8 @@ class Server
     SerialPort &serial_;
     std::deque<Client> clients_;
     int listener_ = -1;
+    std::string sock_;
+    ino_t sock_inode_ = 0;
     Client *serving_ = nullptr; // whose request runs now
     std::int64_t said_working_ns_ = 0;
     std::string &lines_ = board_lines();
@@ -544,7 +553,7 @@ bool waiting(const Client &c)
 void run(Server &server, int listener, const std::string &sock)
 {
     const ino_t ours = inode_of(sock);
-    server.listen(listener);
+    server.listen(listener, sock);
     std::deque<Client> &clients = server.clients();
     std::int64_t last_left = now_ns();
     while (inode_of(sock) == ours && (!clients.empty() || now_ns() - last_left < linger_ns)) {
