@@ -424,7 +424,7 @@ class Server
             const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n > 0)
                 c.in.append(buffer, static_cast<std::size_t>(n));
-            else if (n == 0 && &c == serving_)
+            else if (&c == serving_ && (n == 0 || (errno != EAGAIN && errno != EINTR)))
                 go_on = false;
             if (&c != serving_)
                 go_on = answer_status(c) && go_on;
