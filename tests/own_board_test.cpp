@@ -8,6 +8,7 @@
 #include "harness/sandbox.hpp"
 #include "simulated_board.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -39,13 +40,37 @@ std::string read_file(const std::string &path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-harness::Outcome wpisim(const Sandbox &box, std::vector<std::string> args)
+harness::Outcome wpisim(const Sandbox &box, std::vector<std::string> args,
+                        const std::string &firmware_setting = "")
 {
     return harness::ProgramRun(box.command("wpisim"))
         .args(std::move(args))
         .without_env("WPISIM_")
         .env("WPISIM_STATE_DIR", box.state_dir())
+        .env("WPISIM_FIRMWARE", firmware_setting)
         .run();
+}
+
+// The N of wpisim flash's "…: N bytes of flash written", or -1.
+long flashed_bytes(const harness::Outcome &r)
+{
+    const std::string tail = " bytes of flash written\n";
+    const std::size_t end = r.out.size() - std::min(r.out.size(), tail.size());
+    const std::size_t start = r.out.rfind(": ", end);
+    if (r.status != 0 || r.out.compare(end, tail.size(), tail) != 0 || start == std::string::npos)
+        return -1;
+    return std::stol(r.out.substr(start + 2, end - start - 2));
+}
+
+// A HEX with a bootloader merged in, as the IDE's "with bootloader" export:
+// four bytes at 0x7e00 and its start address record before the end.
+std::string with_bootloader(const Sandbox &files, const char *hex_path)
+{
+    const std::string merged = files.dir() + "/with_bootloader.hex";
+    std::string hex = read_file(hex_path);
+    hex.insert(hex.rfind(":00000001FF"), ":047E0000FFCFFFCFE2\r\n:0400000300007E007B\r\n");
+    std::ofstream(merged, std::ios::binary) << hex;
+    return merged;
 }
 
 // Two exchanges a simulated second apart, or gap_ms, on the virtual clock.
@@ -74,13 +99,8 @@ double cpu_seconds(pid_t pid)
 TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
 {
     REQUIRE_BOARD();
-    // The IDE's export "with bootloader": a bootloader at 0x7e00 and its
-    // start address record before the end.
     const Sandbox files;
-    const std::string merged = files.dir() + "/with_bootloader.hex";
-    std::string hex = read_file(user_uno_hex);
-    hex.insert(hex.rfind(":00000001FF"), ":047E0000FFCFFFCFE2\r\n:0400000300007E007B\r\n");
-    std::ofstream(merged, std::ios::binary) << hex;
+    const std::string merged = with_bootloader(files, user_uno_hex);
     struct Case {
         const char *what;
         std::string file;
@@ -109,6 +129,41 @@ TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
         const std::string serial = read_file(box.state_dir() + "/serial.log");
         EXPECT_EQ(serial.rfind("spi_slave ready\r\nreceived 61\r\nreceived 63\r\n", 0), 0U)
             << serial;
+    }
+}
+
+TEST(OwnBoard, FlashSaysTheBytesTheFirmwareTakesInFlashHoweverTheFileIsWritten)
+{
+    REQUIRE_BOARD();
+    const Sandbox files;
+    // One build's HEX with the line ends editors and other tools leave.
+    auto ending = [&files](const std::string &end) {
+        std::istringstream lines(read_file(user_mk_hex));
+        std::string hex;
+        for (std::string line; std::getline(lines, line);)
+            hex += line.substr(0, line.find('\r')) + end;
+        const std::string path = files.dir() + "/" + std::to_string(hex.size()) + ".hex";
+        std::ofstream(path, std::ios::binary) << hex;
+        return path;
+    };
+    struct Case {
+        const char *what;
+        std::string file;
+        long more; // bytes beyond the ELF's .text and .data
+    };
+    const Case cases[] = {
+        {"its HEX", user_mk_hex, 0},
+        {"LF line ends", ending("\n"), 0},
+        {"a bootloader merged in", with_bootloader(files, user_mk_hex), 4},
+    };
+    const Sandbox elf_box;
+    const long elf = flashed_bytes(wpisim(elf_box, {"flash", user_mk_elf}));
+    ASSERT_GT(elf, 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Sandbox box;
+        const auto r = wpisim(box, {"flash", c.file});
+        EXPECT_EQ(flashed_bytes(r), elf + c.more) << r.out << r.err;
     }
 }
 

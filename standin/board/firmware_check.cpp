@@ -54,6 +54,8 @@ class Elf
     }
 
     std::string problem();
+    // The bytes simavr loads into the flash, once problem() found none.
+    std::uint32_t flash_bytes() const { return flash_bytes_; }
 
   private:
     std::uint32_t u8(std::uint64_t at) const { return bytes_[at]; }
@@ -94,6 +96,7 @@ class Elf
     const BoardKind &kind_;
     std::vector<Section> sections_;
     std::uint64_t flash_base_ = 0;
+    std::uint32_t flash_bytes_ = 0;
     bool named_mcu_ = false;
 };
 
@@ -225,6 +228,7 @@ std::string Elf::sections_problem()
     if (flash_base_ + loaded.text + loaded.data > kind_.flash_bytes)
         return "more code and data than the " + std::string(kind_.part) + "'s " +
                std::to_string(kind_.flash_bytes / 1024) + " KiB of flash";
+    flash_bytes_ = static_cast<std::uint32_t>(loaded.text + loaded.data);
     return "";
 }
 
@@ -327,7 +331,8 @@ std::string Elf::mmcu_problem(const Section &mmcu)
 
 } // namespace
 
-std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content)
+std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content,
+                             std::uint32_t *flash_bytes)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
@@ -357,13 +362,20 @@ std::string firmware_problem(const std::string &path, const BoardKind &kind, std
         return why;
     if (content != nullptr)
         content->assign(bytes.begin(), bytes.end());
+    std::uint32_t loaded = 0;
     if (!bytes.empty() && bytes[0] == ':') {
-        parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why);
-        return why;
+        loaded = parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why)
+                     .written;
+    } else if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) {
+        why = "neither an ELF file nor Intel HEX";
+    } else {
+        Elf elf(std::move(bytes), kind);
+        why = elf.problem();
+        loaded = elf.flash_bytes();
     }
-    if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
-        return "neither an ELF file nor Intel HEX";
-    return Elf(std::move(bytes), kind).problem();
+    if (flash_bytes != nullptr)
+        *flash_bytes = why.empty() ? loaded : 0;
+    return why;
 }
 
 } // namespace wpisim

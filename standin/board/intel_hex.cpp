@@ -76,6 +76,7 @@ std::string store(FlashImage &image, std::vector<bool> &written, std::uint32_t b
         if (written[a])
             return "writes address " + address_text(a) + " a second time";
         written[a] = true;
+        ++image.written;
         image.bytes[a] = payload[i];
         image.used = std::max(image.used, a + 1);
     }

@@ -140,7 +140,8 @@ int flash(const std::vector<std::string> &args)
                      "wpisim: flash: ignored %s: the bench needs no programmer, port or speed\n",
                      quoted(asked.ignored).c_str());
     std::string content;
-    const std::string why = firmware_problem(asked.file, kind, &content);
+    std::uint32_t flash_bytes = 0;
+    const std::string why = firmware_problem(asked.file, kind, &content, &flash_bytes);
     if (!why.empty())
         exit_with(quoted(asked.file), why);
     const bool hex = !content.empty() && content[0] == ':';
@@ -149,8 +150,10 @@ int flash(const std::vector<std::string> &args)
                   asked.format == 'i' ? "not Intel HEX, as :i says" : "not an ELF, as :e says");
     if (const std::string failed = store_flash(content, kind, asked.file); !failed.empty())
         exit_with("flash " + quoted(state_dir_path() + "/flash"), failed);
-    std::printf("flashed %s to the %s (%s), %zu bytes\n", quoted(asked.file).c_str(), kind.name,
-                kind.part, content.size());
+    // As avrdude counts them: the bytes in the flash, not the file's.
+    std::printf("flashed %s to the %s (%s): %u bytes of flash written\n",
+                quoted(asked.file).c_str(), kind.name, kind.part,
+                static_cast<unsigned>(flash_bytes));
     // A board that runs is reset into the new flash, as avrdude's upload does.
     if (board_status()) {
         unsetenv("WPISIM_FIRMWARE");
