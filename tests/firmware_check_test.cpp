@@ -111,6 +111,8 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
         {"hex after end", hex + ":00000001FF\n",
          "line " + std::to_string(lines + 1) + ": a record after the end-of-file record", ""},
         {"hex type", ":00000006FA\n" + hex, "line 1: a record of unknown type 0x06", ""},
+        {"hex inner blank", Bytes(hex).insert(line2 + 9, " "),
+         "line 2: a character that is not a hex digit", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

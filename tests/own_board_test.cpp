@@ -154,6 +154,8 @@ TEST(OwnBoard, FlashSaysTheBytesTheFirmwareTakesInFlashHoweverTheFileIsWritten)
     const Case cases[] = {
         {"its HEX", user_mk_hex, 0},
         {"LF line ends", ending("\n"), 0},
+        {"a blank before each CRLF", ending(" \r\n"), 0},
+        {"tabs and a CR before each LF", ending("\t\t\r\r\n"), 0},
         {"a bootloader merged in", with_bootloader(files, user_mk_hex), 4},
     };
     const Sandbox elf_box;
