@@ -3,6 +3,7 @@
 #include "firmware_check.hpp"
 
 #include "intel_hex.hpp"
+#include "message.hpp"
 
 #include <cerrno>
 #include <cstddef>
@@ -283,7 +284,7 @@ std::string Elf::mmcu_entry_problem(unsigned tag, unsigned len, const unsigned c
 std::string Elf::mcu_problem(std::string_view mcu)
 {
     if (mcu != kind_.mcu)
-        return "built for the " + std::string(mcu) + ", not for the " + kind_.part;
+        return "built for the " + quoted(mcu) + ", not for the " + kind_.part;
     named_mcu_ = true;
     return "";
 }
