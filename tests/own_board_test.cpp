@@ -253,6 +253,121 @@ TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
     EXPECT_EQ(replies(), (std::vector<std::string>{"w0", "w3"}));
 }
 
+TEST(OwnBoard, FlashReadsAvrdudesOptionsAsAvrdudeReadsThem)
+{
+    REQUIRE_BOARD();
+    const Sandbox files;
+    const std::string hex = files.dir() + "/a.hex";
+    const std::string colon = files.dir() + "/c:d.hex";
+    const std::string elf = files.dir() + "/m.elf";
+    std::ofstream(hex, std::ios::binary) << read_file(user_uno_hex);
+    std::ofstream(colon, std::ios::binary) << read_file(user_uno_hex);
+    std::ofstream(elf, std::ios::binary) << read_file(user_mega_elf);
+    const std::string uno = "flashed \"" + hex + "\" to the uno (ATmega328P): ";
+    const std::string ignored = "wpisim: flash: ignored \"";
+    const std::string why_ignored = "\": the bench needs no programmer, port or speed, and "
+                                    "replaces the whole flash each time\n";
+    const std::string takes = "(flash:w:FILE[:i|:e|:a])\n";
+    auto usage = [](const std::string &why) {
+        return "wpisim: usage: flash: " + why + " (wpisim flash --help)\n";
+    };
+    const std::string help = "Usage: wpisim flash ";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out; // how standard output starts; empty: nothing
+        std::string err;
+        bool written; // the flash holds the file afterwards
+    };
+    const Case cases[] = {
+        // The Arduino IDE's own line: each value joined to its option.
+        {{"-C/etc/avrdude.conf", "-v", "-patmega328p", "-carduino", "-P/dev/ttyACM0", "-b115200",
+          "-D", "-Uflash:w:" + hex + ":i"},
+         0,
+         uno,
+         ignored + "-C /etc/avrdude.conf -c arduino -P /dev/ttyACM0 -b 115200 -D" + why_ignored,
+         true},
+        {{"-vv", "-q", "-q", "-p", "ATmega328P", "-U", "flash:w:" + hex}, 0, uno, "", true},
+        {{"-U", hex}, 0, uno, "", true},
+        {{"-vpm2560", "-cwiring", "-Uflash:w:" + elf + ":e"},
+         0,
+         "flashed \"" + elf + "\" to the mega (ATmega2560): ",
+         ignored + "-c wiring" + why_ignored,
+         true},
+        {{"-Uflash:w:" + colon + ":i"}, 0, "flashed \"" + colon + "\" to the uno", "", true},
+        {{"-n", "-U", hex}, 0, "checked \"" + hex + "\" for the uno (ATmega328P): ", "", false},
+        {{"-Uflash:w:" + hex + ":r"},
+         2,
+         "",
+         "wpisim: -U \"flash:w:" + hex +
+             ":r\": format r (raw binary), which the bench does not take: i (Intel HEX), e (ELF) "
+             "or a (either)\n",
+         false},
+        {{"-U", "flash:w:" + hex + ":h"},
+         2,
+         "",
+         "wpisim: -U \"flash:w:" + hex +
+             ":h\": format h (hexadecimal, for output only), which the bench does not take: i "
+             "(Intel HEX), e (ELF) or a (either)\n",
+         false},
+        {{"-U", "flash:w:" + colon},
+         2,
+         "",
+         "wpisim: -U \"flash:w:" + colon +
+             "\": format \"d.hex\" is not one of avrdude's; a file name with a colon needs its "
+             "format, as in flash:w:FILE:a\n",
+         false},
+        {{"-U", "flash:w:" + hex, "-U", "flash:w:" + colon + ":i"},
+         2,
+         "",
+         usage("two files to flash, \"" + hex + "\" and \"" + colon +
+               "\": the board has one flash"),
+         false},
+        {{hex, "-Uflash:w:" + colon + ":i"},
+         2,
+         "",
+         usage("two files to flash, \"" + hex + "\" and \"" + colon +
+               "\": the board has one flash"),
+         false},
+        {{"-U", hex, "-U", "eeprom:w:" + hex},
+         2,
+         "",
+         "wpisim: -U \"eeprom:w:" + hex + "\": not the flash, the only memory the bench writes " +
+             takes,
+         false},
+        {{"-U", "flash:r:" + hex + ":i"},
+         2,
+         "",
+         "wpisim: -U \"flash:r:" + hex +
+             ":i\": reads the flash, which the bench does not; it only writes it " + takes,
+         false},
+        {{"-t"}, 2, "", "wpisim: flash -t: avrdude's terminal mode is not on the bench\n", false},
+        {{"-vZ"}, 2, "", usage("\"-Z\" not understood"), false},
+        {{"-U", hex, "-p"}, 2, "", usage("-p needs a value: PART"), false},
+        {{"-p", "m328p", "-U"}, 2, "", usage("-U needs a value: flash:w:FILE[:FORMAT]"), false},
+        {{"-U", hex, "-C"}, 2, "", usage("-C needs a value: CONFIG-FILE"), false},
+        {{"-U", hex, "--board"}, 2, "", usage("--board needs a value: KIND"), false},
+        {{"--help"}, 0, help, "", false},
+        {{"-h"}, 0, help, "", false},
+        {{"-v?"}, 0, help, "", false},
+    };
+    for (const Case &c : cases) {
+        std::string said;
+        for (const std::string &a : c.args)
+            said += " " + a;
+        SCOPED_TRACE("wpisim flash" + said);
+        const Sandbox box;
+        std::vector<std::string> args{"flash"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = wpisim(box, args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(r.out.empty(), c.out.empty());
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(wpisim(box, {"status"}).out.find("\nflash: \"") != std::string::npos, c.written);
+    }
+}
+
 TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
 {
     REQUIRE_BOARD();

@@ -7,6 +7,7 @@
 #include "board_client.hpp"
 #include "board_kind.hpp"
 #include "firmware_check.hpp"
+#include "flash_command.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
 #include "settings.hpp"
@@ -36,6 +37,7 @@ const char usage_text[] =
     "\n"
     "  flash [--board KIND] FILE   flash Intel HEX or an ELF; it stays until flashed again\n"
     "  flash -p PART -U flash:w:FILE[:i|:e|:a]   the same, in avrdude's words\n"
+    "                              (wpisim flash --help)\n"
     "  reset                       press the board's reset button\n"
     "  status                      the board, its firmware, uptime and outputs\n"
     "  serial                      the board's serial port on this terminal (Ctrl-] leaves)\n"
@@ -47,121 +49,6 @@ const char usage_text[] =
 [[noreturn]] void usage_error(const std::string &why)
 {
     exit_with("usage", why + " (wpisim --help)");
-}
-
-// avrdude's part names for the MCUs the bench has.
-const BoardKind *kind_of_part(const std::string &part)
-{
-    if (part == "m328p" || part == "atmega328p")
-        return find_board_kind("uno");
-    if (part == "m2560" || part == "atmega2560")
-        return find_board_kind("mega");
-    return nullptr;
-}
-
-// What a flash command asked for, in our words or avrdude's.
-struct FlashAsked {
-    const BoardKind *kind = nullptr;
-    const BoardKind *part = nullptr;
-    std::string file;
-    char format = 'a';
-    std::string ignored;
-};
-
-// -U flash:w:FILE[:FORMAT], FILE itself perhaps holding colons.
-void take_upload(std::string op, FlashAsked *asked)
-{
-    if (op.rfind("flash:w:", 0) != 0)
-        exit_with("-U " + quoted(op), "only flash:w:FILE[:i|:e|:a] writes the flash here");
-    op.erase(0, 8);
-    if (op.size() > 2 && op[op.size() - 2] == ':' && std::strchr("iea", op.back()) != nullptr) {
-        asked->format = op.back();
-        op.resize(op.size() - 2);
-    }
-    asked->file = op;
-}
-
-// Takes args[i], and its value if it has one; false when not understood.
-bool take_option(const std::vector<std::string> &args, std::size_t &i, FlashAsked &asked)
-{
-    const std::string &a = args[i];
-    const bool has_value = i + 1 < args.size();
-    const auto ignore = [&asked](const std::string &said) {
-        asked.ignored += (asked.ignored.empty() ? "" : " ") + said;
-    };
-    if (a == "--board" && has_value) {
-        asked.kind = find_board_kind(args[++i]);
-        if (asked.kind == nullptr)
-            exit_with("--board " + quoted(args[i]),
-                      "not a kind of board (" + board_kind_names() + ")");
-    } else if (a == "-p" && has_value) {
-        asked.part = kind_of_part(args[++i]);
-        if (asked.part == nullptr)
-            exit_with("-p " + quoted(args[i]),
-                      "not a part the bench has (m328p, atmega328p, m2560, atmega2560)");
-    } else if (a == "-U" && has_value) {
-        take_upload(args[++i], &asked);
-    } else if ((a == "-c" || a == "-P" || a == "-b" || a == "-C") && has_value) {
-        ignore(a + " " + args[i + 1]);
-        ++i;
-    } else if (a == "-D" || a == "-v" || a == "-V" || a == "-q") {
-        ignore(a);
-    } else if (a[0] != '-' && asked.file.empty()) {
-        asked.file = a;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-FlashAsked parse_flash(const std::vector<std::string> &args)
-{
-    FlashAsked asked;
-    for (std::size_t i = 0; i < args.size(); ++i)
-        if (!take_option(args, i, asked))
-            usage_error("flash: " + quoted(args[i]) + " not understood");
-    if (asked.file.empty())
-        usage_error("flash: no file named");
-    if (asked.kind != nullptr && asked.part != nullptr &&
-        std::strcmp(asked.kind->mcu, asked.part->mcu) != 0)
-        exit_with("-p", std::string("names the ") + asked.part->part + ", and --board " +
-                            asked.kind->name + " has the " + asked.kind->part);
-    if (asked.kind == nullptr)
-        asked.kind = asked.part != nullptr ? asked.part : &default_board_kind();
-    return asked;
-}
-
-int flash(const std::vector<std::string> &args)
-{
-    const FlashAsked asked = parse_flash(args);
-    const BoardKind &kind = *asked.kind;
-    if (!asked.ignored.empty())
-        std::fprintf(stderr,
-                     "wpisim: flash: ignored %s: the bench needs no programmer, port or speed\n",
-                     quoted(asked.ignored).c_str());
-    std::string content;
-    std::uint32_t flash_bytes = 0;
-    const std::string why = firmware_problem(asked.file, kind, &content, &flash_bytes);
-    if (!why.empty())
-        exit_with(quoted(asked.file), why);
-    const bool hex = !content.empty() && content[0] == ':';
-    if ((asked.format == 'i' && !hex) || (asked.format == 'e' && hex))
-        exit_with(quoted(asked.file),
-                  asked.format == 'i' ? "not Intel HEX, as :i says" : "not an ELF, as :e says");
-    if (const std::string failed = store_flash(content, kind, asked.file); !failed.empty())
-        exit_with("flash " + quoted(state_dir_path() + "/flash"), failed);
-    // As avrdude counts them: the bytes in the flash, not the file's.
-    std::printf("flashed %s to the %s (%s): %u bytes of flash written\n",
-                quoted(asked.file).c_str(), kind.name, kind.part,
-                static_cast<unsigned>(flash_bytes));
-    // A board that runs is reset into the new flash, as avrdude's upload does.
-    if (board_status()) {
-        unsetenv("WPISIM_FIRMWARE");
-        setenv("WPISIM_BOARD", kind.name, 1);
-        make_board_peer(true, true);
-        std::printf("board reset\n");
-    }
-    return 0;
 }
 
 int reset()
@@ -310,7 +197,7 @@ int main(int argc, char **argv)
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "flash")
-        return flash(rest);
+        return flash_command(rest);
     if (!rest.empty())
         usage_error(command + " takes no arguments");
     if (command == "reset")
