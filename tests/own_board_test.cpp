@@ -222,6 +222,51 @@ TEST(OwnBoard, TheReferenceFirmwareAnswersTheSameAsAnArduinoSketch)
     }
 }
 
+TEST(OwnBoard, StatusNamesTheFirmwareRunsUseBeforeTheFlash)
+{
+    REQUIRE_BOARD();
+    const std::string missing = "/nonexistent/sketch.hex";
+    const std::string with_setting = "firmware: WPISIM_FIRMWARE=\"";
+    const std::string reference = "flash: the reference firmware this build made, \"" +
+                                  std::string(built_firmware_elf) + "\"";
+    struct Case {
+        std::string setting;            // WPISIM_FIRMWARE
+        const char *flashed;            // nothing when null
+        std::vector<std::string> lines; // how lines start, in order
+    };
+    const Case cases[] = {
+        {"", nullptr, {reference}},
+        {"", user_mk_hex, {"flash: \"" + std::string(user_mk_hex) + "\", flashed "}},
+        {missing,
+         nullptr,
+         {with_setting + missing +
+              "\", for runs with this setting, which refuse it: No such file or directory\n",
+          reference}},
+        {user_mega_elf,
+         user_mk_hex,
+         {with_setting + user_mega_elf +
+              "\", for runs with this setting, which refuse it: built for the \"atmega2560\", not "
+              "for the ATmega328P\n",
+          "flash: \""}},
+        {user_uno_hex, nullptr, {with_setting + user_uno_hex + "\", for runs with this setting\n"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("WPISIM_FIRMWARE=" + c.setting);
+        const Sandbox box;
+        if (c.flashed != nullptr) {
+            ASSERT_EQ(wpisim(box, {"flash", c.flashed}).status, 0);
+        }
+        const auto r = wpisim(box, {"status"}, c.setting);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::size_t at = 0;
+        for (const std::string &line : c.lines) {
+            at = r.out.find("\n" + line, at);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << r.out;
+        }
+        EXPECT_EQ(r.out.find("\nfirmware: ") != std::string::npos, !c.setting.empty()) << r.out;
+    }
+}
+
 TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
 {
     REQUIRE_BOARD();

@@ -37,7 +37,7 @@ Firmware chosen_firmware()
         f.kind = flash->kind;
         f.what = "flash " + quoted(flash->name);
     } else {
-        f.path = BOARD_FIRMWARE;
+        f.path = reference_firmware();
         f.what = "firmware " + quoted(f.path);
     }
     if (asked != nullptr)
@@ -45,6 +45,11 @@ Firmware chosen_firmware()
     if (f.kind == nullptr)
         f.kind = &default_board_kind();
     return f;
+}
+
+std::string reference_firmware()
+{
+    return BOARD_FIRMWARE;
 }
 
 } // namespace wpisim

@@ -7,6 +7,7 @@
 #include "board_client.hpp"
 #include "board_kind.hpp"
 #include "firmware_check.hpp"
+#include "firmware_choice.hpp"
 #include "flash_command.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
@@ -73,13 +74,18 @@ int status()
     const Firmware f = chosen_firmware();
     const auto stored = flashed();
     std::printf("board: %s (%s at %g MHz)\n", f.kind->name, f.kind->part, f.kind->hz / 1e6);
-    if (setting_text("WPISIM_FIRMWARE"))
-        std::printf("firmware: %s, for runs with this setting\n", f.what.c_str());
+    // What runs use, first to last: WPISIM_FIRMWARE, the flash, the reference firmware.
+    if (setting_text("WPISIM_FIRMWARE")) {
+        const std::string why = firmware_problem(f.path, *f.kind);
+        std::printf("firmware: %s, for runs with this setting%s%s\n", f.what.c_str(),
+                    why.empty() ? "" : ", which refuse it: ", why.c_str());
+    }
     if (stored)
         std::printf("flash: %s, flashed %s\n", quoted(stored->name).c_str(),
                     stored->flashed.c_str());
     else
-        std::printf("flash: the reference firmware this build made, %s\n", quoted(f.path).c_str());
+        std::printf("flash: the reference firmware this build made, %s\n",
+                    quoted(reference_firmware()).c_str());
     const auto s = board_status();
     if (!s) {
         std::printf("board process: off (the next run starts it, from reset)\n");
