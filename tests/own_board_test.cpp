@@ -443,4 +443,30 @@ TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
     EXPECT_EQ(harness::reply_pairs(r.out).back(), "zz");
 }
 
+TEST(OwnBoard, ResetStartsABoardThatIsOffOnceAndResetsOneThatRuns)
+{
+    REQUIRE_BOARD();
+    Sandbox box;
+    ASSERT_EQ(wpisim(box, {"flash", user_uno_hex}).status, 0);
+    // The sketch's setup() says it is ready on its serial port, once a boot.
+    const std::string ready = "spi_slave ready\r\n";
+    auto boots = [&] {
+        const std::string serial = read_file(box.state_dir() + "/serial.log");
+        long n = 0;
+        for (std::size_t at = serial.find(ready); at != std::string::npos;
+             at = serial.find(ready, at + 1))
+            ++n;
+        return n;
+    };
+    for (const long expected : {1L, 2L}) {
+        ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
+        const std::int64_t deadline = harness::now_ns() + 10000 * harness::ms;
+        while (boots() < expected && harness::now_ns() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Long enough for a second boot's words to follow the first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(boots(), expected);
+    }
+}
+
 } // namespace

@@ -54,9 +54,13 @@ const char usage_text[] =
 
 int reset()
 {
-    make_board_peer(true, true);
+    // A board that is off starts from reset: resetting it as well would run
+    // the sketch's setup() twice.
+    const bool running = board_status().has_value();
+    make_board_peer(true, running);
     const auto s = board_status();
-    std::printf("board reset (board process %d)\n", s ? s->answer.pid : 0);
+    std::printf("%s (board process %d)\n", running ? "board reset" : "board started, from reset",
+                s ? s->answer.pid : 0);
     return 0;
 }
 
