@@ -95,7 +95,7 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
         {"mega2560", patched(mcu, "atmega2560"),
          "built for the \"atmega2560\", not for the ATmega328P", ""},
         {"mcu with escapes", patched(mcu, "\x1b[2J\nmega2"),
-         "built for the \"\\x1b[2J\\x0amega2\", not for the ATmega328P", ""},
+         R"(built for the "\x1b[2J\x0amega2", not for the ATmega328P)", ""},
         {"avr6", patched(offsetof(Elf32_Ehdr, e_flags), "\x06"),
          "code for avr6 parts, not for the ATmega328P (avr5)", ""},
         {"uno's on a mega", elf, "built for the \"atmega328p\", not for the ATmega2560", "mega"},
@@ -113,7 +113,7 @@ TEST(BoardFirmware, FilesTheBoardCannotRunAreRefusedWithTheReason)
         {"hex after end", hex + ":00000001FF\n",
          "line " + std::to_string(lines + 1) + ": a record after the end-of-file record", ""},
         {"hex type", ":00000006FA\n" + hex, "line 1: a record of unknown type 0x06", ""},
-        {"hex inner blank", Bytes(hex).insert(line2 + 9, " "),
+        {"hex inner blank", hex.substr(0, line2 + 9) + " " + hex.substr(line2 + 9),
          "line 2: a character that is not a hex digit", ""},
     };
     for (const Case &c : cases) {

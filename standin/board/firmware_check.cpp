@@ -330,6 +330,25 @@ std::string Elf::mmcu_problem(const Section &mmcu)
     return "";
 }
 
+// The file's bytes as firmware for the kind of board; loaded receives what
+// it puts in the flash.
+std::string content_problem(std::vector<unsigned char> bytes, const BoardKind &kind,
+                            std::uint32_t *loaded)
+{
+    std::string why;
+    if (!bytes.empty() && bytes[0] == ':') {
+        *loaded = parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why)
+                      .written;
+        return why;
+    }
+    if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+        return "neither an ELF file nor Intel HEX";
+    Elf elf(std::move(bytes), kind);
+    why = elf.problem();
+    *loaded = elf.flash_bytes();
+    return why;
+}
+
 } // namespace
 
 std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content,
@@ -364,16 +383,7 @@ std::string firmware_problem(const std::string &path, const BoardKind &kind, std
     if (content != nullptr)
         content->assign(bytes.begin(), bytes.end());
     std::uint32_t loaded = 0;
-    if (!bytes.empty() && bytes[0] == ':') {
-        loaded = parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why)
-                     .written;
-    } else if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) {
-        why = "neither an ELF file nor Intel HEX";
-    } else {
-        Elf elf(std::move(bytes), kind);
-        why = elf.problem();
-        loaded = elf.flash_bytes();
-    }
+    why = content_problem(std::move(bytes), kind, &loaded);
     if (flash_bytes != nullptr)
         *flash_bytes = why.empty() ? loaded : 0;
     return why;

@@ -39,7 +39,7 @@ std::string record_bytes(const std::string &line, std::vector<std::uint8_t> *byt
         return "an odd number of hex digits";
     for (std::size_t i = 0; i < line.size(); i += 2)
         bytes->push_back(
-            static_cast<std::uint8_t>(hex::digit(line[i]) << 4 | hex::digit(line[i + 1])));
+            static_cast<std::uint8_t>(hex::digit(line[i]) * 16 + hex::digit(line[i + 1])));
     if (bytes->size() < 5)
         return "a record too short to hold its length, address, type and checksum";
     if (bytes->size() != (*bytes)[0] + 5U)

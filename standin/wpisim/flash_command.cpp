@@ -203,7 +203,7 @@ void take_value(char letter, const std::string &value, FlashAsked &asked)
 // option whose value is the rest of the word, or else the next word.
 void take_short(const std::vector<std::string> &args, std::size_t &i, FlashAsked &asked)
 {
-    const std::string word = args[i];
+    const std::string &word = args[i];
     for (std::size_t at = 1; at < word.size(); ++at) {
         const char letter = word[at];
         const Valued *v = std::find_if(std::begin(valued), std::end(valued),
