@@ -87,7 +87,7 @@ struct Valued {
 constexpr Valued valued[] = {
     {'b', "BAUDRATE"},       {'B', "BITCLOCK"},
     {'c', "PROGRAMMER"},     {'C', "CONFIG-FILE"},
-    {'E', "EXITSPEC"},       {'i', "DELAY"},
+    {'E', "EXIT-SETTINGS"},  {'i', "DELAY"},
     {'l', "LOGFILE"},        {'p', "PART"},
     {'P', "PORT"},           {'U', "flash:w:FILE[:FORMAT]"},
     {'x', "EXTENDED-PARAM"}, {'Y', "COUNT"},
