@@ -9,6 +9,7 @@
 #include "simulated_board.hpp"
 #include "suite_tool.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -40,13 +41,37 @@ std::string read_file(const std::string &path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-harness::Outcome wpisim(const Sandbox &box, std::vector<std::string> args)
+harness::Outcome wpisim(const Sandbox &box, std::vector<std::string> args,
+                        const std::string &firmware_setting = "")
 {
     return harness::ProgramRun(box.command("wpisim"))
         .args(std::move(args))
         .without_env("WPISIM_")
         .env("WPISIM_STATE_DIR", box.state_dir())
+        .env("WPISIM_FIRMWARE", firmware_setting)
         .run();
+}
+
+// The N of wpisim flash's "…: N bytes of flash written", or -1.
+long flashed_bytes(const harness::Outcome &r)
+{
+    const std::string tail = " bytes of flash written\n";
+    const std::size_t end = r.out.size() - std::min(r.out.size(), tail.size());
+    const std::size_t start = r.out.rfind(": ", end);
+    if (r.status != 0 || r.out.compare(end, tail.size(), tail) != 0 || start == std::string::npos)
+        return -1;
+    return std::stol(r.out.substr(start + 2, end - start - 2));
+}
+
+// A HEX with a bootloader merged in, as the IDE's "with bootloader" export:
+// four bytes at 0x7e00 and its start address record before the end.
+std::string with_bootloader(const Sandbox &files, const char *hex_path)
+{
+    std::string merged = files.dir() + "/with_bootloader.hex";
+    std::string hex = read_file(hex_path);
+    hex.insert(hex.rfind(":00000001FF"), ":047E0000FFCFFFCFE2\r\n:0400000300007E007B\r\n");
+    std::ofstream(merged, std::ios::binary) << hex;
+    return merged;
 }
 
 // Two exchanges a simulated second apart, or gap_ms, on the virtual clock.
@@ -75,13 +100,8 @@ double cpu_seconds(pid_t pid)
 TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
 {
     REQUIRE_BOARD();
-    // The IDE's export "with bootloader": a bootloader at 0x7e00 and its
-    // start address record before the end.
     const Sandbox files;
-    const std::string merged = files.dir() + "/with_bootloader.hex";
-    std::string hex = read_file(user_uno_hex);
-    hex.insert(hex.rfind(":00000001FF"), ":047E0000FFCFFFCFE2\r\n:0400000300007E007B\r\n");
-    std::ofstream(merged, std::ios::binary) << hex;
+    const std::string merged = with_bootloader(files, user_uno_hex);
     struct Case {
         const char *what;
         std::string file;
@@ -110,6 +130,43 @@ TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
         const std::string serial = read_file(box.state_dir() + "/serial.log");
         EXPECT_EQ(serial.rfind("spi_slave ready\r\nreceived 61\r\nreceived 63\r\n", 0), 0U)
             << serial;
+    }
+}
+
+TEST(OwnBoard, FlashSaysTheBytesTheFirmwareTakesInFlashHoweverTheFileIsWritten)
+{
+    REQUIRE_BOARD();
+    const Sandbox files;
+    // One build's HEX with the line ends editors and other tools leave.
+    auto ending = [&files](const std::string &end) {
+        std::istringstream lines(read_file(user_mk_hex));
+        std::string hex;
+        for (std::string line; std::getline(lines, line);)
+            hex += line.substr(0, line.find('\r')) + end;
+        std::string path = files.dir() + "/" + std::to_string(hex.size()) + ".hex";
+        std::ofstream(path, std::ios::binary) << hex;
+        return path;
+    };
+    struct Case {
+        const char *what;
+        std::string file;
+        long more; // bytes beyond the ELF's .text and .data
+    };
+    const Case cases[] = {
+        {"its HEX", user_mk_hex, 0},
+        {"LF line ends", ending("\n"), 0},
+        {"a blank before each CRLF", ending(" \r\n"), 0},
+        {"tabs and a CR before each LF", ending("\t\t\r\r\n"), 0},
+        {"a bootloader merged in", with_bootloader(files, user_mk_hex), 4},
+    };
+    const Sandbox elf_box;
+    const long elf = flashed_bytes(wpisim(elf_box, {"flash", user_mk_elf}));
+    ASSERT_GT(elf, 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Sandbox box;
+        const auto r = wpisim(box, {"flash", c.file});
+        EXPECT_EQ(flashed_bytes(r), elf + c.more) << r.out << r.err;
     }
 }
 
@@ -166,6 +223,51 @@ TEST(OwnBoard, TheReferenceFirmwareAnswersTheSameAsAnArduinoSketch)
     }
 }
 
+TEST(OwnBoard, StatusNamesTheFirmwareRunsUseBeforeTheFlash)
+{
+    REQUIRE_BOARD();
+    const std::string missing = "/nonexistent/sketch.hex";
+    const std::string with_setting = "firmware: WPISIM_FIRMWARE=\"";
+    const std::string reference = "flash: the reference firmware this build made, \"" +
+                                  std::string(built_firmware_elf) + "\"";
+    struct Case {
+        std::string setting;            // WPISIM_FIRMWARE
+        const char *flashed;            // nothing when null
+        std::vector<std::string> lines; // how lines start, in order
+    };
+    const Case cases[] = {
+        {"", nullptr, {reference}},
+        {"", user_mk_hex, {"flash: \"" + std::string(user_mk_hex) + "\", flashed "}},
+        {missing,
+         nullptr,
+         {with_setting + missing +
+              "\", for runs with this setting, which refuse it: No such file or directory\n",
+          reference}},
+        {user_mega_elf,
+         user_mk_hex,
+         {with_setting + user_mega_elf +
+              "\", for runs with this setting, which refuse it: built for the \"atmega2560\", not "
+              "for the ATmega328P\n",
+          "flash: \""}},
+        {user_uno_hex, nullptr, {with_setting + user_uno_hex + "\", for runs with this setting\n"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("WPISIM_FIRMWARE=" + c.setting);
+        const Sandbox box;
+        if (c.flashed != nullptr) {
+            ASSERT_EQ(wpisim(box, {"flash", c.flashed}).status, 0);
+        }
+        const auto r = wpisim(box, {"status"}, c.setting);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::size_t at = 0;
+        for (const std::string &line : c.lines) {
+            at = r.out.find("\n" + line, at);
+            EXPECT_NE(at, std::string::npos) << line << " in\n" << r.out;
+        }
+        EXPECT_EQ(r.out.find("\nfirmware: ") != std::string::npos, !c.setting.empty()) << r.out;
+    }
+}
+
 TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
 {
     REQUIRE_BOARD();
@@ -197,6 +299,113 @@ TEST(OwnBoard, AFlashStaysAcrossRunsAndResetsUntilTheNextFlash)
     EXPECT_EQ(replies(), (std::vector<std::string>{"w0", "w3"}));
 }
 
+TEST(OwnBoard, FlashReadsAvrdudesOptionsAsAvrdudeReadsThem)
+{
+    REQUIRE_BOARD();
+    const Sandbox files;
+    const std::string hex = files.dir() + "/a.hex";
+    const std::string colon = files.dir() + "/c:d.hex";
+    const std::string elf = files.dir() + "/m.elf";
+    std::ofstream(hex, std::ios::binary) << read_file(user_uno_hex);
+    std::ofstream(colon, std::ios::binary) << read_file(user_uno_hex);
+    std::ofstream(elf, std::ios::binary) << read_file(user_mega_elf);
+    const std::string uno = "flashed \"" + hex + "\" to the uno (ATmega328P): ";
+    const std::string ignored = "wpisim: flash: ignored \"";
+    const std::string why_ignored = "\": the bench needs no programmer, port or speed, and "
+                                    "replaces the whole flash each time\n";
+    const std::string takes = "(flash:w:FILE[:i|:e|:a])\n";
+    auto usage = [](const std::string &why) {
+        return "wpisim: usage: flash: " + why + " (wpisim flash --help)\n";
+    };
+    const std::string help = "Usage: wpisim flash ";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out; // how standard output starts; empty: nothing
+        std::string err;
+    };
+    const Case cases[] = {
+        // The Arduino IDE's own line: each value joined to its option.
+        {{"-C/etc/avrdude.conf", "-v", "-patmega328p", "-carduino", "-P/dev/ttyACM0", "-b115200",
+          "-D", "-Uflash:w:" + hex + ":i"},
+         0,
+         uno,
+         ignored + "-C /etc/avrdude.conf -c arduino -P /dev/ttyACM0 -b 115200 -D" + why_ignored},
+        {{"-vv", "-q", "-q", "-p", "ATmega328P", "-U", "flash:w:" + hex}, 0, uno, ""},
+        {{"-U", hex}, 0, uno, ""},
+        {{"-vpm2560", "-cwiring", "-Uflash:w:" + elf + ":e"},
+         0,
+         "flashed \"" + elf + "\" to the mega (ATmega2560): ",
+         ignored + "-c wiring" + why_ignored},
+        {{"-Uflash:w:" + colon + ":i"}, 0, "flashed \"" + colon + "\" to the uno", ""},
+        {{"-n", "-U", hex}, 0, "checked \"" + hex + "\" for the uno (ATmega328P): ", ""},
+        {{"-Uflash:w:" + hex + ":r"},
+         2,
+         "",
+         "wpisim: -U \"flash:w:" + hex +
+             ":r\": format r (raw binary), which the bench does not take: i (Intel HEX), e (ELF) "
+             "or a (either)\n"},
+        {{"-U", "flash:w:" + hex + ":h"},
+         2,
+         "",
+         "wpisim: -U \"flash:w:" + hex +
+             ":h\": format h (hexadecimal, for output only), which the bench does not take: i "
+             "(Intel HEX), e (ELF) or a (either)\n"},
+        {{"-U", "flash:w:" + colon},
+         2,
+         "",
+         "wpisim: -U \"flash:w:" + colon +
+             "\": format \"d.hex\" is not one of avrdude's; a file name with a colon needs its "
+             "format, as in flash:w:FILE:a\n"},
+        {{"-U", "flash:w:" + hex, "-U", "flash:w:" + colon + ":i"},
+         2,
+         "",
+         usage("two files to flash, \"" + hex + "\" and \"" + colon +
+               "\": the board has one flash")},
+        {{hex, "-Uflash:w:" + colon + ":i"},
+         2,
+         "",
+         usage("two files to flash, \"" + hex + "\" and \"" + colon +
+               "\": the board has one flash")},
+        {{"-U", hex, "-U", "eeprom:w:" + hex},
+         2,
+         "",
+         "wpisim: -U \"eeprom:w:" + hex + "\": not the flash, the only memory the bench writes " +
+             takes},
+        {{"-U", "flash:r:" + hex + ":i"},
+         2,
+         "",
+         "wpisim: -U \"flash:r:" + hex +
+             ":i\": reads the flash, which the bench does not; it only writes it " + takes},
+        {{"-t"}, 2, "", "wpisim: flash -t: avrdude's terminal mode is not on the bench\n"},
+        {{"-vZ"}, 2, "", usage("\"-Z\" not understood")},
+        {{"-U", hex, "-p"}, 2, "", usage("-p needs a value: PART")},
+        {{"-p", "m328p", "-U"}, 2, "", usage("-U needs a value: flash:w:FILE[:FORMAT]")},
+        {{"-U", hex, "-C"}, 2, "", usage("-C needs a value: CONFIG-FILE")},
+        {{"-U", hex, "--board"}, 2, "", usage("--board needs a value: KIND")},
+        {{"--help"}, 0, help, ""},
+        {{"-h"}, 0, help, ""},
+        {{"-v?"}, 0, help, ""},
+    };
+    for (const Case &c : cases) {
+        std::string said;
+        for (const std::string &a : c.args)
+            said += " " + a;
+        SCOPED_TRACE("wpisim flash" + said);
+        const Sandbox box;
+        std::vector<std::string> args{"flash"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = wpisim(box, args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(r.out.empty(), c.out.empty());
+        EXPECT_EQ(r.err, c.err);
+        // Only a file flashed is in the flash afterwards.
+        const bool written = c.out.rfind("flashed ", 0) == 0;
+        EXPECT_EQ(wpisim(box, {"status"}).out.find("\nflash: \"") != std::string::npos, written);
+    }
+}
+
 TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
 {
     REQUIRE_BOARD();
@@ -224,6 +433,32 @@ TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
     EXPECT_NE(shown.out.find("received 61\r\nreceived 63\r\n"), std::string::npos) << shown.out;
     // The typed byte became the sketch's reply.
     EXPECT_EQ(harness::reply_pairs(r.out).back(), "zz");
+}
+
+TEST(OwnBoard, ResetStartsABoardThatIsOffOnceAndResetsOneThatRuns)
+{
+    REQUIRE_BOARD();
+    Sandbox box;
+    ASSERT_EQ(wpisim(box, {"flash", user_uno_hex}).status, 0);
+    // The sketch's setup() says it is ready on its serial port, once a boot.
+    const std::string ready = "spi_slave ready\r\n";
+    auto boots = [&] {
+        const std::string serial = read_file(box.state_dir() + "/serial.log");
+        long n = 0;
+        for (std::size_t at = serial.find(ready); at != std::string::npos;
+             at = serial.find(ready, at + 1))
+            ++n;
+        return n;
+    };
+    for (const long expected : {1L, 2L}) {
+        ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
+        const std::int64_t deadline = harness::now_ns() + 10000 * harness::ms;
+        while (boots() < expected && harness::now_ns() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Long enough for a second boot's words to follow the first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(boots(), expected);
+    }
 }
 
 } // namespace

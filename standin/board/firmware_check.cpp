@@ -3,6 +3,7 @@
 #include "firmware_check.hpp"
 
 #include "intel_hex.hpp"
+#include "message.hpp"
 
 #include <cerrno>
 #include <cstddef>
@@ -54,6 +55,8 @@ class Elf
     }
 
     std::string problem();
+    // The bytes simavr loads into the flash, once problem() found none.
+    std::uint32_t flash_bytes() const { return flash_bytes_; }
 
   private:
     std::uint32_t u8(std::uint64_t at) const { return bytes_[at]; }
@@ -94,6 +97,7 @@ class Elf
     const BoardKind &kind_;
     std::vector<Section> sections_;
     std::uint64_t flash_base_ = 0;
+    std::uint32_t flash_bytes_ = 0;
     bool named_mcu_ = false;
 };
 
@@ -225,6 +229,7 @@ std::string Elf::sections_problem()
     if (flash_base_ + loaded.text + loaded.data > kind_.flash_bytes)
         return "more code and data than the " + std::string(kind_.part) + "'s " +
                std::to_string(kind_.flash_bytes / 1024) + " KiB of flash";
+    flash_bytes_ = static_cast<std::uint32_t>(loaded.text + loaded.data);
     return "";
 }
 
@@ -279,7 +284,7 @@ std::string Elf::mmcu_entry_problem(unsigned tag, unsigned len, const unsigned c
 std::string Elf::mcu_problem(std::string_view mcu)
 {
     if (mcu != kind_.mcu)
-        return "built for the " + std::string(mcu) + ", not for the " + kind_.part;
+        return "built for the " + quoted(mcu) + ", not for the " + kind_.part;
     named_mcu_ = true;
     return "";
 }
@@ -325,9 +330,29 @@ std::string Elf::mmcu_problem(const Section &mmcu)
     return "";
 }
 
+// The file's bytes as firmware for the kind of board; loaded receives what
+// it puts in the flash.
+std::string content_problem(std::vector<unsigned char> bytes, const BoardKind &kind,
+                            std::uint32_t *loaded)
+{
+    std::string why;
+    if (!bytes.empty() && bytes[0] == ':') {
+        *loaded = parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why)
+                      .written;
+        return why;
+    }
+    if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+        return "neither an ELF file nor Intel HEX";
+    Elf elf(std::move(bytes), kind);
+    why = elf.problem();
+    *loaded = elf.flash_bytes();
+    return why;
+}
+
 } // namespace
 
-std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content)
+std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content,
+                             std::uint32_t *flash_bytes)
 {
     // Not blocking in open, and no read before the file is known to be a
     // regular one: a FIFO or a device hangs nobody.
@@ -359,13 +384,11 @@ std::string firmware_problem(const std::string &path, const BoardKind &kind, std
         return why;
     if (content != nullptr)
         content->assign(bytes.begin(), bytes.end());
-    if (!bytes.empty() && bytes[0] == ':') {
-        parse_intel_hex(std::string(bytes.begin(), bytes.end()), kind.flash_bytes, &why);
-        return why;
-    }
-    if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
-        return "neither an ELF file nor Intel HEX";
-    return Elf(std::move(bytes), kind).problem();
+    std::uint32_t loaded = 0;
+    why = content_problem(std::move(bytes), kind, &loaded);
+    if (flash_bytes != nullptr)
+        *flash_bytes = why.empty() ? loaded : 0;
+    return why;
 }
 
 } // namespace wpisim

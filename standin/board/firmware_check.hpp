@@ -7,6 +7,7 @@
 
 #include "board_kind.hpp"
 
+#include <cstdint>
 #include <string>
 
 namespace wpisim
@@ -17,8 +18,9 @@ namespace wpisim
 // AVR code for the board's MCU, as avr-libc's device note or a .mmcu section
 // says, with every header, section and string table inside the file.
 // Otherwise why not, in a few words. content, if given, receives the bytes
-// that were checked.
+// that were checked; flash_bytes, the bytes the firmware puts in the flash
+// (a HEX's data bytes, an ELF's .text and .data), as avrdude counts them.
 std::string firmware_problem(const std::string &path, const BoardKind &kind,
-                             std::string *content = nullptr);
+                             std::string *content = nullptr, std::uint32_t *flash_bytes = nullptr);
 
 } // namespace wpisim

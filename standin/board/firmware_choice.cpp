@@ -38,7 +38,7 @@ Firmware chosen_firmware()
         f.hold = flash->hold;
         f.what = "flash " + quoted(flash->name);
     } else {
-        f.path = BOARD_FIRMWARE;
+        f.path = reference_firmware();
         f.what = "firmware " + quoted(f.path);
     }
     if (asked != nullptr)
@@ -46,6 +46,11 @@ Firmware chosen_firmware()
     if (f.kind == nullptr)
         f.kind = &default_board_kind();
     return f;
+}
+
+std::string reference_firmware()
+{
+    return BOARD_FIRMWARE;
 }
 
 } // namespace wpisim

@@ -21,4 +21,7 @@ struct Firmware {
 };
 Firmware chosen_firmware();
 
+// The reference firmware this build made, which runs until something is flashed.
+std::string reference_firmware();
+
 } // namespace wpisim

@@ -32,15 +32,14 @@ std::string hex2(unsigned value)
 // One record's bytes from its line (without the colon), or why not.
 std::string record_bytes(const std::string &line, std::vector<std::uint8_t> *bytes)
 {
+    for (const char c : line)
+        if (hex::digit(c) < 0)
+            return "a character that is not a hex digit";
     if (line.size() % 2 != 0)
         return "an odd number of hex digits";
-    for (std::size_t i = 0; i < line.size(); i += 2) {
-        const int hi = hex::digit(line[i]);
-        const int lo = hex::digit(line[i + 1]);
-        if (hi < 0 || lo < 0)
-            return "a character that is not a hex digit";
-        bytes->push_back(static_cast<std::uint8_t>(hi << 4 | lo));
-    }
+    for (std::size_t i = 0; i < line.size(); i += 2)
+        bytes->push_back(
+            static_cast<std::uint8_t>(hex::digit(line[i]) * 16 + hex::digit(line[i + 1])));
     if (bytes->size() < 5)
         return "a record too short to hold its length, address, type and checksum";
     if (bytes->size() != (*bytes)[0] + 5U)
@@ -76,6 +75,7 @@ std::string store(FlashImage &image, std::vector<bool> &written, std::uint32_t b
         if (written[a])
             return "writes address " + address_text(a) + " a second time";
         written[a] = true;
+        ++image.written;
         image.bytes[a] = payload[i];
         image.used = std::max(image.used, a + 1);
     }
@@ -149,8 +149,8 @@ FlashImage parse_intel_hex(const std::string &text, std::uint32_t flash_bytes, s
         std::string line = text.substr(start, end - start);
         start = end + 1;
         ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        // Editors and tools leave blanks and CRs at a line's end, which avrdude skips too.
+        line.erase(line.find_last_not_of(" \t\r") + 1);
         if (auto bad = take_line(reader, line); !bad.empty()) {
             *why = "line " + std::to_string(number) + ": " + bad;
             return FlashImage{};

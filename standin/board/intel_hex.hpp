@@ -15,6 +15,7 @@ namespace wpisim
 struct FlashImage {
     std::vector<std::uint8_t> bytes; // from address 0; 0xff where nothing was written
     std::uint32_t used = 0;          // one past the highest address written
+    std::uint32_t written = 0;       // bytes the data records put in the flash
 };
 
 // Parses text into an image for a flash of flash_bytes. Empty why when it is

@@ -8,6 +8,8 @@
 #include "board_kind.hpp"
 #include "clock.hpp"
 #include "firmware_check.hpp"
+#include "firmware_choice.hpp"
+#include "flash_command.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
 #include "settings.hpp"
@@ -39,6 +41,7 @@ const char usage_text[] =
     "\n"
     "  flash [--board KIND] FILE   flash Intel HEX or an ELF; it stays until flashed again\n"
     "  flash -p PART -U flash:w:FILE[:i|:e|:a]   the same, in avrdude's words\n"
+    "                              (wpisim flash --help)\n"
     "  reset                       press the board's reset button\n"
     "  status                      the board, its firmware, uptime and outputs\n"
     "  serial                      the board's serial port on this terminal (Ctrl-] leaves)\n"
@@ -52,123 +55,15 @@ const char usage_text[] =
     exit_with("usage", why + " (wpisim --help)");
 }
 
-// avrdude's part names for the MCUs the bench has.
-const BoardKind *kind_of_part(const std::string &part)
-{
-    if (part == "m328p" || part == "atmega328p")
-        return find_board_kind("uno");
-    if (part == "m2560" || part == "atmega2560")
-        return find_board_kind("mega");
-    return nullptr;
-}
-
-// What a flash command asked for, in our words or avrdude's.
-struct FlashAsked {
-    const BoardKind *kind = nullptr;
-    const BoardKind *part = nullptr;
-    std::string file;
-    char format = 'a';
-    std::string ignored;
-};
-
-// -U flash:w:FILE[:FORMAT], FILE itself perhaps holding colons.
-void take_upload(std::string op, FlashAsked *asked)
-{
-    if (op.rfind("flash:w:", 0) != 0)
-        exit_with("-U " + quoted(op), "only flash:w:FILE[:i|:e|:a] writes the flash here");
-    op.erase(0, 8);
-    if (op.size() > 2 && op[op.size() - 2] == ':' && std::strchr("iea", op.back()) != nullptr) {
-        asked->format = op.back();
-        op.resize(op.size() - 2);
-    }
-    asked->file = op;
-}
-
-// Takes args[i], and its value if it has one; false when not understood.
-bool take_option(const std::vector<std::string> &args, std::size_t &i, FlashAsked &asked)
-{
-    const std::string &a = args[i];
-    const bool has_value = i + 1 < args.size();
-    const auto ignore = [&asked](const std::string &said) {
-        asked.ignored += (asked.ignored.empty() ? "" : " ") + said;
-    };
-    if (a == "--board" && has_value) {
-        asked.kind = find_board_kind(args[++i]);
-        if (asked.kind == nullptr)
-            exit_with("--board " + quoted(args[i]),
-                      "not a kind of board (" + board_kind_names() + ")");
-    } else if (a == "-p" && has_value) {
-        asked.part = kind_of_part(args[++i]);
-        if (asked.part == nullptr)
-            exit_with("-p " + quoted(args[i]),
-                      "not a part the bench has (m328p, atmega328p, m2560, atmega2560)");
-    } else if (a == "-U" && has_value) {
-        take_upload(args[++i], &asked);
-    } else if ((a == "-c" || a == "-P" || a == "-b" || a == "-C") && has_value) {
-        ignore(a + " " + args[i + 1]);
-        ++i;
-    } else if (a == "-D" || a == "-v" || a == "-V" || a == "-q") {
-        ignore(a);
-    } else if (a[0] != '-' && asked.file.empty()) {
-        asked.file = a;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-FlashAsked parse_flash(const std::vector<std::string> &args)
-{
-    FlashAsked asked;
-    for (std::size_t i = 0; i < args.size(); ++i)
-        if (!take_option(args, i, asked))
-            usage_error("flash: " + quoted(args[i]) + " not understood");
-    if (asked.file.empty())
-        usage_error("flash: no file named");
-    if (asked.kind != nullptr && asked.part != nullptr &&
-        std::strcmp(asked.kind->mcu, asked.part->mcu) != 0)
-        exit_with("-p", std::string("names the ") + asked.part->part + ", and --board " +
-                            asked.kind->name + " has the " + asked.kind->part);
-    if (asked.kind == nullptr)
-        asked.kind = asked.part != nullptr ? asked.part : &default_board_kind();
-    return asked;
-}
-
-int flash(const std::vector<std::string> &args)
-{
-    const FlashAsked asked = parse_flash(args);
-    const BoardKind &kind = *asked.kind;
-    if (!asked.ignored.empty())
-        std::fprintf(stderr,
-                     "wpisim: flash: ignored %s: the bench needs no programmer, port or speed\n",
-                     quoted(asked.ignored).c_str());
-    std::string content;
-    const std::string why = firmware_problem(asked.file, kind, &content);
-    if (!why.empty())
-        exit_with(quoted(asked.file), why);
-    const bool hex = !content.empty() && content[0] == ':';
-    if ((asked.format == 'i' && !hex) || (asked.format == 'e' && hex))
-        exit_with(quoted(asked.file),
-                  asked.format == 'i' ? "not Intel HEX, as :i says" : "not an ELF, as :e says");
-    if (const std::string failed = store_flash(content, kind, asked.file); !failed.empty())
-        exit_with("flash " + quoted(state_dir_path() + "/flash"), failed);
-    std::printf("flashed %s to the %s (%s), %zu bytes\n", quoted(asked.file).c_str(), kind.name,
-                kind.part, content.size());
-    // A board that runs is reset into the new flash, as avrdude's upload does.
-    if (board_status()) {
-        unsetenv("WPISIM_FIRMWARE");
-        setenv("WPISIM_BOARD", kind.name, 1);
-        make_board_peer(true, true);
-        std::printf("board reset\n");
-    }
-    return 0;
-}
-
 int reset()
 {
-    make_board_peer(true, true);
+    // A board that is off starts from reset: resetting it as well would run
+    // the sketch's setup() twice.
+    const bool running = board_status().has_value();
+    make_board_peer(true, running);
     const auto s = board_status();
-    std::printf("board reset (board process %d)\n", s ? s->answer.pid : 0);
+    std::printf("%s (board process %d)\n", running ? "board reset" : "board started, from reset",
+                s ? s->answer.pid : 0);
     return 0;
 }
 
@@ -186,13 +81,18 @@ int status()
     const Firmware f = chosen_firmware();
     const auto stored = flashed();
     std::printf("board: %s (%s at %g MHz)\n", f.kind->name, f.kind->part, f.kind->hz / 1e6);
-    if (setting_text("WPISIM_FIRMWARE"))
-        std::printf("firmware: %s, for runs with this setting\n", f.what.c_str());
+    // What runs use, first to last: WPISIM_FIRMWARE, the flash, the reference firmware.
+    if (setting_text("WPISIM_FIRMWARE")) {
+        const std::string why = firmware_problem(f.path, *f.kind);
+        std::printf("firmware: %s, for runs with this setting%s%s\n", f.what.c_str(),
+                    why.empty() ? "" : ", which refuse it: ", why.c_str());
+    }
     if (stored)
         std::printf("flash: %s, flashed %s\n", quoted(stored->name).c_str(),
                     stored->flashed.c_str());
     else
-        std::printf("flash: the reference firmware this build made, %s\n", quoted(f.path).c_str());
+        std::printf("flash: the reference firmware this build made, %s\n",
+                    quoted(reference_firmware()).c_str());
     const auto s = board_status();
     if (!s) {
         std::printf("board process: off (the next run starts it, from reset)\n");
@@ -376,7 +276,7 @@ int main(int argc, char **argv)
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "flash")
-        return flash(rest);
+        return flash_command(rest);
     if (!rest.empty())
         usage_error(command + " takes no arguments");
     if (command == "reset")
