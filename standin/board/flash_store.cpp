@@ -142,7 +142,7 @@ std::string current_folder()
             return "";
         refuse(std::strerror(errno));
     }
-    const std::string name(target, static_cast<std::size_t>(n));
+    std::string name(target, static_cast<std::size_t>(n));
     if (!flash_folder_name(name))
         refuse("points to " + quoted(name) + ", not to a flash of the state directory");
     return name;
@@ -215,6 +215,31 @@ int lock_flashing(std::string *why)
     return fd;
 }
 
+// The info a flash wrote: board, name and when, once each and nothing else.
+Flashed parse_info(const std::string &info)
+{
+    Flashed f;
+    int lines = 0;
+    for (std::size_t at = 0, end; (end = info.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = info.substr(at, end - at);
+        const std::size_t space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        ++lines;
+        if (key == "board" && f.kind == nullptr)
+            f.kind = find_board_kind(value);
+        else if (key == "name" && f.name.empty())
+            f.name = unescape(value);
+        else if (key == "flashed" && f.flashed.empty())
+            f.flashed = value;
+        else
+            refuse("info is not what a flash writes");
+    }
+    if (lines != 3 || f.kind == nullptr || f.name.empty())
+        refuse("info is not what a flash writes");
+    return f;
+}
+
 } // namespace
 
 std::optional<Flashed> flashed()
@@ -249,27 +274,7 @@ std::optional<Flashed> flashed()
         // only once no run holds it.
         if (flock(folder, LOCK_SH | LOCK_NB) != 0 || current_folder() != name)
             continue;
-        Flashed f;
-        const std::string info = read_flash_file(folder, "info");
-        int lines = 0;
-        for (std::size_t at = 0, end; (end = info.find('\n', at)) != std::string::npos;
-             at = end + 1) {
-            const std::string line = info.substr(at, end - at);
-            const std::size_t space = line.find(' ');
-            const std::string key = line.substr(0, space);
-            const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-            ++lines;
-            if (key == "board" && f.kind == nullptr)
-                f.kind = find_board_kind(value);
-            else if (key == "name" && f.name.empty())
-                f.name = unescape(value);
-            else if (key == "flashed" && f.flashed.empty())
-                f.flashed = value;
-            else
-                lines = -100;
-        }
-        if (lines != 3 || f.kind == nullptr || f.name.empty())
-            refuse("info is not what a flash writes");
+        Flashed f = parse_info(read_flash_file(folder, "info"));
         f.image = state_dir_path() + "/" + name + "/image";
         f.hold = std::move(hold);
         return f;

@@ -567,7 +567,7 @@ void run(Server &server, int listener, const std::string &sock)
             continue;
         // Runs let in while a request ran have no poll result yet.
         for (std::size_t i = 0; i < clients.size(); ++i)
-            if (!service(clients[i], i + 1 < fds.size() ? fds[i + 1].revents : 0, server)) {
+            if (!service(clients[i], i + 1 < fds.size() ? fds[i + 1].revents : short{0}, server)) {
                 close(clients[i].fd);
                 clients[i].fd = -1;
             }

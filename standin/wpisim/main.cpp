@@ -21,10 +21,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <string>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -117,72 +117,106 @@ int status()
 constexpr int quiet_ms = 2000;
 constexpr int stalled_ms = 5000;
 
-// Bytes written to the board's terminal that the board has not read yet.
-int unread(int fd)
-{
-    int queued = 0;
-    return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
-}
-
 // Between this terminal and the board's until Ctrl-] or the end of input
-// and the board's answer to it; false when typed bytes could not be sent.
-bool relay(int fd)
+// and the board's answer to it.
+class Relay
 {
-    std::string typed; // read, not yet taken by the board's terminal
-    bool input = true;
-    std::int64_t last_news = now_ns();
-    int last_unread = 0;
-    for (;;) {
-        pollfd fds[2] = {{input && typed.size() < 4096 ? 0 : -1, POLLIN, 0},
-                         {fd, static_cast<short>(POLLIN | (typed.empty() ? 0 : POLLOUT)), 0}};
-        if (poll(fds, 2, 100) < 0 && errno != EINTR)
-            return true;
-        char buffer[512];
-        if ((fds[1].revents & POLLIN) != 0) {
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n > 0 && write(1, buffer, static_cast<std::size_t>(n)) != n)
+  public:
+    explicit Relay(int fd) : fd_(fd) {}
+
+    // False when typed bytes could not be sent.
+    bool run()
+    {
+        for (;;) {
+            pollfd fds[2] = {{input_ && typed_.size() < 4096 ? 0 : -1, POLLIN, 0},
+                             {fd_, static_cast<short>(POLLIN | (typed_.empty() ? 0 : POLLOUT)), 0}};
+            if (poll(fds, 2, 100) < 0 && errno != EINTR)
                 return true;
-            if (n > 0)
-                last_news = now_ns();
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) {
-            const ssize_t n = read(0, buffer, sizeof buffer);
-            const void *escape =
-                n > 0 ? std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)) : nullptr;
-            if (escape != nullptr)
+            if ((fds[1].revents & POLLIN) != 0 && !show())
                 return true;
-            if (n > 0)
-                typed.append(buffer, static_cast<std::size_t>(n));
-            else if (n == 0 || errno != EINTR)
-                input = false;
-        }
-        if (!typed.empty()) {
-            const ssize_t n = write(fd, typed.data(), typed.size());
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
+            if ((fds[0].revents & (POLLIN | POLLHUP)) != 0 && !take())
+                return true;
+            if (!send())
                 return false;
-            if (n > 0) {
-                typed.erase(0, static_cast<std::size_t>(n));
-                last_news = now_ns();
-            }
-        }
-        if (input)
-            continue;
-        const int left = unread(fd) + static_cast<int>(typed.size());
-        if (left != last_unread) {
-            last_unread = left;
-            last_news = now_ns();
-        }
-        const std::int64_t idle_ms = (now_ns() - last_news) / 1000000;
-        if (left == 0 && idle_ms >= quiet_ms)
-            return true;
-        if (left > 0 && idle_ms >= stalled_ms) {
-            std::fprintf(stderr,
-                         "wpisim: serial: %d bytes not sent: the board took none for %d s\n",
-                         left, stalled_ms / 1000);
-            return false;
+            if (!input_ && answered())
+                return left() == 0;
         }
     }
-}
+
+  private:
+    // What the board sent, on standard output; false once that fails.
+    bool show()
+    {
+        char buffer[512];
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n > 0 && write(1, buffer, static_cast<std::size_t>(n)) != n)
+            return false;
+        if (n > 0)
+            news_ns_ = now_ns();
+        return true;
+    }
+
+    // What was typed; false at Ctrl-].
+    bool take()
+    {
+        char buffer[512];
+        const ssize_t n = read(0, buffer, sizeof buffer);
+        if (n > 0 && std::memchr(buffer, 0x1d, static_cast<std::size_t>(n)) != nullptr)
+            return false;
+        if (n > 0)
+            typed_.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            input_ = false;
+        return true;
+    }
+
+    // As much of what was typed as the board's terminal takes now.
+    bool send()
+    {
+        if (typed_.empty())
+            return true;
+        const ssize_t n = write(fd_, typed_.data(), typed_.size());
+        if (n < 0)
+            return errno == EAGAIN || errno == EINTR;
+        typed_.erase(0, static_cast<std::size_t>(n));
+        news_ns_ = now_ns();
+        return true;
+    }
+
+    // Bytes typed that the board has not read yet.
+    int left() const
+    {
+        int queued = 0;
+        if (ioctl(fd_, TIOCOUTQ, &queued) != 0)
+            queued = 0;
+        return queued + static_cast<int>(typed_.size());
+    }
+
+    // Once input has ended: the board has taken every byte typed and then
+    // said nothing for quiet_ms, or has taken none of the rest for stalled_ms.
+    bool answered()
+    {
+        const int now_left = left();
+        if (now_left != last_left_) {
+            last_left_ = now_left;
+            news_ns_ = now_ns();
+        }
+        const std::int64_t idle_ms = (now_ns() - news_ns_) / 1000000;
+        if (now_left == 0)
+            return idle_ms >= quiet_ms;
+        if (idle_ms < stalled_ms)
+            return false;
+        std::fprintf(stderr, "wpisim: serial: %d bytes not sent: the board took none for %d s\n",
+                     now_left, stalled_ms / 1000);
+        return true;
+    }
+
+    int fd_;
+    std::string typed_; // read, not yet taken by the board's terminal
+    bool input_ = true;
+    std::int64_t news_ns_ = now_ns();
+    int last_left_ = 0;
+};
 
 int serial()
 {
@@ -196,9 +230,12 @@ int serial()
         exit_with(what, std::strerror(errno));
     require_own(st.st_uid, "board.tty");
     const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int opened = errno;
+    const bool terminal_of_ours =
+        fd >= 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_uid == geteuid();
     if (fd < 0)
-        exit_with(what, std::strerror(errno));
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_uid != geteuid())
+        exit_with(what, std::strerror(opened));
+    if (!terminal_of_ours)
         exit_with(what, "not the board's terminal");
     // As picocom does: one program on the port at a time, or each sees half.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -213,7 +250,7 @@ int serial()
         tcsetattr(0, TCSANOW, &raw);
         std::fprintf(stderr, "wpisim: the board's serial port, %s; Ctrl-] leaves\r\n", tty.c_str());
     }
-    const bool sent = relay(fd);
+    const bool sent = Relay(fd).run();
     if (terminal)
         tcsetattr(0, TCSANOW, &saved);
     close(fd);
