@@ -171,9 +171,11 @@ void remove_old_flashes(const std::string &current)
             close(listing);
         return;
     }
-    // One thread, and this is its only use of the directory stream.
+    // One thread, and this is its only use of the directory stream. The
+    // 64-bit reader: a 32-bit one fails with EOVERFLOW on a 64-bit kernel's
+    // directory offsets (ARM code under qemu-user on a PC).
     // cppcheck-suppress readdirCalled
-    while (const dirent *e = readdir(entries)) {
+    while (const dirent64 *e = readdir64(entries)) {
         const std::string name = e->d_name;
         struct stat st {
         };
