@@ -101,15 +101,16 @@ const Row rows[] = {
      "flash 0\nboard reset\n1\n", "", false},
     {"RelativeStateDirectoryAndLogWorkFromTheRunsDirectory",
      "unset WPISIM_STATE_DIR\n"
-     "WPISIM_STATE_DIR=rel WPISIM_LOG=rel.log WPISIM_BOARD_RESET=1 $PROBE spi-setup 0 5000 "
-     "transfer 0 61 >/dev/null; echo run $?\n"
-     "grep -c '^board-reset ' rel.log",
+     "WPISIM_STATE_DIR=rel WPISIM_LOG=rel.log $PROBE spi-setup 0 5000 transfer 0 61 "
+     ">/dev/null; echo run $?\n"
+     "grep -c '^board-start ' rel.log",
      "run 0\n1\n", "", false},
     {"EachRunsLogHasTheBoardsLinesOfItsOwnRequests",
      "WPISIM_LOG=$PWD/a.log $PROBE spi-setup 0 5000 >/dev/null\n"
      "WPISIM_LOG=$PWD/b.log WPISIM_BOARD_RESET=1 $PROBE spi-setup 0 5000 >/dev/null\n"
-     "echo a $(grep -c '^board-reset' a.log) b $(grep -c '^board-reset' b.log)",
-     "a 0 b 1\n", "", false},
+     "for f in a b; do echo $f $(grep -c '^board-start ' $f.log) $(grep -c '^board-reset ' "
+     "$f.log); done",
+     "a 1 0\nb 0 1\n", "", false},
     {"VirtualTimeGivesAMicrosSketchTheSameAnswersOnEveryRun",
      "for i in 1 2 3 4 5; do rm -rf st\n"
      "  WPISIM_TIME=virtual WPISIM_FIRMWARE=$ECHO $PROBE spi-setup 0 5000 transfer 0 61 "

@@ -184,7 +184,7 @@ std::optional<BoardStatus> board_status()
     return s;
 }
 
-std::unique_ptr<Peer> make_board_peer(bool named, bool reset)
+std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out)
 {
     if (*BOARD_PROGRAM == '\0') {
         if (named)
@@ -216,11 +216,14 @@ std::unique_ptr<Peer> make_board_peer(bool named, bool reset)
     }
     if (access(BOARD_PROGRAM, X_OK) != 0)
         fail("board program " + quoted(BOARD_PROGRAM), std::strerror(errno));
-    const bool fresh = reset || reset_asked();
-
     bool started = false;
     std::int32_t pid = 0;
     const int fd = connect_board_process(firmware, kind, &started, &pid);
+    if (started_out != nullptr)
+        *started_out = started;
+    // A board this run just started is fresh from reset: resetting it again
+    // would run the sketch's setup() twice.
+    const bool fresh = (reset || reset_asked()) && !started;
     auto board = std::make_unique<BoardClient>(fd, pid);
     std::string reason;
     // wpisim's reset, on its own or after a flash, fits whichever clock the

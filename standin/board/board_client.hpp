@@ -15,8 +15,9 @@ namespace wpisim
 
 // The simulated board, or an error when it cannot run. A build without it
 // gives null, or an error when the board was asked for by name. reset: as
-// WPISIM_BOARD_RESET=1.
-std::unique_ptr<Peer> make_board_peer(bool named, bool reset = false);
+// WPISIM_BOARD_RESET=1, for wpisim's reset and flash. started, if given: this
+// call started the board process, so the board is fresh from reset anyway.
+std::unique_ptr<Peer> make_board_peer(bool named, bool reset = false, bool *started = nullptr);
 
 // How the board process of this state directory is, if one runs.
 struct BoardStatus {

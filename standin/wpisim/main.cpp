@@ -57,12 +57,11 @@ const char usage_text[] =
 
 int reset()
 {
-    // A board that is off starts from reset: resetting it as well would run
-    // the sketch's setup() twice.
-    const bool running = board_status().has_value();
-    make_board_peer(true, running);
+    // A board that is off starts from reset, once.
+    bool started = false;
+    make_board_peer(true, true, &started);
     const auto s = board_status();
-    std::printf("%s (board process %d)\n", running ? "board reset" : "board started, from reset",
+    std::printf("%s (board process %d)\n", started ? "board started, from reset" : "board reset",
                 s ? s->answer.pid : 0);
     return 0;
 }
