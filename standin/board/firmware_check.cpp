@@ -4,6 +4,7 @@
 
 #include "intel_hex.hpp"
 #include "message.hpp"
+#include "own_file.hpp"
 
 #include <cerrno>
 #include <cstddef>
@@ -354,9 +355,9 @@ std::string content_problem(std::vector<unsigned char> bytes, const BoardKind &k
 std::string firmware_problem(const std::string &path, const BoardKind &kind, std::string *content,
                              std::uint32_t *flash_bytes)
 {
-    // Not blocking in open, and no read before the file is known to be a
-    // regular one: a FIFO or a device hangs nobody.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    // No read before the file is known to be a regular one: a FIFO or a
+    // device hangs nobody.
+    const int fd = open_unblocked(AT_FDCWD, path, O_RDONLY);
     if (fd < 0)
         return std::strerror(errno);
     struct stat st {

@@ -5,6 +5,7 @@
 #include "clock.hpp"
 #include "diagnostic.hpp"
 #include "message.hpp"
+#include "own_file.hpp"
 #include "state_dir.hpp"
 
 #include <cctype>
@@ -91,16 +92,10 @@ bool write_file(int dir, const char *name, const std::string &text)
 // A file of the flash folder, this user's and regular, read whole.
 std::string read_flash_file(int folder, const char *name)
 {
-    const int fd = openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    struct stat st {
-    };
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        const int saved = errno;
-        if (fd >= 0)
-            close(fd);
-        refuse(std::string(name) + ": " + std::strerror(saved));
-    }
-    if (st.st_uid != geteuid() || !S_ISREG(st.st_mode)) {
+    const int fd = open_unblocked(folder, name, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0)
+        refuse(std::string(name) + ": " + std::strerror(errno));
+    if (!own_file_problem(fd).empty()) {
         close(fd);
         refuse(std::string(name) + " is not a file of yours");
     }

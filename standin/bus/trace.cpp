@@ -22,6 +22,7 @@
 
 #include "bench_clock.hpp"
 #include "diagnostic.hpp"
+#include "own_file.hpp"
 #include "settings.hpp"
 
 #include <cerrno>
@@ -219,13 +220,10 @@ std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer)
         return peer;
     const std::string what = "WPISIM_TRACE=" + quoted(*path);
     // Not truncated before the lock is ours: it may be another run's trace.
-    // Not blocking in open: a FIFO nobody reads is an error, not a hang.
-    const int fd =
-        open(path->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    const int fd = open_unblocked(AT_FDCWD, *path, O_WRONLY | O_CREAT, 0644);
     if (fd < 0)
-        fail(what, errno == ENXIO ? std::string("a FIFO that nobody reads")
+        fail(what, errno == ENXIO ? open_error(errno)
                                   : std::string("cannot write: ") + std::strerror(errno));
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(what, errno == EWOULDBLOCK ? "another run is tracing to it"
                                         : std::string("cannot lock: ") + std::strerror(errno));

@@ -4,6 +4,7 @@
 
 #include "hex.hpp"
 #include "message.hpp"
+#include "own_file.hpp"
 #include "settings.hpp"
 
 #include <cerrno>
@@ -36,14 +37,11 @@ int log_fd()
     static const int fd = [] {
         if (log_path().empty())
             return -1;
-        // Not blocking in open: a FIFO nobody reads is an error, not a hang.
         const int opened =
-            open(log_path().c_str(),
-                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+            open_unblocked(AT_FDCWD, log_path(), O_WRONLY | O_APPEND | O_CREAT, 0644);
         // A test reading a log that was never written would pass on nothing.
         if (opened < 0)
-            log_failed(errno == ENXIO ? "a FIFO that nobody reads" : std::strerror(errno));
-        fcntl(opened, F_SETFL, fcntl(opened, F_GETFL) & ~O_NONBLOCK);
+            log_failed(open_error(errno).c_str());
         return opened;
     }();
     return fd;

@@ -3,6 +3,7 @@
 #include "state_dir.hpp"
 
 #include "diagnostic.hpp"
+#include "own_file.hpp"
 #include "settings.hpp"
 
 #include <cerrno>
@@ -117,9 +118,8 @@ int state_dir_fd()
 
 int open_own(const std::string &name, int flags, unsigned mode)
 {
-    // Not blocking in open: a FIFO planted in place of a file hangs nobody.
-    const int fd = openat(state_dir_fd(), name.c_str(),
-                          flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+    const std::string what = name + " " + quoted(state_dir_path() + "/" + name);
+    const int fd = open_unblocked(state_dir_fd(), name, flags | O_NOFOLLOW, mode);
     if (fd < 0) {
         if (errno == ENOENT)
             return -1;
@@ -127,17 +127,11 @@ int open_own(const std::string &name, int flags, unsigned mode)
         };
         if (fstatat(state_dir_fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             !S_ISREG(st.st_mode))
-            fail(name + " " + quoted(state_dir_path() + "/" + name), "not a regular file");
-        fail(name + " " + quoted(state_dir_path() + "/" + name), std::strerror(errno));
+            fail(what, "not a regular file");
+        fail(what, open_error(errno));
     }
-    struct stat st {
-    };
-    if (fstat(fd, &st) != 0)
-        fail(name + " " + quoted(state_dir_path() + "/" + name), std::strerror(errno));
-    require_own(st.st_uid, name);
-    if (!S_ISREG(st.st_mode))
-        fail(name + " " + quoted(state_dir_path() + "/" + name), "not a regular file");
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (const std::string why = own_file_problem(fd); !why.empty())
+        fail(what, why);
     return fd;
 }
 

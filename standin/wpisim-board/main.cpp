@@ -180,6 +180,16 @@ bool first_request(const std::string &in, link::Header *h, bool *whole)
     return true;
 }
 
+// Takes what a run sent without waiting; false once its connection is gone.
+bool receive(Client &c)
+{
+    char buffer[4096];
+    const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0)
+        c.in.append(buffer, static_cast<std::size_t>(n));
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
+}
+
 // Sends what is due to a run without waiting; false once it is not reading.
 bool flush(Client &c)
 {
@@ -332,6 +342,11 @@ class Server
             timed_ = true;
         }
         latest_ = req.now_ns;
+        answer_hello(a, why, out);
+    }
+
+    static void answer_hello(link::HelloAnswer &a, const std::string &why, std::string *out)
+    {
         a.ok = why.empty() ? 1 : 0;
         if (!why.empty())
             Record("board-error").text("message", why).emit();
@@ -352,10 +367,7 @@ class Server
             if (timed_)
                 board_->rebase(time_ == 1 ? latest_ : now_ns());
         }
-        a.ok = why.empty() ? 1 : 0;
-        if (!why.empty())
-            Record("board-error").text("message", why).emit();
-        append(out, link::hello_answer, &a, sizeof a, why);
+        answer_hello(a, why, out);
     }
 
     // Puts the firmware asked for on a fresh board where a reset or other
@@ -420,11 +432,7 @@ class Server
         for (Client &c : clients_) {
             if (c.fd < 0)
                 continue;
-            char buffer[4096];
-            const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0)
-                c.in.append(buffer, static_cast<std::size_t>(n));
-            else if (&c == serving_ && (n == 0 || (errno != EAGAIN && errno != EINTR)))
+            if (!receive(c) && &c == serving_)
                 go_on = false;
             if (&c != serving_)
                 go_on = answer_status(c) && go_on;
@@ -530,13 +538,8 @@ int listen_on(const std::string &path)
 bool service(Client &c, short got, Server &server)
 {
     bool keep = (got & (POLLERR | POLLNVAL)) == 0;
-    if (keep && (got & (POLLIN | POLLHUP)) != 0) {
-        char buffer[4096];
-        const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n > 0)
-            c.in.append(buffer, static_cast<std::size_t>(n));
-        keep = n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
-    }
+    if (keep && (got & (POLLIN | POLLHUP)) != 0)
+        keep = receive(c);
     // Also what was read while another run's request ran.
     keep = keep && server.serve(c);
     return keep && (c.out.empty() || flush(c));

@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #include "serial_port.hpp"
 
+#include "own_file.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -29,11 +31,8 @@ constexpr std::size_t typed_bytes = 4096;
 // The serial log, this user's own regular file, never through a link.
 int open_log(const std::string &path)
 {
-    const int fd = open(path.c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    struct stat st {
-    };
-    if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_uid != geteuid() || !S_ISREG(st.st_mode))) {
+    const int fd = open_unblocked(AT_FDCWD, path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW);
+    if (fd >= 0 && !own_file_problem(fd).empty()) {
         close(fd);
         return -1;
     }
