@@ -3,7 +3,11 @@
 // Calls the library as told on the command line, one line of results per
 // call, so tests can check the stand-in's own contract.
 //   spi-setup CH SPEED | transfer CH HEX | delay MS | gpio-setup | mode PIN M | write PIN V
+//   setup wpi|gpio|phys|sys | read PIN | pull PIN PUD | alt PIN | micros | delay-us US
+//   pwm PIN V | pwm-mode M | pwm-range R | pwm-clock D | soft-pwm PIN V RANGE
+//   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
 
+#include <softPwm.h>
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
 
@@ -23,6 +27,16 @@ int number(const char *text)
 {
     return static_cast<int>(std::strtol(text, nullptr, 0));
 }
+
+// The interrupt functions, one per pin a run watches; each says when it ran.
+int watched[64];
+template <int N> void interrupted()
+{
+    std::printf("isr %d %u\n", watched[N], micros());
+    std::fflush(stdout);
+}
+void (*const functions[])() = {interrupted<0>, interrupted<1>, interrupted<2>, interrupted<3>};
+int watches = 0;
 
 } // namespace
 
@@ -58,6 +72,50 @@ int main(int argc, char **argv)
         } else if (verb == "write") {
             const int pin = number(next());
             digitalWrite(pin, number(next()));
+        } else if (verb == "setup") {
+            const std::string how = next();
+            const int r = how == "gpio"   ? wiringPiSetupGpio()
+                          : how == "phys" ? wiringPiSetupPhys()
+                          : how == "sys"  ? wiringPiSetupSys()
+                                          : wiringPiSetup();
+            std::printf("%d\n", r);
+        } else if (verb == "read") {
+            std::printf("%d\n", digitalRead(number(next())));
+        } else if (verb == "pull") {
+            const int pin = number(next());
+            pullUpDnControl(pin, number(next()));
+        } else if (verb == "alt") {
+            std::printf("%d\n", getAlt(number(next())));
+        } else if (verb == "micros") {
+            std::printf("%u\n", micros());
+        } else if (verb == "delay-us") {
+            delayMicroseconds(static_cast<unsigned>(number(next())));
+        } else if (verb == "pwm") {
+            const int pin = number(next());
+            pwmWrite(pin, number(next()));
+        } else if (verb == "pwm-mode") {
+            pwmSetMode(number(next()));
+        } else if (verb == "pwm-range") {
+            pwmSetRange(static_cast<unsigned>(number(next())));
+        } else if (verb == "pwm-clock") {
+            pwmSetClock(number(next()));
+        } else if (verb == "soft-pwm") {
+            const int pin = number(next());
+            const int value = number(next());
+            std::printf("%d\n", softPwmCreate(pin, value, number(next())));
+        } else if (verb == "isr") {
+            const int pin = number(next());
+            const int mode = number(next());
+            if (watches == 4)
+                return 2;
+            watched[watches] = pin;
+            std::printf("%d\n", wiringPiISR(pin, mode, functions[watches++]));
+        } else if (verb == "isr-stop") {
+            std::printf("%d\n", wiringPiISRStop(number(next())));
+        } else if (verb == "wait") {
+            const int pin = number(next());
+            const int r = waitForInterrupt(pin, number(next()));
+            std::printf("wait %d %u\n", r, micros());
         } else {
             std::fprintf(stderr, "library_probe: unknown call %s\n", verb.c_str());
             return 2;
