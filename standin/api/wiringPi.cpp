@@ -148,7 +148,7 @@ extern "C" void pwmSetClock(int divisor)
     gpio::pwm_set_clock(divisor);
 }
 
-extern "C" int wiringPiISR(int pin, int mode, void (*function)(void))
+extern "C" int wiringPiISR(int pin, int mode, void (*function)())
 {
     return gpio::isr(pin, mode, function);
 }
@@ -237,7 +237,7 @@ extern "C" void piUnlock(int key)
 #include <cstdlib>
 extern "C" int wiringPiFailure(int fatal, const char *message, ...)
 {
-    if (!fatal && std::getenv("WIRINGPI_CODES") != nullptr)
+    if (fatal == 0 && std::getenv("WIRINGPI_CODES") != nullptr)
         return -1;
     va_list args;
     va_start(args, message);

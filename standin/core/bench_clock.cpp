@@ -87,7 +87,7 @@ class VirtualClock
         // In place, at once: a run ended by a signal leaves its time behind,
         // and a step costs no system call.
         char text[width];
-        std::uint64_t rest = static_cast<std::uint64_t>(t);
+        auto rest = static_cast<std::uint64_t>(t);
         text[width - 1] = '\n';
         for (int i = width - 2; i >= 0; --i, rest /= 10)
             text[i] = static_cast<char>('0' + rest % 10);

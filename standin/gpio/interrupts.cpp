@@ -38,9 +38,9 @@ constexpr std::int64_t look_every_ns = 50000000;
 constexpr std::int64_t handler_limit_ns = 10000000000;
 
 struct Watch {
-    int mode = 0;
-    void (*function)() = nullptr;
     std::uint64_t generation = 0;
+    void (*function)() = nullptr;
+    int mode = 0;
     std::uint32_t isr_seen = 0;  // the thread's, under lock
     std::uint32_t wait_seen = 0; // waitForInterrupt's
     bool active = false;
@@ -128,7 +128,7 @@ void happen(std::int64_t at)
         hold.unlock();
         apply(d);
         hold.lock();
-        Watch &w = watches[d.gpio];
+        const Watch &w = watches[d.gpio];
         const std::uint32_t edges = shared().pins[d.gpio].edges.load();
         const std::uint64_t generation = w.generation;
         if (serving == d.gpio)
@@ -178,7 +178,11 @@ void *serve(void *arg)
         const bool call = function != nullptr && matches(w.mode, rising);
         hold.unlock();
         if (call) {
-            Record("isr").num("gpio", start.gpio).num("rising", rising).num("edge_ns", at).emit();
+            Record("isr")
+                .num("gpio", start.gpio)
+                .num("rising", rising ? 1 : 0)
+                .num("edge_ns", at)
+                .emit();
             function();
         }
         hold.lock();
@@ -234,7 +238,7 @@ int isr(int pin, int mode, void (*function)())
     std::lock_guard<std::mutex> hold(lock);
     Watch &w = watches[gpio];
     const std::uint32_t edges = b.pins[gpio].edges.load();
-    w = Watch{mode, function, ++generations, edges, edges, true};
+    w = Watch{++generations, function, mode, edges, edges, true};
     pthread_t thread;
     auto *start = new ThreadStart{gpio, w.generation};
     if (pthread_create(&thread, nullptr, serve, start) != 0) {
@@ -247,13 +251,73 @@ int isr(int pin, int mode, void (*function)())
     return 0;
 }
 
+namespace
+{
+
+// The next edge of the watch's kind the waiter has not seen, as the event id
+// waitForInterrupt returns, or 0; under lock.
+int next_event(std::unique_lock<std::mutex> &hold, Watch &w, const Pin &p, int gpio)
+{
+    const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
+    if (edges - w.wait_seen > static_cast<std::uint32_t>(edge_ring))
+        w.wait_seen = edges - edge_ring;
+    while (w.wait_seen != edges) {
+        const std::uint32_t index = w.wait_seen++;
+        const Edge &e = p.ring[index % edge_ring];
+        const bool rising = e.rising.load() != 0;
+        if (!matches(w.mode, rising))
+            continue;
+        Record("interrupt-wait")
+            .num("gpio", gpio)
+            .num("rising", rising ? 1 : 0)
+            .num("edge_ns", e.at_ns.load())
+            .emit();
+        // In virtual time the interrupt function has its edge first, as a
+        // scheduled edge gives it, so a run goes the same way twice.
+        const std::uint64_t generation = w.generation;
+        if (virtual_time() && serving != gpio)
+            handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns), [&] {
+                return !w.active || w.generation != generation || w.function == nullptr ||
+                       w.isr_seen > index;
+            });
+        return rising ? event_rising : event_falling;
+    }
+    return 0;
+}
+
+// Waits for an edge or a scheduled drive, up to end (-1: none).
+void wait_more(Pin &p, std::uint32_t edges, std::int64_t end)
+{
+    const std::int64_t now = bench_now_ns();
+    if (virtual_time()) {
+        // Waiting is time passing: on to the next scheduled drive, or the
+        // end; with neither, only an outside drive can come.
+        const std::int64_t due = next_due(end >= 0 ? end : INT64_MAX);
+        if (due >= 0 || end >= 0)
+            bench_wait_until(due >= 0 ? due : end);
+        else
+            wait_word(p.edges, edges, look_every_ns);
+        return;
+    }
+    catch_up();
+    const std::int64_t due = next_due(INT64_MAX);
+    std::int64_t sleep = look_every_ns;
+    if (end >= 0)
+        sleep = std::min(sleep, end - now);
+    if (due >= 0)
+        sleep = std::min(sleep, std::max<std::int64_t>(due - now, 0));
+    if (sleep > 0)
+        wait_word(p.edges, edges, sleep);
+}
+
+} // namespace
+
 int wait_for_interrupt(int pin, int ms)
 {
     const int gpio = numbering() == numbering_bcm ? pin : to_gpio(pin);
     if (gpio < 0 || gpio >= gpio_count)
         return -2;
-    Bank &b = shared();
-    Pin &p = b.pins[gpio];
+    Pin &p = shared().pins[gpio];
     const std::int64_t end = ms < 0 ? -1 : bench_now_ns() + static_cast<std::int64_t>(ms) * 1000000;
     for (;;) {
         std::unique_lock<std::mutex> hold(lock);
@@ -261,55 +325,14 @@ int wait_for_interrupt(int pin, int ms)
         if (!w.active)
             return -2;
         const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
-        if (edges - w.wait_seen > static_cast<std::uint32_t>(edge_ring))
-            w.wait_seen = edges - edge_ring;
-        while (w.wait_seen != edges) {
-            const Edge &e = p.ring[w.wait_seen++ % edge_ring];
-            const bool rising = e.rising.load() != 0;
-            if (matches(w.mode, rising)) {
-                // In virtual time the interrupt function has its edge first,
-                // as a scheduled edge gives it, so a run goes the same way twice.
-                const std::uint32_t index = w.wait_seen - 1;
-                const std::uint64_t generation = w.generation;
-                if (virtual_time() && serving != gpio)
-                    handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns), [&] {
-                        return !w.active || w.generation != generation || w.function == nullptr ||
-                               w.isr_seen > index;
-                    });
-                Record("interrupt-wait")
-                    .num("gpio", gpio)
-                    .num("rising", rising)
-                    .num("edge_ns", e.at_ns.load())
-                    .emit();
-                return rising ? event_rising : event_falling;
-            }
-        }
+        if (const int event = next_event(hold, w, p, gpio); event != 0)
+            return event;
         hold.unlock();
-        const std::int64_t now = bench_now_ns();
-        if (end >= 0 && now >= end) {
+        if (end >= 0 && bench_now_ns() >= end) {
             std::fprintf(stderr, "wiringPi: ERROR: poll returned=0\n");
             return 0;
         }
-        if (virtual_time()) {
-            // Waiting is time passing: on to the next scheduled drive, or the
-            // end; with neither, only an outside drive can come.
-            const std::int64_t due = next_due(end >= 0 ? end : INT64_MAX);
-            if (due >= 0 || end >= 0) {
-                bench_wait_until(due >= 0 ? due : end);
-                continue;
-            }
-            wait_word(p.edges, edges, look_every_ns);
-            continue;
-        }
-        catch_up();
-        const std::int64_t due = next_due(INT64_MAX);
-        std::int64_t sleep = look_every_ns;
-        if (end >= 0)
-            sleep = std::min(sleep, end - now);
-        if (due >= 0)
-            sleep = std::min(sleep, std::max<std::int64_t>(due - now, 0));
-        if (sleep > 0)
-            wait_word(p.edges, edges, sleep);
+        wait_more(p, edges, end);
     }
 }
 

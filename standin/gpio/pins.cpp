@@ -226,6 +226,50 @@ int level_of(const Bank &b, int gpio, std::int64_t now_ns)
                          p.drive.load(std::memory_order_relaxed));
 }
 
+namespace
+{
+
+// A pin made a plain input or output, as pinMode makes it: any soft PWM or tone
+// on it stops first.
+void plain_mode(int pin, int gpio, int function)
+{
+    bench_spend(register_ns);
+    soft_pwm_stop(pin);
+    soft_tone_stop(pin);
+    settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+}
+
+void pwm_output(int pin, int gpio, int mode)
+{
+    soft_pwm_stop(pin);
+    soft_tone_stop(pin);
+    // A pin without a PWM channel is left as it was, without a word.
+    const int function = pi::pwm_function(gpio);
+    if (function < 0)
+        return;
+    settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+    bench_spend(pwm_function_wait_ns);
+    pwm_set_mode(mode == PWM_MS_OUTPUT || mode == PWM_TONE_OUTPUT ? PWM_MODE_MS : PWM_MODE_BAL);
+    if (mode == PWM_OUTPUT || mode == PWM_TONE_OUTPUT) {
+        pwm_set_range(1024);
+        pwm_set_clock(32);
+    }
+    if (mode == PWM_TONE_OUTPUT)
+        pwm_set_mode(PWM_MODE_MS);
+}
+
+// pinMode(pin, OUTPUT) as the soft PWM and tone make it.
+void output_mode(int pin)
+{
+    Record("pin-mode").num("pin", pin).num("mode", OUTPUT).emit();
+    setup_check("pinMode");
+    const int gpio = on_board("pinMode", pin);
+    if (gpio >= 0)
+        plain_mode(pin, gpio, fn_output);
+}
+
+} // namespace
+
 void set_mode(int pin, int mode)
 {
     Record("pin-mode").num("pin", pin).num("mode", mode).emit();
@@ -237,19 +281,15 @@ void set_mode(int pin, int mode)
         std::fprintf(stderr, "pinMode: invalid mode request (only input und output supported)\n");
         return;
     }
-    bench_spend(register_ns);
-    soft_pwm_stop(pin);
-    soft_tone_stop(pin);
-    const std::int64_t now = bench_now_ns();
     switch (mode) {
     case INPUT:
     case PM_OFF:
-        settle(*shared, gpio, now, fn_input, -1, -1);
+        plain_mode(pin, gpio, fn_input);
         if (mode == PM_OFF && pi::pwm_channel(gpio) >= 0)
             pwm_write(pin, 0);
         return;
     case OUTPUT:
-        settle(*shared, gpio, now, fn_output, -1, -1);
+        plain_mode(pin, gpio, fn_output);
         return;
     case SOFT_PWM_OUTPUT:
         soft_pwm_create(pin, 0, 100);
@@ -257,30 +297,15 @@ void set_mode(int pin, int mode)
     case SOFT_TONE_OUTPUT:
         soft_tone_create(pin);
         return;
-    case PWM_TONE_OUTPUT:
-        set_mode(pin, PWM_OUTPUT);
-        pwm_set_mode(PWM_MODE_MS);
-        return;
     case PWM_OUTPUT:
     case PWM_MS_OUTPUT:
-    case PWM_BAL_OUTPUT: {
-        // A pin without a PWM channel is left as it was, without a word.
-        const int function = pi::pwm_function(gpio);
-        if (function < 0)
-            return;
-        settle(*shared, gpio, now, function, -1, -1);
-        bench_spend(pwm_function_wait_ns);
-        pwm_set_mode(mode == PWM_MS_OUTPUT ? PWM_MODE_MS : PWM_MODE_BAL);
-        if (mode == PWM_OUTPUT) {
-            pwm_set_range(1024);
-            pwm_set_clock(32);
-        }
-        return;
-    }
-    case GPIO_CLOCK:
-        // No clock generator on the bench: the pin keeps its function.
+    case PWM_BAL_OUTPUT:
+    case PWM_TONE_OUTPUT:
+        pwm_output(pin, gpio, mode);
         return;
     default:
+        // GPIO_CLOCK among them: no clock generator on the bench, and the
+        // library leaves a pin it cannot use so as it was.
         return;
     }
 }
@@ -413,7 +438,7 @@ int soft_pwm_create(int pin, int value, int range)
     if (pin < 0 || pin >= soft_pins || soft_ranges[pin] != 0 || range <= 0)
         return -1;
     write(pin, LOW);
-    set_mode(pin, OUTPUT);
+    output_mode(pin);
     soft_ranges[pin] = range;
     show_soft(pin, static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(range));
     bench_spend(thread_start_ns);
@@ -446,7 +471,7 @@ void soft_pwm_stop(int pin)
 int soft_tone_create(int pin)
 {
     Record("soft-tone-create").num("pin", pin).emit();
-    set_mode(pin, OUTPUT);
+    output_mode(pin);
     write(pin, LOW);
     if (pin < 0 || pin >= soft_pins || soft_tones[pin])
         return -1;

@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,84 +44,103 @@ int watches = 0;
 
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string verb = argv[i];
-        auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : "0"; };
-        errno = 0;
-        if (verb == "spi-setup") {
-            const int channel = number(next());
-            const int r = wiringPiSPISetup(channel, number(next()));
-            std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
-        } else if (verb == "transfer") {
-            const int channel = number(next());
-            const char *digits = next();
-            const auto decoded = wpisim::hex::decode(digits);
-            if (!decoded) {
-                std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
-                return 2;
-            }
-            std::vector<unsigned char> data = *decoded;
-            const int r = wiringPiSPIDataRW(channel, data.data(), static_cast<int>(data.size()));
-            std::printf("%d %d ", r, errno);
-            std::printf("%s\n", wpisim::hex::encode(data.data(), data.size()).c_str());
-        } else if (verb == "delay") {
-            delay(static_cast<unsigned>(number(next())));
-        } else if (verb == "gpio-setup") {
-            std::printf("%d %d\n", wiringPiSetup(), errno);
-        } else if (verb == "mode") {
-            const int pin = number(next());
-            pinMode(pin, number(next()));
-        } else if (verb == "write") {
-            const int pin = number(next());
-            digitalWrite(pin, number(next()));
-        } else if (verb == "setup") {
-            const std::string how = next();
-            const int r = how == "gpio"   ? wiringPiSetupGpio()
-                          : how == "phys" ? wiringPiSetupPhys()
-                          : how == "sys"  ? wiringPiSetupSys()
-                                          : wiringPiSetup();
-            std::printf("%d\n", r);
-        } else if (verb == "read") {
-            std::printf("%d\n", digitalRead(number(next())));
-        } else if (verb == "pull") {
-            const int pin = number(next());
-            pullUpDnControl(pin, number(next()));
-        } else if (verb == "alt") {
-            std::printf("%d\n", getAlt(number(next())));
-        } else if (verb == "micros") {
-            std::printf("%u\n", micros());
-        } else if (verb == "delay-us") {
-            delayMicroseconds(static_cast<unsigned>(number(next())));
-        } else if (verb == "pwm") {
-            const int pin = number(next());
-            pwmWrite(pin, number(next()));
-        } else if (verb == "pwm-mode") {
-            pwmSetMode(number(next()));
-        } else if (verb == "pwm-range") {
-            pwmSetRange(static_cast<unsigned>(number(next())));
-        } else if (verb == "pwm-clock") {
-            pwmSetClock(number(next()));
-        } else if (verb == "soft-pwm") {
-            const int pin = number(next());
-            const int value = number(next());
-            std::printf("%d\n", softPwmCreate(pin, value, number(next())));
-        } else if (verb == "isr") {
-            const int pin = number(next());
-            const int mode = number(next());
-            if (watches == 4)
-                return 2;
-            watched[watches] = pin;
-            std::printf("%d\n", wiringPiISR(pin, mode, functions[watches++]));
-        } else if (verb == "isr-stop") {
-            std::printf("%d\n", wiringPiISRStop(number(next())));
-        } else if (verb == "wait") {
-            const int pin = number(next());
-            const int r = waitForInterrupt(pin, number(next()));
-            std::printf("wait %d %u\n", r, micros());
-        } else {
-            std::fprintf(stderr, "library_probe: unknown call %s\n", verb.c_str());
+    int i = 0;
+    auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : "0"; };
+    auto num = [&] { return number(next()); };
+    int failed = 0;
+    const std::map<std::string, std::function<void()>> calls = {
+        {"spi-setup",
+         [&] {
+             const int channel = num();
+             const int r = wiringPiSPISetup(channel, num());
+             std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
+         }},
+        {"transfer",
+         [&] {
+             const int channel = num();
+             const char *digits = next();
+             const auto decoded = wpisim::hex::decode(digits);
+             if (!decoded) {
+                 std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
+                 failed = 2;
+                 return;
+             }
+             std::vector<unsigned char> data = *decoded;
+             const int r = wiringPiSPIDataRW(channel, data.data(), static_cast<int>(data.size()));
+             std::printf("%d %d ", r, errno);
+             std::printf("%s\n", wpisim::hex::encode(data.data(), data.size()).c_str());
+         }},
+        {"delay", [&] { delay(static_cast<unsigned>(num())); }},
+        {"gpio-setup", [&] { std::printf("%d %d\n", wiringPiSetup(), errno); }},
+        {"mode",
+         [&] {
+             const int pin = num();
+             pinMode(pin, num());
+         }},
+        {"write",
+         [&] {
+             const int pin = num();
+             digitalWrite(pin, num());
+         }},
+        {"setup",
+         [&] {
+             const std::string how = next();
+             const int r = how == "gpio"   ? wiringPiSetupGpio()
+                           : how == "phys" ? wiringPiSetupPhys()
+                           : how == "sys"  ? wiringPiSetupSys()
+                                           : wiringPiSetup();
+             std::printf("%d\n", r);
+         }},
+        {"read", [&] { std::printf("%d\n", digitalRead(num())); }},
+        {"pull",
+         [&] {
+             const int pin = num();
+             pullUpDnControl(pin, num());
+         }},
+        {"alt", [&] { std::printf("%d\n", getAlt(num())); }},
+        {"micros", [&] { std::printf("%u\n", micros()); }},
+        {"delay-us", [&] { delayMicroseconds(static_cast<unsigned>(num())); }},
+        {"pwm",
+         [&] {
+             const int pin = num();
+             pwmWrite(pin, num());
+         }},
+        {"pwm-mode", [&] { pwmSetMode(num()); }},
+        {"pwm-range", [&] { pwmSetRange(static_cast<unsigned>(num())); }},
+        {"pwm-clock", [&] { pwmSetClock(num()); }},
+        {"soft-pwm",
+         [&] {
+             const int pin = num();
+             const int value = num();
+             std::printf("%d\n", softPwmCreate(pin, value, num()));
+         }},
+        {"isr",
+         [&] {
+             const int pin = num();
+             const int mode = num();
+             if (watches == 4) {
+                 failed = 2;
+                 return;
+             }
+             watched[watches] = pin;
+             std::printf("%d\n", wiringPiISR(pin, mode, functions[watches++]));
+         }},
+        {"isr-stop", [&] { std::printf("%d\n", wiringPiISRStop(num())); }},
+        {"wait",
+         [&] {
+             const int pin = num();
+             const int r = waitForInterrupt(pin, num());
+             std::printf("wait %d %u\n", r, micros());
+         }},
+    };
+    for (i = 1; i < argc && failed == 0; ++i) {
+        const auto call = calls.find(argv[i]);
+        if (call == calls.end()) {
+            std::fprintf(stderr, "library_probe: unknown call %s\n", argv[i]);
             return 2;
         }
+        errno = 0;
+        call->second();
     }
-    return 0;
+    return failed;
 }
