@@ -7,6 +7,7 @@
 #include "call_faults.hpp"
 #include "event_log.hpp"
 #include "gpio_bank.hpp"
+#include "pi_session.hpp"
 #include "spi_bus.hpp"
 
 #include <wiringPi.h>
@@ -14,6 +15,10 @@
 
 extern "C" int wiringPiSetup(void)
 {
+    // As 3.14: WIRINGPI_CODES is read, the board read and the pin tables
+    // chosen before anything can fail.
+    wpisim::pi::read_return_codes();
+    wpisim::pi::install_pin_tables();
     return wpisim::gpio::setup(wpisim::gpio_setup_fault());
 }
 
