@@ -309,10 +309,11 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         // Every value shown is quoted: control bytes escaped, 300 bytes cut at 128.
         {{{"WPISIM_PI", "\x1b]0;x\a"}},
          "",
-         "WPISIM_PI=\"\\x1b]0;x\\x07\": not a Pi model (pi1, pi2, pi3, zero, zero2w, pi4, pi5)\n"},
+         "WPISIM_PI=\"\\x1b]0;x\\x07\": not a Pi model (pi1-rev1, pi1, pi2, pi3, zero, zero2w, "
+         "pi4, pi5)\n"},
         {{{"WPISIM_PI", "pi7"}},
          "",
-         "WPISIM_PI=\"pi7\": not a Pi model (pi1, pi2, pi3, zero, zero2w, pi4, pi5)\n"},
+         "WPISIM_PI=\"pi7\": not a Pi model (pi1-rev1, pi1, pi2, pi3, zero, zero2w, pi4, pi5)\n"},
         {{{"WPISIM_WIRING", "no-\nmiso"}},
          "",
          "WPISIM_WIRING=\"no-\\x0amiso\": not a wiring (ok, no-miso, no-mosi, no-ce0, swapped, "

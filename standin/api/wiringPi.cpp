@@ -7,6 +7,7 @@
 #include "call_faults.hpp"
 #include "event_log.hpp"
 #include "interrupts.hpp"
+#include "pi_session.hpp"
 #include "pins.hpp"
 
 #include <wiringPi.h>
@@ -24,6 +25,10 @@ constexpr std::int64_t clock_read_ns = 150;
 
 int set_up(gpio::Numbering numbering, const char *call)
 {
+    // As 3.14: WIRINGPI_CODES is read, the board read and the pin tables
+    // chosen before anything can fail.
+    wpisim::pi::read_return_codes();
+    wpisim::pi::install_pin_tables();
     const int result = gpio::setup(numbering, wpisim::gpio_setup_fault(), call);
     if (result == 0)
         gpio::start_schedule();
@@ -229,19 +234,4 @@ extern "C" void piLock(int key)
 extern "C" void piUnlock(int key)
 {
     pthread_mutex_unlock(&locks[key & 3]);
-}
-
-// TEMPORARY until the board calls land.
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-extern "C" int wiringPiFailure(int fatal, const char *message, ...)
-{
-    if (fatal == 0 && std::getenv("WIRINGPI_CODES") != nullptr)
-        return -1;
-    va_list args;
-    va_start(args, message);
-    std::vfprintf(stderr, message, args);
-    va_end(args);
-    std::exit(EXIT_FAILURE);
 }

@@ -9,9 +9,9 @@
 #include "bench_clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
-#include "pi_model.hpp"
 #include "pin_bank.hpp"
 #include "state_dir.hpp"
+#include "this_pi.hpp"
 
 #include <wiringPi.h>
 
@@ -69,7 +69,7 @@ void no_such_pin(const char *call, int pin)
 {
     Record("misuse").text("call", call).num("pin", pin).text("reason", "no-such-pin").emit();
     std::fprintf(stderr, "wpisim: %s(%d): ignored: no GPIO has that number on a %s\n", call, pin,
-                 pi::model().word);
+                 this_pi::word().c_str());
 }
 
 // The GPIO an on-board pin number names, or -1: for a number wiringPi gives
@@ -124,7 +124,7 @@ Bank &pins_bank(const char *call)
 {
     std::uint8_t pulls[gpio_count];
     for (int g = 0; g < gpio_count; ++g)
-        pulls[g] = static_cast<std::uint8_t>(pi::reset_pull(g));
+        pulls[g] = static_cast<std::uint8_t>(this_pi::reset_pull(g));
     return bank(call, pulls);
 }
 
@@ -172,10 +172,10 @@ int to_gpio(int pin)
     switch (chosen) {
     case numbering_wpi:
     case numbering_device_wpi:
-        return pi::wpi_to_gpio(pin);
+        return this_pi::wpi_to_gpio(pin);
     case numbering_phys:
     case numbering_device_phys:
-        return pi::phys_to_gpio(pin);
+        return this_pi::phys_to_gpio(pin);
     case numbering_bcm:
     case numbering_device_bcm:
         return pin >= 0 && pin < 64 ? pin : -1;
@@ -186,7 +186,7 @@ int to_gpio(int pin)
 
 int max_pin()
 {
-    return pi::model().rp1 ? 27 : 63;
+    return this_pi::rp1() ? 27 : 63;
 }
 
 int level_at(int gpio, std::int64_t now_ns)
@@ -213,9 +213,9 @@ int level_of(const Bank &b, int gpio, std::int64_t now_ns)
         }
         return p.latch.load(std::memory_order_relaxed);
     }
-    const int channel = pi::pwm_channel(gpio);
-    if (fn != fn_input && fn != fn_output && channel >= 0 && fn == pi::pwm_function(gpio)) {
-        const Wave w = pwm_wave(b.pwm[channel], pi::pwm_clock_hz(b.clock_divisor));
+    const int channel = this_pi::pwm_channel(gpio);
+    if (fn != fn_input && fn != fn_output && channel >= 0 && fn == this_pi::pwm_function(gpio)) {
+        const Wave w = pwm_wave(b.pwm[channel], this_pi::pwm_clock_hz(b.clock_divisor));
         if (w.hz <= 0)
             return w.duty >= 1 ? 1 : 0;
         const double phase = std::fmod(static_cast<double>(now_ns) * w.hz / 1e9, 1.0);
@@ -244,7 +244,7 @@ void pwm_output(int pin, int gpio, int mode)
     soft_pwm_stop(pin);
     soft_tone_stop(pin);
     // A pin without a PWM channel is left as it was, without a word.
-    const int function = pi::pwm_function(gpio);
+    const int function = this_pi::pwm_function(gpio);
     if (function < 0)
         return;
     settle(*shared, gpio, bench_now_ns(), function, -1, -1);
@@ -285,7 +285,7 @@ void set_mode(int pin, int mode)
     case INPUT:
     case PM_OFF:
         plain_mode(pin, gpio, fn_input);
-        if (mode == PM_OFF && pi::pwm_channel(gpio) >= 0)
+        if (mode == PM_OFF && this_pi::pwm_channel(gpio) >= 0)
             pwm_write(pin, 0);
         return;
     case OUTPUT:
@@ -354,7 +354,7 @@ void set_pull(int pin, int pud)
     const int gpio = on_board("pullUpDnControl", pin);
     if (gpio < 0 || pud < PUD_OFF || pud > PUD_UP)
         return;
-    bench_spend(pi::model().legacy_pull ? legacy_pull_ns : register_ns);
+    bench_spend(this_pi::legacy_pull() ? legacy_pull_ns : register_ns);
     settle(*shared, gpio, bench_now_ns(), -1, pud, -1);
 }
 
@@ -386,10 +386,10 @@ void pwm_write(int pin, int value)
     const int gpio = on_board("pwmWrite", pin);
     if (gpio < 0)
         return;
-    const int channel = pi::pwm_channel(gpio);
+    const int channel = this_pi::pwm_channel(gpio);
     if (channel < 0) {
         // The BCM writes channel 0's offset, the control register; the RP1 says so.
-        if (pi::model().rp1)
+        if (this_pi::rp1())
             std::fprintf(stderr, "pwmWrite: invalid channel at GPIO pin %d \n", gpio);
         return;
     }
@@ -401,7 +401,7 @@ void pwm_set_mode(int mode)
 {
     if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
         return;
-    if (pi::model().rp1) {
+    if (this_pi::rp1()) {
         if (mode != PWM_MODE_MS)
             std::fprintf(stderr, "pwmSetMode: Raspberry Pi 5 missing feature PWM BAL mode\n");
         return;
@@ -429,7 +429,8 @@ void pwm_set_clock(int divisor)
     if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
         return;
     bench_spend(pwm_clock_wait_ns);
-    shared->clock_divisor.store(static_cast<std::uint32_t>(pi::pwm_divisor(divisor)));
+    shared->clock_divisor.store(static_cast<std::uint32_t>(
+        this_pi::pwm_divisor(divisor, static_cast<int>(shared->clock_divisor.load()))));
 }
 
 int soft_pwm_create(int pin, int value, int range)

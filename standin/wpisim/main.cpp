@@ -13,11 +13,11 @@
 #include "flash_command.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
-#include "pi_model.hpp"
 #include "pin_bank.hpp"
 #include "pins.hpp"
 #include "settings.hpp"
 #include "state_dir.hpp"
+#include "this_pi.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -313,11 +313,11 @@ std::string wave_text(const gpio::Bank &b, int bcm)
             std::snprintf(text, sizeof text, "tone %s", value != 0 ? hertz(value).c_str() : "off");
         return text;
     }
-    const int channel = gpio::pi::pwm_channel(bcm);
-    if (channel < 0 || p.function.load() != gpio::pi::pwm_function(bcm))
+    const int channel = gpio::this_pi::pwm_channel(bcm);
+    if (channel < 0 || p.function.load() != gpio::this_pi::pwm_function(bcm))
         return "";
     const gpio::Wave w =
-        gpio::pwm_wave(b.pwm[channel], gpio::pi::pwm_clock_hz(b.clock_divisor.load()));
+        gpio::pwm_wave(b.pwm[channel], gpio::this_pi::pwm_clock_hz(b.clock_divisor.load()));
     std::snprintf(text, sizeof text, "%s %.1f%%%s", hertz(w.hz).c_str(), 100.0 * w.duty,
                   b.pwm[channel].mark_space.load() != 0 ? "" : " bal");
     return text;
