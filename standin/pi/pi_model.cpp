@@ -113,11 +113,13 @@ const Model *find_model(std::string_view word)
 
 const Model &model()
 {
-    static const Model &chosen = [] {
-        const auto word = setting_text("WPISIM_PI");
+    static const Model &chosen = []() -> const Model & {
         // The settings table refuses any word that is not a model's.
-        const Model *m = find_model(word ? *word : "pi4");
-        return m != nullptr ? *m : *find_model("pi4");
+        const std::string word = setting_text("WPISIM_PI").value_or("pi4");
+        for (const Model &m : models())
+            if (m.word == word)
+                return m;
+        return models().front();
     }();
     return chosen;
 }
