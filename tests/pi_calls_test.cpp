@@ -49,6 +49,8 @@ const Row rows[] = {
     {"WaitWithoutAnInterruptAndAPinOutOfRange",
      "$PROBE setup gpio wait 5 10; $PROBE setup gpio isr 64 1; echo $?", "0\nwait -2 0\n0\n1\n",
      "wiringPiISR: pin must be 0-63 (64)\n"},
+    {"TheByteCallsPutWiringPiPinZeroInTheTopBit",
+     "$PROBE setup wpi mode 0 1 mode 7 1 byte-write 129 byte-read", "0\n129\n", ""},
     {"HardwarePwmShowsItsFrequencyAndDuty",
      "$PROBE setup gpio mode 18 2 pwm-mode 0 pwm-range 100 pwm-clock 192 pwm 18 25 alt 18\n"
      "$WPISIM pins | grep '^ |  18 |' | cut -d'|' -f5,9",

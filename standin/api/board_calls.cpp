@@ -17,9 +17,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <string>
 
 #include <sys/resource.h>
+#include <sys/utsname.h>
 
 namespace
 {
@@ -81,11 +84,20 @@ const int piMemorySize[8] = {256, 512, 1024, 2048, 4096, 8192, 16384, 0};
 
 // NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
+namespace
+{
+
+// The release whose calls, messages and values the stand-in follows.
+constexpr int version_major = 3;
+constexpr int version_minor = 14;
+
+} // namespace
+
 extern "C" void wiringPiVersion(int *major, int *minor)
 {
     wpisim::Record("version").emit();
-    *major = 3;
-    *minor = 14;
+    *major = version_major;
+    *minor = version_minor;
 }
 
 extern "C" int piGpioLayout(void)
@@ -155,20 +167,11 @@ extern "C" int physPinToGpio(int physPin)
 // NOLINTNEXTLINE(cert-dcl50-cpp): the library's variadic C call
 extern "C" int wiringPiFailure(int fatal, const char *message, ...)
 {
-    if (fatal == 0 && wpisim::pi::return_codes()) {
-        wpisim::Record("failure").num("fatal", 0).num("result", -1).emit();
-        return -1;
-    }
-    char buffer[1024];
     va_list args;
     va_start(args, message);
-    // 3.14 leaves the last byte unused.
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started just above
-    std::vsnprintf(buffer, sizeof buffer - 1, message, args);
+    const int result = wpisim::pi::failure(fatal, message, args);
     va_end(args);
-    wpisim::Record("failure").num("fatal", fatal == 0 ? 0 : 1).text("message", buffer).emit();
-    std::fprintf(stderr, "%s", buffer);
-    std::exit(EXIT_FAILURE);
+    return result;
 }
 
 extern "C" int wiringPiUserLevelAccess(void)
@@ -189,4 +192,37 @@ extern "C" int wiringPiGlobalMemoryAccess(void)
     const int result = wpisim::gpio_setup_fault() == 0 ? 2 : 0;
     wpisim::Record("global-memory-access").num("result", result).emit();
     return result;
+}
+
+// As 3.14 says it when it cannot read the board's revision; the bench always
+// can, but a program may call it itself.
+extern "C" void piGpioLayoutOops(const char *why)
+{
+    std::fprintf(stderr, "Oops: Unable to determine Raspberry Pi board revision from "
+                         "/proc/device-tree/system/linux,revision and from /proc/cpuinfo\n");
+    utsname sys{};
+    if (uname(&sys) == 0) {
+        std::fprintf(stderr, "      WiringPi    : %d.%d\n", version_major, version_minor);
+        std::fprintf(stderr, "      system name : %s\n", sys.sysname);
+        std::fprintf(stderr, "      release     : %s\n", sys.release);
+        std::fprintf(stderr, "      version     : %s\n", sys.version);
+        std::fprintf(stderr, "      machine     : %s\n", sys.machine);
+        if (std::strstr(sys.machine, "arm") == nullptr &&
+            std::strstr(sys.machine, "aarch") == nullptr)
+            std::fprintf(stderr,
+                         " -> This is not an ARM architecture; it cannot be a Raspberry Pi.\n");
+    }
+    std::fprintf(stderr, " -> %s\n", why);
+    std::fprintf(stderr, " -> WiringPi is designed for Raspberry Pi and can only be used with a "
+                         "Raspberry Pi.\n\n");
+    std::fprintf(stderr, " -> Check at https://github.com/wiringpi/wiringpi/issues.\n\n");
+    std::exit(EXIT_FAILURE);
+}
+
+// The GPIO character device's descriptor: a real one, opened once, as the
+// library keeps /dev/gpiochip0 open.
+extern "C" int wiringPiGpioDeviceGetFd(void)
+{
+    static const int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    return fd;
 }

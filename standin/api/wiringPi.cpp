@@ -7,6 +7,7 @@
 #include "call_faults.hpp"
 #include "event_log.hpp"
 #include "interrupts.hpp"
+#include "nodes.hpp"
 #include "pi_session.hpp"
 #include "pins.hpp"
 
@@ -234,4 +235,83 @@ extern "C" void piLock(int key)
 extern "C" void piUnlock(int key)
 {
     pthread_mutex_unlock(&locks[key & 3]);
+}
+
+extern "C" void digitalWriteByte(const int value)
+{
+    gpio::write_byte(value, false);
+}
+
+extern "C" void digitalWriteByte2(const int value)
+{
+    gpio::write_byte(value, true);
+}
+
+extern "C" unsigned int digitalReadByte(void)
+{
+    return gpio::read_byte(false);
+}
+
+extern "C" unsigned int digitalReadByte2(void)
+{
+    return gpio::read_byte(true);
+}
+
+extern "C" enum WPIPinAlt getPinModeAlt(int pin)
+{
+    return static_cast<enum WPIPinAlt>(gpio::alt(pin));
+}
+
+extern "C" int analogRead(int pin)
+{
+    return gpio::analog_read(pin);
+}
+
+extern "C" void analogWrite(int pin, int value)
+{
+    gpio::analog_write(pin, value);
+}
+
+extern "C" void pwmToneWrite(int pin, int freq)
+{
+    gpio::pwm_tone_write(pin, freq);
+}
+
+extern "C" struct wiringPiNodeStruct *wiringPiFindNode(int pin)
+{
+    return gpio::find_node(pin);
+}
+
+extern "C" struct wiringPiNodeStruct *wiringPiNewNode(int pinBase, int numPins)
+{
+    return gpio::new_node(pinBase, numPins);
+}
+
+// The bench has no clock generator and no pad drive strength to set: what
+// they would change is not on the bench's pins.
+extern "C" void gpioClockSet(int pin, int freq)
+{
+    wpisim::Record("gpio-clock").num("pin", pin).num("hz", freq).emit();
+}
+
+extern "C" void setPadDrive(int group, int value)
+{
+    wpisim::Record("pad-drive").num("group", group).num("value", value).emit();
+}
+
+extern "C" void setPadDrivePin(int pin, int value)
+{
+    wpisim::Record("pad-drive").num("pin", pin).num("value", value).emit();
+}
+
+// The registers a Pi maps for its programs: there are none on the bench, and a
+// program that writes through them stops at once, where on a Pi it would
+// quietly change the hardware behind the library's back.
+extern "C" {
+volatile unsigned int *_wiringPiGpio = nullptr;
+volatile unsigned int *_wiringPiPwm = nullptr;
+volatile unsigned int *_wiringPiClk = nullptr;
+volatile unsigned int *_wiringPiPads = nullptr;
+volatile unsigned int *_wiringPiTimer = nullptr;
+volatile unsigned int *_wiringPiTimerIrqRaw = nullptr;
 }

@@ -7,6 +7,7 @@
 #include "event_log.hpp"
 #include "pin_bank.hpp"
 #include "pins.hpp"
+#include "this_pi.hpp"
 
 #include <wiringPi.h>
 
@@ -216,9 +217,10 @@ int isr(int pin, int mode, void (*function)())
 {
     const int top = max_pin();
     if (pin < 0 || pin > top)
-        return wiringPiFailure(WPI_FATAL, "wiringPiISR: pin must be 0-%d (%d)\n", top, pin);
+        return this_pi::library_failure(WPI_FATAL, "wiringPiISR: pin must be 0-%d (%d)\n", top,
+                                        pin);
     if (!set_up())
-        return wiringPiFailure(
+        return this_pi::library_failure(
             WPI_FATAL, "wiringPiISR: wiringPi has not been initialised. Unable to continue.\n");
     const int gpio = to_gpio(pin);
     {

@@ -9,6 +9,7 @@
 #include "bench_clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
+#include "nodes.hpp"
 #include "pin_bank.hpp"
 #include "state_dir.hpp"
 #include "this_pi.hpp"
@@ -274,6 +275,11 @@ void set_mode(int pin, int mode)
 {
     Record("pin-mode").num("pin", pin).num("mode", mode).emit();
     setup_check("pinMode");
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->pinMode(node, pin, mode);
+        return;
+    }
     const int gpio = on_board("pinMode", pin);
     if (gpio < 0)
         return;
@@ -313,8 +319,11 @@ void set_mode(int pin, int mode)
 void write(int pin, int value)
 {
     Record("digital-write").num("pin", pin).num("value", value).emit();
-    if ((pin & ~63) != 0)
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->digitalWrite(node, pin, value);
         return;
+    }
     if (chosen == numbering_none) {
         std::fprintf(stderr, "digitalWrite: invalid mode\n");
         return;
@@ -332,8 +341,10 @@ void write(int pin, int value)
 
 int read(int pin)
 {
-    if ((pin & ~63) != 0)
-        return LOW;
+    if ((pin & ~63) != 0) {
+        wiringPiNodeStruct *node = find_node(pin);
+        return node != nullptr ? node->digitalRead(node, pin) : LOW;
+    }
     if (chosen == numbering_none) {
         std::fprintf(stderr, "digitalRead: invalid mode\n");
         return LOW;
@@ -351,6 +362,11 @@ void set_pull(int pin, int pud)
 {
     Record("pull").num("pin", pin).num("pud", pud).emit();
     setup_check("pullUpDnControl");
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->pullUpDnControl(node, pin, pud);
+        return;
+    }
     const int gpio = on_board("pullUpDnControl", pin);
     if (gpio < 0 || pud < PUD_OFF || pud > PUD_UP)
         return;
@@ -381,7 +397,12 @@ void pwm_write(int pin, int value)
 {
     Record("pwm-write").num("pin", pin).num("value", value).emit();
     setup_check("pwmWrite");
-    if ((pin & ~63) != 0 || device_numbering())
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->pwmWrite(node, pin, value);
+        return;
+    }
+    if (device_numbering())
         return;
     const int gpio = on_board("pwmWrite", pin);
     if (gpio < 0)
@@ -498,6 +519,76 @@ void soft_tone_stop(int pin)
     soft_tones[pin] = false;
     hide_soft(pin);
     write(pin, LOW);
+}
+
+namespace
+{
+
+// The byte calls have no Pi 5 version: the library stops, or fails.
+bool byte_calls_refused(const char *call)
+{
+    if (!this_pi::rp1())
+        return false;
+    this_pi::library_failure(WPI_ALMOST,
+                             "Function '%s' not supported on Raspberry Pi 5.\n"
+                             "  Unable to continue. Keep an eye of new versions at "
+                             "https://github.com/wiringpi/wiringpi\n",
+                             call);
+    return true;
+}
+
+} // namespace
+
+void write_byte(int value, bool second)
+{
+    Record("write-byte").num("value", value).num("second", second ? 1 : 0).emit();
+    if (byte_calls_refused(second ? "digitalWriteByte2" : "digitalWriteByte") || shared == nullptr)
+        return;
+    // wiringPi pins 0 to 7, bit 0 first; the second byte GPIO 20 to 27.
+    for (int bit = 0; bit < 8; ++bit) {
+        const int gpio = second ? 20 + bit : this_pi::wpi_to_gpio(bit);
+        if (gpio >= 0 && gpio < gpio_count)
+            pin_of(gpio).latch.store(((value >> bit) & 1) != 0 ? 1 : 0);
+    }
+    bench_spend(2 * register_ns);
+}
+
+unsigned read_byte(bool second)
+{
+    if (byte_calls_refused(second ? "digitalReadByte2" : "digitalReadByte") || shared == nullptr)
+        return 0;
+    bench_spend(register_ns);
+    const std::int64_t now = bench_now_ns();
+    unsigned data = 0;
+    // wiringPi pin 0 lands in bit 7, as the library shifts; GPIO 20 in bit 0.
+    for (int bit = 0; bit < 8; ++bit) {
+        const int gpio = second ? 27 - bit : this_pi::wpi_to_gpio(bit);
+        data = (data << 1) | (gpio >= 0 && gpio < gpio_count ? level_at(gpio, now) : 0);
+    }
+    return data;
+}
+
+int analog_read(int pin)
+{
+    wiringPiNodeStruct *node = find_node(pin);
+    return node != nullptr ? node->analogRead(node, pin) : 0;
+}
+
+void analog_write(int pin, int value)
+{
+    if (wiringPiNodeStruct *node = find_node(pin))
+        node->analogWrite(node, pin, value);
+}
+
+void pwm_tone_write(int pin, int hz)
+{
+    setup_check("pwmToneWrite");
+    if (hz == 0) {
+        pwm_write(pin, 0);
+        return;
+    }
+    pwm_set_range(static_cast<unsigned>(600000 / hz));
+    pwm_write(pin, hz / 2);
 }
 
 } // namespace wpisim::gpio

@@ -54,6 +54,14 @@ int soft_tone_create(int pin);
 void soft_tone_write(int pin, int hz);
 void soft_tone_stop(int pin);
 
+// digitalWriteByte(2) and digitalReadByte(2).
+void write_byte(int value, bool second);
+unsigned read_byte(bool second);
+// Only extension nodes have analog pins.
+int analog_read(int pin);
+void analog_write(int pin, int value);
+void pwm_tone_write(int pin, int hz);
+
 struct Bank;
 // The bank, mapped, with every GPIO's power-on pull for this Pi.
 Bank &pins_bank(const char *call);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 #include "pi_session.hpp"
+#include "event_log.hpp"
+#include <cstdio>
 
 #include <atomic>
 #include <cstdlib>
@@ -50,6 +52,20 @@ void read_return_codes()
 bool return_codes()
 {
     return codes;
+}
+
+int failure(int fatal, const char *message, std::va_list args)
+{
+    if (fatal == 0 && return_codes()) {
+        Record("failure").num("fatal", 0).num("result", -1).emit();
+        return -1;
+    }
+    char buffer[1024];
+    // 3.14 leaves the last byte unused.
+    std::vsnprintf(buffer, sizeof buffer - 1, message, args);
+    Record("failure").num("fatal", fatal == 0 ? 0 : 1).text("message", buffer).emit();
+    std::fprintf(stderr, "%s", buffer);
+    std::exit(EXIT_FAILURE);
 }
 
 } // namespace wpisim::pi

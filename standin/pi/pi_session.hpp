@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 #pragma once
+
+#include <cstdarg>
 // What wiringPi 3.14 in this process has found out about the Pi so far. The
 // library keeps it in statics that some calls read before any set-up, so the
 // calls that fill them in must say so, where 3.14 does.
@@ -30,5 +32,9 @@ bool pin_tables_installed();
 // of ending the program. Nothing ever unsets it.
 void read_return_codes();
 bool return_codes();
+
+// wiringPiFailure: -1 for a failure that is not fatal under WIRINGPI_CODES;
+// else the message on stderr and the program ends, as the library ends it.
+int failure(int fatal, const char *message, std::va_list args);
 
 } // namespace wpisim::pi

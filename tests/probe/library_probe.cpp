@@ -6,6 +6,7 @@
 //   setup wpi|gpio|phys|sys | read PIN | pull PIN PUD | alt PIN | micros | delay-us US
 //   pwm PIN V | pwm-mode M | pwm-range R | pwm-clock D | soft-pwm PIN V RANGE
 //   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
+//   byte-write V | byte-read
 
 #include <softPwm.h>
 #include <wiringPi.h>
@@ -125,6 +126,8 @@ int main(int argc, char **argv)
              watched[watches] = pin;
              std::printf("%d\n", wiringPiISR(pin, mode, functions[watches++]));
          }},
+        {"byte-write", [&] { digitalWriteByte(num()); }},
+        {"byte-read", [&] { std::printf("%u\n", digitalReadByte()); }},
         {"isr-stop", [&] { std::printf("%d\n", wiringPiISRStop(num())); }},
         {"wait",
          [&] {
