@@ -27,46 +27,58 @@ std::string none(int n)
 
 // wpiPinToGpio and physPinToGpio for pins -1 to 64: 3.14's tables, read at
 // pin & 63 (so -1 reads entry 63 and 64 entry 0).
-const std::string wpi_layout1 =
-    "wpi -1 17 18 21 22 23 24 25 4 0 1 8 7 10 9 11 14 15" + none(47) + " 17\n";
-const std::string wpi_layout2 = "wpi -1 17 18 27 22 23 24 25 4 2 3 8 7 10 9 11 14 15 28 29 30 31 "
-                                "5 6 13 19 26 12 16 20 21 0 1" +
-                                none(32) + " 17\n";
-const std::string phys_layout1 =
-    "phys -1 -1 -1 -1 0 -1 1 -1 4 14 -1 15 17 18 21 -1 22 23 -1 24 10 -1 9 25 11 8 -1 7" +
-    none(37) + " -1\n";
-const std::string phys_layout2 =
-    "phys 0 -1 -1 -1 2 -1 3 -1 4 14 -1 15 17 18 27 -1 22 23 -1 24 10 -1 9 25 11 8 -1 7 0 1 5 -1 "
-    "6 12 13 -1 19 16 26 20 -1 21" +
-    none(10) + " 28 29 30 31" + none(8) + " 0 -1\n";
+std::string wpi_layout1()
+{
+    return "wpi -1 17 18 21 22 23 24 25 4 0 1 8 7 10 9 11 14 15" + none(47) + " 17\n";
+}
+
+std::string wpi_layout2()
+{
+    return "wpi -1 17 18 27 22 23 24 25 4 2 3 8 7 10 9 11 14 15 28 29 30 31 5 6 13 19 26 12 16 20 "
+           "21 0 1" +
+           none(32) + " 17\n";
+}
+
+std::string phys_layout1()
+{
+    return "phys -1 -1 -1 -1 0 -1 1 -1 4 14 -1 15 17 18 21 -1 22 23 -1 24 10 -1 9 25 11 8 -1 7" +
+           none(37) + " -1\n";
+}
+
+std::string phys_layout2()
+{
+    return "phys 0 -1 -1 -1 2 -1 3 -1 4 14 -1 15 17 18 27 -1 22 23 -1 24 10 -1 9 25 11 8 -1 7 0 1 "
+           "5 -1 6 12 13 -1 19 16 26 20 -1 21" +
+           none(10) + " 28 29 30 31" + none(8) + " 0 -1\n";
+}
 
 TEST(PiBoard, EachModelAnswersWithItsBoardIdAndNumbering)
 {
     struct Case {
         const char *pi; // "" leaves WPISIM_PI unset
         const char *id;
-        const std::string &wpi;
-        const std::string &phys;
+        std::string wpi;
+        std::string phys;
     };
     const Case cases[] = {
         {"pi1-rev1", "3.14 rev 1 layout 1 40pin 0 rp1 0 id 1 0 0 1 0 Model B, Egoman, 256 MB",
-         wpi_layout1, phys_layout1},
+         wpi_layout1(), phys_layout1()},
         {"pi1", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 3 2 1 0 0 Model B+, Sony UK, 512 MB",
-         wpi_layout2, phys_layout2},
+         wpi_layout2(), phys_layout2()},
         {"pi2", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 4 1 2 0 0 Pi 2, Sony UK, 1024 MB",
-         wpi_layout2, phys_layout2},
+         wpi_layout2(), phys_layout2()},
         {"pi3", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 8 2 2 0 0 Pi 3, Sony UK, 1024 MB",
-         wpi_layout2, phys_layout2},
+         wpi_layout2(), phys_layout2()},
         {"zero", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 9 3 1 0 0 Pi Zero, Sony UK, 512 MB",
-         wpi_layout2, phys_layout2},
+         wpi_layout2(), phys_layout2()},
         {"zero2w", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 18 0 1 0 0 Pi Zero2-W, Sony UK, 512 MB",
-         wpi_layout2, phys_layout2},
+         wpi_layout2(), phys_layout2()},
         {"pi4", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 17 4 4 0 0 Pi 4B, Sony UK, 4096 MB",
-         wpi_layout2, phys_layout2},
-        {"", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 17 4 4 0 0 Pi 4B, Sony UK, 4096 MB", wpi_layout2,
-         phys_layout2},
+         wpi_layout2(), phys_layout2()},
+        {"", "3.14 rev 2 layout 2 40pin 1 rp1 0 id 17 4 4 0 0 Pi 4B, Sony UK, 4096 MB",
+         wpi_layout2(), phys_layout2()},
         {"pi5", "3.14 rev 2 layout 2 40pin 1 rp1 1 id 23 0 4 0 0 Pi 5, Sony UK, 4096 MB",
-         wpi_layout2, phys_layout2},
+         wpi_layout2(), phys_layout2()},
     };
     for (const Case &c : cases) {
         Sandbox box;
