@@ -5,7 +5,6 @@
 
 #include "call_faults.hpp"
 #include "event_log.hpp"
-#include "message.hpp"
 #include "pi_model.hpp"
 #include "pi_pins.hpp"
 #include "pi_session.hpp"
