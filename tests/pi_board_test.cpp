@@ -34,8 +34,8 @@ std::string wpi_layout1()
 
 std::string wpi_layout2()
 {
-    return "wpi -1 17 18 27 22 23 24 25 4 2 3 8 7 10 9 11 14 15 28 29 30 31 "
-           "5 6 13 19 26 12 16 20 21 0 1" +
+    return "wpi -1 17 18 27 22 23 24 25 4 2 3 8 7 10 9 11 14 15 28 29 30 31 5 6 13 19 26 12 16 20 "
+           "21 0 1" +
            none(32) + " 17\n";
 }
 
@@ -48,8 +48,7 @@ std::string phys_layout1()
 std::string phys_layout2()
 {
     return "phys 0 -1 -1 -1 2 -1 3 -1 4 14 -1 15 17 18 27 -1 22 23 -1 24 10 -1 9 25 11 8 -1 7 0 1 "
-           "5 -1 "
-           "6 12 13 -1 19 16 26 20 -1 21" +
+           "5 -1 6 12 13 -1 19 16 26 20 -1 21" +
            none(10) + " 28 29 30 31" + none(8) + " 0 -1\n";
 }
 
@@ -58,8 +57,8 @@ TEST(PiBoard, EachModelAnswersWithItsBoardIdAndNumbering)
     struct Case {
         const char *pi; // "" leaves WPISIM_PI unset
         const char *id;
-        const std::string &wpi;
-        const std::string &phys;
+        std::string wpi;
+        std::string phys;
     };
     const Case cases[] = {
         {"pi1-rev1", "3.14 rev 1 layout 1 40pin 0 rp1 0 id 1 0 0 1 0 Model B, Egoman, 256 MB",

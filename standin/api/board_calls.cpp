@@ -5,7 +5,6 @@
 
 #include "call_faults.hpp"
 #include "event_log.hpp"
-#include "message.hpp"
 #include "pi_model.hpp"
 #include "pi_pins.hpp"
 #include "pi_session.hpp"
@@ -51,7 +50,9 @@ int masked(int pin)
     setrlimit(RLIMIT_CORE, &no_core);
     std::signal(SIGSEGV, SIG_DFL);
     std::raise(SIGSEGV);
-    std::_Exit(128 + SIGSEGV); // cppcheck-suppress unreachableCode ; a blocked SIGSEGV returns
+    // A program may have blocked it.
+    // cppcheck-suppress unreachableCode
+    std::_Exit(128 + SIGSEGV);
 }
 
 int layout_now()

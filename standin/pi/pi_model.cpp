@@ -2,11 +2,14 @@
 // Copyright 2026 The parley authors
 #include "pi_model.hpp"
 
+#include "diagnostic.hpp"
+#include "message.hpp"
 #include "settings.hpp"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace wpisim::pi
 {
@@ -113,15 +116,16 @@ const Model *find_model(std::string_view word)
 
 const Model &model()
 {
-    static const Model &chosen = []() -> const Model & {
-        // The settings table refuses any word that is not a model's.
+    static const Model *const chosen = [] {
         const std::string word = setting_text("WPISIM_PI").value_or("pi4");
-        for (const Model &m : models())
-            if (m.word == word)
-                return m;
-        return models().front();
+        const Model *m = find_model(word);
+        // The settings table holds the same words, so only a mismatch between
+        // the two gets here.
+        if (m == nullptr)
+            fail("WPISIM_PI=" + quoted(word), "no such model in the stand-in");
+        return m;
     }();
-    return chosen;
+    return *chosen;
 }
 
 } // namespace wpisim::pi
