@@ -17,6 +17,7 @@
 #include "pins.hpp"
 #include "settings.hpp"
 #include "state_dir.hpp"
+#include "state_files.hpp"
 #include "this_pi.hpp"
 
 #include <cerrno>
@@ -229,13 +230,13 @@ int serial()
 {
     // Held while the terminal is open, so the board runs and stays powered.
     const auto board = make_board_peer(true);
-    const std::string tty = state_dir_path() + "/board.tty";
+    const std::string tty = state_dir_path() + "/" + state_files::board_tty;
     const std::string what = "serial " + quoted(tty);
     struct stat st {
     };
-    if (fstatat(state_dir_fd(), "board.tty", &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(state_dir_fd(), state_files::board_tty, &st, AT_SYMLINK_NOFOLLOW) != 0)
         exit_with(what, std::strerror(errno));
-    require_own(st.st_uid, "board.tty");
+    require_own(st.st_uid, state_files::board_tty);
     const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     const int opened = errno;
     const bool terminal_of_ours =
