@@ -13,6 +13,8 @@
 #include "flash_command.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
+#include "pi_model.hpp"
+#include "pi_pins.hpp"
 #include "pin_bank.hpp"
 #include "pins.hpp"
 #include "settings.hpp"
@@ -20,6 +22,7 @@
 #include "state_files.hpp"
 #include "this_pi.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -265,20 +268,6 @@ int serial()
     return sent ? 0 : 1;
 }
 
-// wiringPi's pin numbers on the 40-pin header: BCM GPIO and physical pin.
-struct HeaderPin {
-    int wpi;
-    int bcm;
-    int physical;
-};
-const HeaderPin header_pins[] = {
-    {0, 17, 11},  {1, 18, 12},  {2, 27, 13},  {3, 22, 15},  {4, 23, 16},  {5, 24, 18},
-    {6, 25, 22},  {7, 4, 7},    {8, 2, 3},    {9, 3, 5},    {10, 8, 24},  {11, 7, 26},
-    {12, 10, 19}, {13, 9, 21},  {14, 11, 23}, {15, 14, 8},  {16, 15, 10}, {21, 5, 29},
-    {22, 6, 31},  {23, 13, 33}, {24, 19, 35}, {25, 26, 37}, {26, 12, 32}, {27, 16, 36},
-    {28, 20, 38}, {29, 21, 40}, {30, 0, 27},  {31, 1, 28},
-};
-
 const char *function_name(int fn)
 {
     static const char *const names[] = {"IN",   "OUT",  "ALT5", "ALT4",
@@ -339,12 +328,19 @@ int pins()
         " | BCM | wPi |  Name   | Mode | V | Pull | Driven | PWM                | Physical |\n");
     std::printf(
         " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
-    for (const HeaderPin &h : header_pins) {
+    // The header's GPIO pins, in wiringPi's order, as gpio readall lists them.
+    std::vector<pi::HeaderPin> rows;
+    for (const pi::HeaderPin &h : pi::header(pi::model()))
+        if (h.bcm != pi::no_gpio && h.bcm < gpio::gpio_count)
+            rows.push_back(h);
+    std::sort(rows.begin(), rows.end(),
+              [](const pi::HeaderPin &x, const pi::HeaderPin &y) { return x.wpi < y.wpi; });
+    for (const pi::HeaderPin &h : rows) {
         const gpio::Pin &p = b.pins[h.bcm];
         const int drive = p.drive.load();
-        std::printf(" | %3d | %3d | GPIO.%-2d | %-4s | %d | %-4s | %-6s | %-18s |    %2d    |\n",
-                    h.bcm, h.wpi, h.wpi, function_name(p.function.load()),
-                    gpio::level_of(b, h.bcm, now), pull_name(p.pull.load()),
+        std::printf(" | %3d | %3d | %-7s | %-4s | %d | %-4s | %-6s | %-18s |    %2d    |\n", h.bcm,
+                    h.wpi, h.name, function_name(p.function.load()), gpio::level_of(b, h.bcm, now),
+                    pull_name(p.pull.load()),
                     drive == gpio::drive_high  ? "high"
                     : drive == gpio::drive_low ? "low"
                                                : "",
