@@ -49,6 +49,20 @@ const Row rows[] = {
     {"WaitWithoutAnInterruptAndAPinOutOfRange",
      "$PROBE setup gpio wait 5 10; $PROBE setup gpio isr 64 1; echo $?", "0\nwait -2 0\n0\n1\n",
      "wiringPiISR: pin must be 0-63 (64)\n"},
+    {"ASecondSetUpKeepsTheNumberingButGpioAndPhysChooseTheirs",
+     "$WPISIM pin 17 high; $PROBE setup gpio setup wpi read 17 read 2; $PROBE setup wpi setup "
+     "phys read 11",
+     "0\n0\n1\n1\n0\n0\n1\n", ""},
+    {"TheGpioCharacterDeviceRequestsALineOnFirstUse",
+     "$PROBE setup sys read 17 write 17 1 pull 17 2 read 17\n"
+     "$WPISIM pins | grep '^ |  17 |' | cut -d'|' -f5-7",
+     "0\n0\n1\n IN   | 1 | up   \n", "digitalWrite: no output (1)\n"},
+    {"StoppingAnInterruptByItsWiringPiNumberLeavesItsLineRequested",
+     "$WPISIM pin 17 high --at 1500; $PROBE setup wpi isr 0 3 isr-stop 0 wait 0 1000\n"
+     "$PROBE setup gpio isr 17 3 isr-stop 17 wait 17 1000",
+     "0\n0\n0\nwait 1 1500000\n0\n0\n0\nwait -2 1000000\n", ""},
+    {"APriorityBelowOneIsRefusedAsTheKernelRefusesIt", "$PROBE hi-pri 0 hi-pri 55 hi-pri 500",
+     "-1 22\n0 0\n0 0\n", ""},
     {"TheByteCallsPutWiringPiPinZeroInTheTopBit",
      "$PROBE setup wpi mode 0 1 mode 7 1 byte-write 129 byte-read", "0\n129\n", ""},
     {"HardwarePwmShowsItsFrequencyAndDuty",

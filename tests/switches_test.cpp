@@ -75,17 +75,33 @@ TEST(Switches, ArgumentsChangeNothing)
     EXPECT_TRUE(harness::only(box.calls(), "misuse").empty());
 }
 
+// As wiringPi 3.14: a failed set-up ends the program with the library's own
+// lines, unless WIRINGPI_CODES asks for the failure to be returned, which the
+// switches then report themselves.
 TEST(Switches, FailedGpioSetupLeavesThePinUntouched)
 {
+    const std::string library_says =
+        "wiringPiSetup: Unable to open /dev/mem or /dev/gpiomem: Permission denied.\n"
+        "  Aborting your program because if it can not access the GPIO\n"
+        "  hardware then it most certianly won't work\n"
+        "  Try running with sudo?\n";
     for (const char *name : {"allumer", "eteindre"}) {
-        SCOPED_TRACE(name);
-        Sandbox box;
-        box.set_pin_state(0, "input", "high");
-        const auto r = box.program(name).env("WPISIM_FAIL_GPIO_SETUP", "EACCES").run();
-        EXPECT_EQ(r.err, std::string(name) + ": cannot set up GPIO access: Permission denied\n");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(box.pin_state(0), "input high");
-        EXPECT_EQ(harness::events(box.calls()), std::vector<std::string>{"gpio-setup"});
+        for (const bool codes : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (codes ? " with WIRINGPI_CODES" : ""));
+            Sandbox box;
+            box.set_pin_state(0, "input", "high");
+            auto run = box.program(name).env("WPISIM_FAIL_GPIO_SETUP", "EACCES");
+            if (codes)
+                run.env("WIRINGPI_CODES", "1");
+            const auto r = run.run();
+            EXPECT_EQ(r.err,
+                      codes ? std::string(name) + ": cannot set up GPIO access: Permission denied\n"
+                            : library_says);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(box.pin_state(0), "input high");
+            EXPECT_EQ(harness::events(box.calls()),
+                      (std::vector<std::string>{"gpio-setup", "failure"}));
+        }
     }
 }
 

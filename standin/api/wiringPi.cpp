@@ -13,6 +13,7 @@
 
 #include <wiringPi.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <pthread.h>
 
@@ -24,13 +25,17 @@ namespace gpio = wpisim::gpio;
 // clock_gettime through the vDSO on a Pi.
 constexpr std::int64_t clock_read_ns = 150;
 
-int set_up(gpio::Numbering numbering, const char *call)
+// wiringPiSetup's work, which wiringPiSetupGpio and wiringPiSetupPhys begin with.
+int memory_set_up()
 {
+    if (gpio::set_up())
+        return 0;
     // As 3.14: WIRINGPI_CODES is read, the board read and the pin tables
     // chosen before anything can fail.
     wpisim::pi::read_return_codes();
     wpisim::pi::install_pin_tables();
-    const int result = gpio::setup(numbering, wpisim::gpio_setup_fault(), call);
+    const int result =
+        gpio::setup(gpio::numbering_wpi, wpisim::gpio_setup_fault(), "wiringPiSetup");
     if (result == 0)
         gpio::start_schedule();
     return result;
@@ -53,17 +58,22 @@ pthread_mutex_t locks[4] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER
 
 extern "C" int wiringPiSetup(void)
 {
-    return set_up(gpio::numbering_wpi, "wiringPiSetup");
+    return memory_set_up();
 }
 
+// These two always answer 0: a failure is wiringPiSetup's to report.
 extern "C" int wiringPiSetupGpio(void)
 {
-    return set_up(gpio::numbering_bcm, "wiringPiSetupGpio");
+    (void)memory_set_up();
+    gpio::set_numbering(gpio::numbering_bcm);
+    return 0;
 }
 
 extern "C" int wiringPiSetupPhys(void)
 {
-    return set_up(gpio::numbering_phys, "wiringPiSetupPhys");
+    (void)memory_set_up();
+    gpio::set_numbering(gpio::numbering_phys);
+    return 0;
 }
 
 extern "C" int wiringPiSetupPinType(enum WPIPinType pinType)
@@ -82,19 +92,33 @@ extern "C" int wiringPiSetupPinType(enum WPIPinType pinType)
 
 extern "C" int wiringPiSetupGpioDevice(enum WPIPinType pinType)
 {
-    // Unlike the others, a second set-up here changes nothing.
     if (gpio::set_up())
         return 0;
+    // As 3.14: the GPIO chip opens first, then the tables are chosen, and
+    // only then is the kind of numbering looked at.
+    wpisim::pi::read_return_codes();
+    const int fault = wpisim::gpio_setup_fault();
+    if (fault != 0)
+        return gpio::setup(gpio::numbering_device_bcm, fault, "wiringPiSetupGpioDevice");
+    wpisim::pi::install_pin_tables();
+    gpio::Numbering numbering = gpio::numbering_none;
     switch (pinType) {
     case WPI_PIN_BCM:
-        return set_up(gpio::numbering_device_bcm, "wiringPiSetupGpioDevice");
+        numbering = gpio::numbering_device_bcm;
+        break;
     case WPI_PIN_WPI:
-        return set_up(gpio::numbering_device_wpi, "wiringPiSetupGpioDevice");
+        numbering = gpio::numbering_device_wpi;
+        break;
     case WPI_PIN_PHYS:
-        return set_up(gpio::numbering_device_phys, "wiringPiSetupGpioDevice");
+        numbering = gpio::numbering_device_phys;
+        break;
     default:
         return -1;
     }
+    const int result = gpio::setup(numbering, 0, "wiringPiSetupGpioDevice");
+    if (result == 0)
+        gpio::start_schedule();
+    return result;
 }
 
 extern "C" int wiringPiSetupSys(void)
@@ -211,10 +235,15 @@ extern "C" unsigned long long piMicros64(void)
 }
 
 // The bench never raises the priority of a host process: a program run as
-// root would starve the machine it shares. It answers as a Pi run with sudo.
+// root would starve the machine it shares. It answers as a Pi run with sudo:
+// a priority above the most is the most, and one below 1 is refused.
 extern "C" int piHiPri(const int pri)
 {
     wpisim::Record("hi-pri").num("priority", pri).emit();
+    if (pri < 1) {
+        errno = EINVAL;
+        return -1;
+    }
     return 0;
 }
 
@@ -291,7 +320,7 @@ extern "C" struct wiringPiNodeStruct *wiringPiNewNode(int pinBase, int numPins)
 // they would change is not on the bench's pins.
 extern "C" void gpioClockSet(int pin, int freq)
 {
-    wpisim::Record("gpio-clock").num("pin", pin).num("hz", freq).emit();
+    gpio::clock_set(pin, freq);
 }
 
 extern "C" void setPadDrive(int group, int value)

@@ -38,18 +38,30 @@ constexpr std::int64_t look_every_ns = 50000000;
 // a scheduled edge; one that runs longer than this lets it go on.
 constexpr std::int64_t handler_limit_ns = 10000000000;
 
-struct Watch {
-    std::uint64_t generation = 0;
-    void (*function)() = nullptr;
-    int mode = 0;
-    std::uint32_t isr_seen = 0;  // the thread's, under lock
-    std::uint32_t wait_seen = 0; // waitForInterrupt's
+// A line whose events this process asked the kernel for: what
+// waitForInterrupt reads. wiringPiISR requests it by GPIO.
+struct Line {
     bool active = false;
+    int mode = 0;
+    std::uint32_t wait_seen = 0; // waitForInterrupt's
 };
+
+// An interrupt function and its thread. 3.14 keeps them by the pin number as
+// the program gave it, and wiringPiISRStop finds them, and the line, by that
+// number too, untranslated.
+struct Handler {
+    std::uint64_t generation = 0; // 0: none
+    void (*function)() = nullptr;
+    int gpio = -1;
+    std::uint32_t isr_seen = 0; // under lock
+};
+
+constexpr int pin_numbers = 64;
 
 std::mutex lock;
 std::condition_variable handled;
-Watch watches[gpio_count];
+Line lines[gpio_count];
+Handler handlers[pin_numbers];
 std::uint64_t generations = 0;
 
 struct Due {
@@ -120,6 +132,16 @@ std::int64_t next_due(std::int64_t limit)
     return schedule_taken.back().at_ns;
 }
 
+// Whether every interrupt function of this process on the GPIO has had its
+// edges up to edges; under lock.
+bool all_handled(int gpio, std::uint32_t edges)
+{
+    for (const Handler &h : handlers)
+        if (h.generation != 0 && h.function != nullptr && h.gpio == gpio && h.isr_seen < edges)
+            return false;
+    return true;
+}
+
 // Virtual time: the clock stands at the drive's time until every interrupt
 // function of this program has seen its edge, so the function runs then.
 void happen(std::int64_t at)
@@ -129,39 +151,37 @@ void happen(std::int64_t at)
         hold.unlock();
         apply(d);
         hold.lock();
-        const Watch &w = watches[d.gpio];
-        const std::uint32_t edges = shared().pins[d.gpio].edges.load();
-        const std::uint64_t generation = w.generation;
         if (serving == d.gpio)
             continue;
-        handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns), [&] {
-            return !w.active || w.generation != generation || w.function == nullptr ||
-                   w.isr_seen >= edges;
-        });
+        const std::uint32_t edges = shared().pins[d.gpio].edges.load();
+        handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                         [&] { return all_handled(d.gpio, edges); });
     }
 }
 
 struct ThreadStart {
-    int gpio;
+    int pin;
     std::uint64_t generation;
 };
 
 // The thread wiringPiISR starts: one call of the function per edge of its
-// kind, in order, as the kernel's event queue gives them.
+// kind, in order, as the kernel's event queue gives them, while its line is
+// requested.
 void *serve(void *arg)
 {
     const ThreadStart start = *static_cast<ThreadStart *>(arg);
     delete static_cast<ThreadStart *>(arg);
     Bank &b = shared();
-    Pin &p = b.pins[start.gpio];
-    serving = start.gpio;
     std::unique_lock<std::mutex> hold(lock);
+    const int gpio = handlers[start.pin].gpio;
+    Pin &p = b.pins[gpio];
+    serving = gpio;
     for (;;) {
-        Watch &w = watches[start.gpio];
-        if (!w.active || w.generation != start.generation)
+        Handler &h = handlers[start.pin];
+        if (h.generation != start.generation || !lines[gpio].active)
             return nullptr;
         const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
-        if (edges == w.isr_seen) {
+        if (edges == h.isr_seen) {
             hold.unlock();
             if (!virtual_time())
                 catch_up();
@@ -170,27 +190,39 @@ void *serve(void *arg)
             continue;
         }
         // Events the kernel's queue could not keep are lost, the oldest first.
-        if (edges - w.isr_seen > static_cast<std::uint32_t>(edge_ring))
-            w.isr_seen = edges - edge_ring;
-        const Edge &e = p.ring[w.isr_seen % edge_ring];
+        if (edges - h.isr_seen > static_cast<std::uint32_t>(edge_ring))
+            h.isr_seen = edges - edge_ring;
+        const Edge &e = p.ring[h.isr_seen % edge_ring];
         const bool rising = e.rising.load() != 0;
         const std::int64_t at = e.at_ns.load();
-        void (*function)() = w.function;
-        const bool call = function != nullptr && matches(w.mode, rising);
+        void (*function)() = h.function;
+        const bool call = function != nullptr && matches(lines[gpio].mode, rising);
         hold.unlock();
         if (call) {
-            Record("isr")
-                .num("gpio", start.gpio)
-                .num("rising", rising ? 1 : 0)
-                .num("edge_ns", at)
-                .emit();
+            Record("isr").num("gpio", gpio).num("rising", rising ? 1 : 0).num("edge_ns", at).emit();
             function();
         }
         hold.lock();
-        if (watches[start.gpio].generation == start.generation)
-            ++watches[start.gpio].isr_seen;
+        if (handlers[start.pin].generation == start.generation)
+            ++handlers[start.pin].isr_seen;
         handled.notify_all();
     }
+}
+
+// The GPIO a pin number names for the interrupt calls: only the memory
+// numberings translate; through the GPIO character device the number is the
+// line's.
+int line_of(int pin)
+{
+    const Numbering n = numbering();
+    if (n == numbering_wpi || n == numbering_phys)
+        return to_gpio(pin);
+    return pin;
+}
+
+const char *mode_word(int mode)
+{
+    return mode == INT_EDGE_FALLING ? "falling" : mode == INT_EDGE_RISING ? "rising" : "both";
 }
 
 } // namespace
@@ -222,27 +254,33 @@ int isr(int pin, int mode, void (*function)())
     if (!set_up())
         return this_pi::library_failure(
             WPI_FATAL, "wiringPiISR: wiringPi has not been initialised. Unable to continue.\n");
-    const int gpio = to_gpio(pin);
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (gpio >= 0 && gpio < gpio_count && watches[gpio].active &&
-            watches[gpio].function != nullptr)
+        if (handlers[pin].function != nullptr)
             std::printf("wiringPi: ISR function alread active, ignoring \n");
+        handlers[pin].function = function;
     }
     bench_wait_until(bench_now_ns() + isr_setup_ns);
-    // No line, or no edge asked for: the library's thread ends at once.
-    if (gpio < 0 || gpio >= gpio_count ||
-        (mode != INT_EDGE_FALLING && mode != INT_EDGE_RISING && mode != INT_EDGE_BOTH))
+    // No edge asked for: no line, and the library's thread ends at once.
+    if (mode != INT_EDGE_FALLING && mode != INT_EDGE_RISING && mode != INT_EDGE_BOTH)
         return 0;
+    const int gpio = line_of(pin);
+    if (gpio < 0 || gpio >= this_pi::gpio_lines()) {
+        std::fprintf(stderr,
+                     "wiringPi: ERROR: ioctl get line event of %d (%s) returned error 'Invalid "
+                     "argument' (-1)\n",
+                     gpio, mode_word(mode));
+        return 0;
+    }
     Bank &b = shared();
     // The kernel's line request makes the pin an input.
     settle(b, gpio, bench_now_ns(), fn_input, -1, -1);
     std::lock_guard<std::mutex> hold(lock);
-    Watch &w = watches[gpio];
     const std::uint32_t edges = b.pins[gpio].edges.load();
-    w = Watch{++generations, function, mode, edges, edges, true};
+    lines[gpio] = Line{true, mode, edges};
+    handlers[pin] = Handler{++generations, function, gpio, edges};
     pthread_t thread;
-    auto *start = new ThreadStart{gpio, w.generation};
+    auto *start = new ThreadStart{pin, handlers[pin].generation};
     if (pthread_create(&thread, nullptr, serve, start) != 0) {
         delete start;
         return 0;
@@ -256,18 +294,18 @@ int isr(int pin, int mode, void (*function)())
 namespace
 {
 
-// The next edge of the watch's kind the waiter has not seen, as the event id
+// The next edge of the line's kind the waiter has not seen, as the event id
 // waitForInterrupt returns, or 0; under lock.
-int next_event(std::unique_lock<std::mutex> &hold, Watch &w, const Pin &p, int gpio)
+int next_event(std::unique_lock<std::mutex> &hold, Line &l, const Pin &p, int gpio)
 {
     const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
-    if (edges - w.wait_seen > static_cast<std::uint32_t>(edge_ring))
-        w.wait_seen = edges - edge_ring;
-    while (w.wait_seen != edges) {
-        const std::uint32_t index = w.wait_seen++;
+    if (edges - l.wait_seen > static_cast<std::uint32_t>(edge_ring))
+        l.wait_seen = edges - edge_ring;
+    while (l.wait_seen != edges) {
+        const std::uint32_t index = l.wait_seen++;
         const Edge &e = p.ring[index % edge_ring];
         const bool rising = e.rising.load() != 0;
-        if (!matches(w.mode, rising))
+        if (!matches(l.mode, rising))
             continue;
         Record("interrupt-wait")
             .num("gpio", gpio)
@@ -276,12 +314,9 @@ int next_event(std::unique_lock<std::mutex> &hold, Watch &w, const Pin &p, int g
             .emit();
         // In virtual time the interrupt function has its edge first, as a
         // scheduled edge gives it, so a run goes the same way twice.
-        const std::uint64_t generation = w.generation;
         if (virtual_time() && serving != gpio)
-            handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns), [&] {
-                return !w.active || w.generation != generation || w.function == nullptr ||
-                       w.isr_seen > index;
-            });
+            handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                             [&] { return all_handled(gpio, index + 1); });
         return rising ? event_rising : event_falling;
     }
     return 0;
@@ -316,18 +351,18 @@ void wait_more(Pin &p, std::uint32_t edges, std::int64_t end)
 
 int wait_for_interrupt(int pin, int ms)
 {
-    const int gpio = numbering() == numbering_bcm ? pin : to_gpio(pin);
+    const int gpio = line_of(pin);
     if (gpio < 0 || gpio >= gpio_count)
         return -2;
     Pin &p = shared().pins[gpio];
     const std::int64_t end = ms < 0 ? -1 : bench_now_ns() + static_cast<std::int64_t>(ms) * 1000000;
     for (;;) {
         std::unique_lock<std::mutex> hold(lock);
-        Watch &w = watches[gpio];
-        if (!w.active)
+        Line &l = lines[gpio];
+        if (!l.active)
             return -2;
         const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
-        if (const int event = next_event(hold, w, p, gpio); event != 0)
+        if (const int event = next_event(hold, l, p, gpio); event != 0)
             return event;
         hold.unlock();
         if (end >= 0 && bench_now_ns() >= end) {
@@ -341,17 +376,25 @@ int wait_for_interrupt(int pin, int ms)
 int isr_stop(int pin)
 {
     Record("isr-stop").num("pin", pin).emit();
-    const int gpio = numbering() == numbering_bcm ? pin : to_gpio(pin);
-    if (gpio < 0 || gpio >= gpio_count)
+    if (pin < 0 || pin >= pin_numbers)
         return 0;
+    int woken = -1;
     {
         std::lock_guard<std::mutex> hold(lock);
-        watches[gpio].active = false;
-        watches[gpio].function = nullptr;
+        // As 3.14: the thread and function by the number given, and the line
+        // by that same number taken as a GPIO, which in wiringPi or physical
+        // numbering is another line, left requested.
+        woken = handlers[pin].gpio;
+        handlers[pin] = Handler{};
+        if (pin < gpio_count)
+            lines[pin].active = false;
         handled.notify_all();
     }
-    // The thread sees it at its next look, or at once.
-    wake_edges(shared().pins[gpio]);
+    // Its thread sees it at its next look, or at once.
+    if (woken >= 0)
+        wake_edges(shared().pins[woken]);
+    if (pin < gpio_count)
+        wake_edges(shared().pins[pin]);
     return 0;
 }
 

@@ -18,8 +18,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -74,16 +76,29 @@ void no_such_pin(const char *call, int pin)
 }
 
 // The GPIO an on-board pin number names, or -1: for a number wiringPi gives
-// to extension nodes (64 and up, of which the bench has none) and for one
-// the numbering leaves unmapped, after saying so.
+// to extension nodes (64 and up), for one the numbering leaves unmapped,
+// after saying so, and for a GPIO this Pi has not: the BCM's registers have
+// room for 64, the rest reserved, so the library's write goes nowhere; the
+// GPIO character device has no such line and says so.
 int on_board(const char *call, int pin)
 {
     if ((pin & ~63) != 0)
         return -1;
     const int gpio = to_gpio(pin);
-    if (gpio < 0 || gpio >= gpio_count)
+    if (gpio < 0) {
         no_such_pin(call, pin);
-    return gpio >= 0 && gpio < gpio_count ? gpio : -1;
+        return -1;
+    }
+    if (gpio >= this_pi::gpio_lines()) {
+        if (chosen == numbering_device_bcm || chosen == numbering_device_wpi ||
+            chosen == numbering_device_phys)
+            std::fprintf(stderr,
+                         "wiringPi: ERROR: ioctl get line handle of %d (RequestLine) returned "
+                         "error 'Invalid argument' (-1)\n",
+                         gpio);
+        return -1;
+    }
+    return gpio;
 }
 
 Pin &pin_of(int gpio)
@@ -119,6 +134,49 @@ void hide_soft(int pin)
         pin_of(gpio).soft_pid.store(0);
 }
 
+// After a memory set-up that failed the library has no registers mapped, and
+// its first pin call writes through a null pointer.
+[[noreturn]] void no_registers(const char *call, int pin)
+{
+    Record("misuse").text("call", call).num("pin", pin).text("reason", "no-registers").emit();
+    std::fprintf(stderr,
+                 "wpisim: %s(%d): no GPIO registers: wiringPi 3.14 writes through the map a "
+                 "failed or missing set-up left empty, and the program dies of SIGSEGV\n",
+                 call, pin);
+    std::fflush(stderr);
+    std::signal(SIGSEGV, SIG_DFL);
+    std::raise(SIGSEGV);
+    std::_Exit(128 + SIGSEGV);
+}
+
+void need_registers(const char *call, int pin)
+{
+    if (shared == nullptr)
+        no_registers(call, pin);
+}
+
+// The GPIO character device's line requests, as this process made them: the
+// device numberings reach pins through these, requested on first use.
+enum : unsigned { line_input = 1, line_output = 2, bias_up = 32, bias_down = 64, bias_off = 128 };
+struct Line {
+    bool requested = false;
+    unsigned flags = 0;
+};
+Line lines[64];
+
+void request_line(int gpio, unsigned direction)
+{
+    Line &l = lines[gpio];
+    l.flags = (l.flags & ~(line_input | line_output)) | direction;
+    l.requested = true;
+    const int pull = (l.flags & bias_up) != 0     ? pull_up
+                     : (l.flags & bias_down) != 0 ? pull_down
+                     : (l.flags & bias_off) != 0  ? pull_off
+                                                  : -1;
+    settle(*shared, gpio, bench_now_ns(), direction == line_output ? fn_output : fn_input, pull,
+           -1);
+}
+
 } // namespace
 
 Bank &pins_bank(const char *call)
@@ -131,10 +189,12 @@ Bank &pins_bank(const char *call)
 
 int setup(Numbering numbering, int fault, const char *call)
 {
-    if (chosen != numbering_none) {
-        chosen = numbering;
+    // As the library's flag: a second set-up does nothing.
+    if (chosen != numbering_none)
         return 0;
-    }
+    const int caller_errno = errno;
+    const bool device = numbering == numbering_device_bcm || numbering == numbering_device_wpi ||
+                        numbering == numbering_device_phys;
     const std::string where = state_dir_path();
     if (fault == 0)
         shared = &pins_bank(call);
@@ -144,13 +204,35 @@ int setup(Numbering numbering, int fault, const char *call)
         .num("result", fault == 0 ? 0 : -1)
         .num("errno", fault)
         .emit();
-    if (fault != 0) {
+    if (fault != 0 && device) {
+        // The GPIO chip would not open: not set up.
+        std::fprintf(stderr, "wiringPi: ERROR: /dev/gpiochip0 open ret=-1\n");
         errno = fault;
         return -1;
     }
+    // A memory set-up counts as done before it opens anything, so a failed
+    // one is a set-up too, without registers.
     chosen = numbering;
     epoch = bench_now_ns();
+    if (fault != 0) {
+        errno = fault;
+        const int result = this_pi::library_failure(
+            WPI_ALMOST,
+            "wiringPiSetup: Unable to open %s or %s: %s.\n"
+            "  Aborting your program because if it can not access the GPIO\n"
+            "  hardware then it most certianly won't work\n"
+            "  Try running with sudo?\n",
+            "/dev/mem", this_pi::rp1() ? "/dev/gpiomem0" : "/dev/gpiomem", std::strerror(fault));
+        errno = fault;
+        return result;
+    }
+    errno = caller_errno;
     return 0;
+}
+
+void set_numbering(Numbering n)
+{
+    chosen = n;
 }
 
 Numbering numbering()
@@ -230,11 +312,15 @@ int level_of(const Bank &b, int gpio, std::int64_t now_ns)
 namespace
 {
 
-// A pin made a plain input or output, as pinMode makes it: any soft PWM or tone
-// on it stops first.
+// A pin made a plain input or output, as pinMode makes it: any soft PWM or
+// tone on it stops first, but through the GPIO character device.
 void plain_mode(int pin, int gpio, int function)
 {
     bench_spend(register_ns);
+    if (device_numbering()) {
+        request_line(gpio, function == fn_output ? line_output : line_input);
+        return;
+    }
     soft_pwm_stop(pin);
     soft_tone_stop(pin);
     settle(*shared, gpio, bench_now_ns(), function, -1, -1);
@@ -250,7 +336,9 @@ void pwm_output(int pin, int gpio, int mode)
         return;
     settle(*shared, gpio, bench_now_ns(), function, -1, -1);
     bench_spend(pwm_function_wait_ns);
-    pwm_set_mode(mode == PWM_MS_OUTPUT || mode == PWM_TONE_OUTPUT ? PWM_MODE_MS : PWM_MODE_BAL);
+    // The RP1 runs mark:space only, and the library does not ask it otherwise.
+    if (!this_pi::rp1())
+        pwm_set_mode(mode == PWM_MS_OUTPUT || mode == PWM_TONE_OUTPUT ? PWM_MODE_MS : PWM_MODE_BAL);
     if (mode == PWM_OUTPUT || mode == PWM_TONE_OUTPUT) {
         pwm_set_range(1024);
         pwm_set_clock(32);
@@ -265,8 +353,10 @@ void output_mode(int pin)
     Record("pin-mode").num("pin", pin).num("mode", OUTPUT).emit();
     setup_check("pinMode");
     const int gpio = on_board("pinMode", pin);
-    if (gpio >= 0)
-        plain_mode(pin, gpio, fn_output);
+    if (gpio < 0)
+        return;
+    need_registers("pinMode", pin);
+    plain_mode(pin, gpio, fn_output);
 }
 
 } // namespace
@@ -283,10 +373,20 @@ void set_mode(int pin, int mode)
     const int gpio = on_board("pinMode", pin);
     if (gpio < 0)
         return;
-    if (device_numbering() && mode != INPUT && mode != OUTPUT && mode != PM_OFF) {
-        std::fprintf(stderr, "pinMode: invalid mode request (only input und output supported)\n");
+    if (device_numbering()) {
+        if (mode == PM_OFF) {
+            // Released: an input again, its request and flags gone.
+            request_line(gpio, line_input);
+            lines[gpio] = Line{};
+        } else if (mode == INPUT || mode == OUTPUT) {
+            plain_mode(pin, gpio, mode == OUTPUT ? fn_output : fn_input);
+        } else {
+            std::fprintf(stderr,
+                         "pinMode: invalid mode request (only input und output supported)\n");
+        }
         return;
     }
+    need_registers("pinMode", pin);
     switch (mode) {
     case INPUT:
     case PM_OFF:
@@ -331,11 +431,18 @@ void write(int pin, int value)
     const int gpio = on_board("digitalWrite", pin);
     if (gpio < 0)
         return;
-    Pin &p = pin_of(gpio);
-    // Device numbering writes through a line request, which makes it an output.
-    if (device_numbering() && p.function.load(std::memory_order_relaxed) != fn_output)
-        settle(*shared, gpio, bench_now_ns(), fn_output, -1, -1);
-    p.latch.store(value == LOW ? 0 : 1, std::memory_order_relaxed);
+    if (device_numbering()) {
+        // A line not yet requested is requested as an output; one requested
+        // as an input takes no value.
+        if (!lines[gpio].requested)
+            request_line(gpio, line_output);
+        if ((lines[gpio].flags & line_output) == 0) {
+            std::fprintf(stderr, "digitalWrite: no output (%u)\n", lines[gpio].flags);
+            return;
+        }
+    }
+    need_registers("digitalWrite", pin);
+    pin_of(gpio).latch.store(value == LOW ? 0 : 1, std::memory_order_relaxed);
     bench_spend(register_ns);
 }
 
@@ -352,6 +459,11 @@ int read(int pin)
     const int gpio = on_board("digitalRead", pin);
     if (gpio < 0)
         return LOW;
+    // Through the GPIO character device a line is requested, as an input, on
+    // its first read.
+    if (device_numbering() && !lines[gpio].requested)
+        request_line(gpio, line_input);
+    need_registers("digitalRead", pin);
     bench_spend(register_ns);
     const int level = level_at(gpio, bench_now_ns());
     Record("digital-read").num("pin", pin).num("value", level).emit();
@@ -368,17 +480,38 @@ void set_pull(int pin, int pud)
         return;
     }
     const int gpio = on_board("pullUpDnControl", pin);
-    if (gpio < 0 || pud < PUD_OFF || pud > PUD_UP)
+    if (gpio < 0)
         return;
+    // The BCM283x's sequence writes pud & 3, and 3 is a reserved code that
+    // changes nothing; the others take only the three values.
+    if (this_pi::legacy_pull() && !device_numbering())
+        pud &= 3;
+    if (pud < PUD_OFF || pud > PUD_UP)
+        return;
+    if (device_numbering()) {
+        Line &l = lines[gpio];
+        l.flags = (l.flags & ~(bias_up | bias_down | bias_off)) | (pud == PUD_UP     ? bias_up
+                                                                   : pud == PUD_DOWN ? bias_down
+                                                                                     : bias_off);
+        if (l.requested)
+            request_line(gpio, l.flags & (line_input | line_output));
+        return;
+    }
+    need_registers("pullUpDnControl", pin);
     bench_spend(this_pi::legacy_pull() ? legacy_pull_ns : register_ns);
     settle(*shared, gpio, bench_now_ns(), -1, pud, -1);
 }
 
 int alt(int pin)
 {
-    const int gpio = (pin & ~63) != 0 ? -1 : to_gpio(pin);
-    if (gpio < 0 || gpio >= gpio_count || chosen == numbering_none)
+    // The library reads the function register of pin & 63 in its numbering;
+    // through the GPIO character device it has none, and answers 0.
+    if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
         return 0;
+    const int gpio = to_gpio(pin & 63);
+    if (gpio < 0 || gpio >= this_pi::gpio_lines())
+        return 0;
+    need_registers("getAlt", pin);
     bench_spend(register_ns);
     return pin_of(gpio).function.load(std::memory_order_relaxed);
 }
@@ -389,6 +522,7 @@ void set_alt(int pin, int mode)
     const int gpio = on_board("pinModeAlt", pin);
     if (gpio < 0 || device_numbering())
         return;
+    need_registers("pinModeAlt", pin);
     bench_spend(register_ns);
     settle(*shared, gpio, bench_now_ns(), mode & 7, -1, -1);
 }
@@ -407,15 +541,17 @@ void pwm_write(int pin, int value)
     const int gpio = on_board("pwmWrite", pin);
     if (gpio < 0)
         return;
-    const int channel = this_pi::pwm_channel(gpio);
-    if (channel < 0) {
-        // The BCM writes channel 0's offset, the control register; the RP1 says so.
-        if (this_pi::rp1())
-            std::fprintf(stderr, "pwmWrite: invalid channel at GPIO pin %d \n", gpio);
+    need_registers("pwmWrite", pin);
+    const int target = this_pi::pwm_write_target(gpio);
+    if (target == this_pi::no_pwm_channel) {
+        std::fprintf(stderr, "pwmWrite: invalid channel at GPIO pin %d \n", gpio);
         return;
     }
     bench_spend(register_ns);
-    shared->pwm[channel].data.store(static_cast<std::uint32_t>(value));
+    // On the BCM chips a GPIO without a channel writes the PWM's control
+    // register, which the bench does not model.
+    if (target >= 0)
+        shared->pwm[target].data.store(static_cast<std::uint32_t>(value));
 }
 
 void pwm_set_mode(int mode)
@@ -427,6 +563,7 @@ void pwm_set_mode(int mode)
             std::fprintf(stderr, "pwmSetMode: Raspberry Pi 5 missing feature PWM BAL mode\n");
         return;
     }
+    need_registers("pwmSetMode", mode);
     bench_spend(register_ns);
     for (PwmChannel &c : shared->pwm)
         c.mark_space.store(mode == PWM_MODE_MS ? 1 : 0);
@@ -436,6 +573,10 @@ void pwm_set_range(unsigned range)
 {
     if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
         return;
+    if (shared == nullptr) {
+        std::fprintf(stderr, "wiringPi: pwmSetRange but no pwm memory available, ignoring\n");
+        return;
+    }
     bench_spend(pwm_range_wait_ns);
     for (PwmChannel &c : shared->pwm)
         c.range.store(range);
@@ -443,15 +584,27 @@ void pwm_set_range(unsigned range)
 
 void pwm_set_clock(int divisor)
 {
-    if (chosen == numbering_none) {
+    // Only a memory set-up maps the clock manager.
+    if (shared == nullptr ||
+        (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)) {
         std::fprintf(stderr, "wiringPi: pwmSetClock but no clk memory available, ignoring\n");
         return;
     }
-    if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
-        return;
     bench_spend(pwm_clock_wait_ns);
     shared->clock_divisor.store(static_cast<std::uint32_t>(
         this_pi::pwm_divisor(divisor, static_cast<int>(shared->clock_divisor.load()))));
+}
+
+void clock_set(int pin, int hz)
+{
+    Record("gpio-clock").num("pin", pin).num("hz", hz).emit();
+    // No clock generator on the bench; the Pi 5 has none the library drives.
+    if (this_pi::rp1())
+        this_pi::library_failure(WPI_ALMOST,
+                                 "Function '%s' not supported on Raspberry Pi 5.\n"
+                                 "  Unable to continue. Keep an eye of new versions at "
+                                 "https://github.com/wiringpi/wiringpi\n",
+                                 "gpioClockSet");
 }
 
 int soft_pwm_create(int pin, int value, int range)
@@ -542,8 +695,10 @@ bool byte_calls_refused(const char *call)
 void write_byte(int value, bool second)
 {
     Record("write-byte").num("value", value).num("second", second ? 1 : 0).emit();
-    if (byte_calls_refused(second ? "digitalWriteByte2" : "digitalWriteByte") || shared == nullptr)
+    if (byte_calls_refused(second ? "digitalWriteByte2" : "digitalWriteByte"))
         return;
+    if (device_numbering() || shared == nullptr)
+        no_registers(second ? "digitalWriteByte2" : "digitalWriteByte", value);
     // wiringPi pins 0 to 7, bit 0 first; the second byte GPIO 20 to 27.
     for (int bit = 0; bit < 8; ++bit) {
         const int gpio = second ? 20 + bit : this_pi::wpi_to_gpio(bit);
@@ -555,8 +710,10 @@ void write_byte(int value, bool second)
 
 unsigned read_byte(bool second)
 {
-    if (byte_calls_refused(second ? "digitalReadByte2" : "digitalReadByte") || shared == nullptr)
+    if (byte_calls_refused(second ? "digitalReadByte2" : "digitalReadByte"))
         return 0;
+    if (device_numbering() || shared == nullptr)
+        no_registers(second ? "digitalReadByte2" : "digitalReadByte", 0);
     bench_spend(register_ns);
     const std::int64_t now = bench_now_ns();
     unsigned data = 0;

@@ -22,9 +22,11 @@ enum Numbering : int {
 };
 
 // Set-up: numbering chosen, epoch of millis() and micros() taken. fault: the
-// errno a test asked set-up to fail with, or 0. A second set-up changes only
-// the numbering, as in wiringPi.
+// errno a test asked set-up to fail with, or 0; it fails as the library
+// fails. A second set-up does nothing, as in wiringPi.
 int setup(Numbering numbering, int fault, const char *call);
+// wiringPiSetupGpio and wiringPiSetupPhys after their wiringPiSetup.
+void set_numbering(Numbering n);
 Numbering numbering();
 bool set_up();
 // The bench time millis() and micros() count from.
@@ -46,6 +48,8 @@ void pwm_write(int pin, int value);
 void pwm_set_mode(int mode);
 void pwm_set_range(unsigned range);
 void pwm_set_clock(int divisor);
+// gpioClockSet: the bench has no clock generator.
+void clock_set(int pin, int hz);
 
 int soft_pwm_create(int pin, int value, int range);
 void soft_pwm_write(int pin, int value);

@@ -20,12 +20,17 @@ std::string word()
 
 bool rp1()
 {
-    return pi::model().rp1;
+    return pi::board_detected() && pi::model().rp1;
+}
+
+int gpio_lines()
+{
+    return pi::model().word == "pi4" ? 58 : 54;
 }
 
 bool legacy_pull()
 {
-    return !rp1() && pi::model().word != "pi4";
+    return !pi::model().rp1 && pi::model().word != "pi4";
 }
 
 int wpi_to_gpio(int pin)
@@ -63,6 +68,16 @@ int pwm_function(int gpio)
 {
     const auto p = pi::pwm_pin(pi::model(), gpio);
     return p ? p->alt : -1;
+}
+
+int pwm_write_target(int gpio)
+{
+    const int target = pi::pwm_write_target(pi::model(), gpio);
+    if (target == pi::pwm_control_register)
+        return pwm_control_register;
+    if (target == pi::pwm_no_channel)
+        return no_pwm_channel;
+    return target;
 }
 
 int pwm_divisor(int divisor, int current)

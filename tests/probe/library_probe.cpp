@@ -6,7 +6,7 @@
 //   setup wpi|gpio|phys|sys | read PIN | pull PIN PUD | alt PIN | micros | delay-us US
 //   pwm PIN V | pwm-mode M | pwm-range R | pwm-clock D | soft-pwm PIN V RANGE
 //   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
-//   byte-write V | byte-read
+//   byte-write V | byte-read | hi-pri PRIORITY
 
 #include <softPwm.h>
 #include <wiringPi.h>
@@ -127,6 +127,11 @@ int main(int argc, char **argv)
              std::printf("%d\n", wiringPiISR(pin, mode, functions[watches++]));
          }},
         {"byte-write", [&] { digitalWriteByte(num()); }},
+        {"hi-pri",
+         [&] {
+             const int r = piHiPri(num());
+             std::printf("%d %d\n", r, errno);
+         }},
         {"byte-read", [&] { std::printf("%u\n", digitalReadByte()); }},
         {"isr-stop", [&] { std::printf("%d\n", wiringPiISRStop(num())); }},
         {"wait",
