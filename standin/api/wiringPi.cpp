@@ -7,10 +7,8 @@
 #include "call_faults.hpp"
 #include "event_log.hpp"
 #include "gpio_bank.hpp"
-#include "spi_bus.hpp"
 
 #include <wiringPi.h>
-#include <wiringPiSPI.h>
 
 extern "C" int wiringPiSetup(void)
 {
@@ -25,16 +23,6 @@ extern "C" void pinMode(int pin, int mode)
 extern "C" void digitalWrite(int pin, int value)
 {
     wpisim::gpio::write(pin, value);
-}
-
-extern "C" int wiringPiSPISetup(int channel, int speed)
-{
-    return wpisim::bus::setup(channel, speed);
-}
-
-extern "C" int wiringPiSPIDataRW(int channel, unsigned char *data, int len)
-{
-    return wpisim::bus::transfer(channel, data, len);
 }
 
 extern "C" void delay(unsigned int howLong)

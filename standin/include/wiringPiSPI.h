@@ -9,8 +9,17 @@
 extern "C" {
 #endif
 
-int wiringPiSPISetup(int channel, int speed);
+int wiringPiSPIGetFd(int channel);
 int wiringPiSPIDataRW(int channel, unsigned char *data, int len);
+int wiringPiSPISetupMode(int channel, int speed, int mode);
+int wiringPiSPISetup(int channel, int speed);
+int wiringPiSPIClose(const int channel);
+
+int wiringPiSPIxGetFd(const int number, const int channel);
+int wiringPiSPIxDataRW(const int number, const int channel, unsigned char *data, const int len);
+int wiringPiSPIxSetupMode(const int number, const int channel, const int speed, const int mode);
+int wiringPiSPIxSetup(const int number, const int channel, const int speed);
+int wiringPiSPIxClose(const int number, const int channel);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,9 @@
 // Calls the library as told on the command line, one line of results per
 // call, so tests can check the stand-in's own contract.
 //   spi-setup CH SPEED | transfer CH HEX | delay MS | gpio-setup | mode PIN M | write PIN V
+//   spi-mode CH SPEED MODE | spix-mode N CH SPEED MODE | spi-fd CH | spi-close CH
+// A descriptor a set-up returned is shown as fd#K, K counting the set-ups
+// from 1, so a test can tell which one it is.
 
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
@@ -24,6 +27,18 @@ int number(const char *text)
     return static_cast<int>(std::strtol(text, nullptr, 0));
 }
 
+std::vector<int> set_up_fds;
+
+std::string shown(int fd, bool from_set_up)
+{
+    if (fd >= 0 && from_set_up)
+        set_up_fds.push_back(fd);
+    for (std::size_t k = 0; fd >= 0 && k < set_up_fds.size(); ++k)
+        if (set_up_fds[k] == fd)
+            return "fd#" + std::to_string(k + 1);
+    return std::to_string(fd);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -36,6 +51,19 @@ int main(int argc, char **argv)
             const int channel = number(next());
             const int r = wiringPiSPISetup(channel, number(next()));
             std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
+        } else if (verb == "spi-mode" || verb == "spix-mode") {
+            const int spi = verb == "spix-mode" ? number(next()) : 0;
+            const int channel = number(next());
+            const int speed = number(next());
+            const int mode = number(next());
+            const int r = verb == "spix-mode" ? wiringPiSPIxSetupMode(spi, channel, speed, mode)
+                                              : wiringPiSPISetupMode(channel, speed, mode);
+            std::printf("%s %d\n", shown(r, true).c_str(), errno);
+        } else if (verb == "spi-fd") {
+            std::printf("%s\n", shown(wiringPiSPIGetFd(number(next())), false).c_str());
+        } else if (verb == "spi-close") {
+            const int r = wiringPiSPIClose(number(next()));
+            std::printf("%d %d\n", r, errno);
         } else if (verb == "transfer") {
             const int channel = number(next());
             const char *digits = next();
