@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -200,6 +202,101 @@ Figures measure_starts(const harness::Sandbox &box, int runs)
         {"eteindre_ratio", "eteindre wall time / /bin/true", median(wall[2]) / base, "x", 2},
         {"rss_allumer_kib", "allumer peak RSS", static_cast<double>(rss[1]), "KiB", 4096},
         {"rss_eteindre_kib", "eteindre peak RSS", static_cast<double>(rss[2]), "KiB", 4096},
+    };
+}
+
+// "name value" lines, as the bench's own programs print them.
+std::map<std::string, double> named_values(const std::string &out)
+{
+    std::map<std::string, double> values;
+    std::istringstream in(out);
+    std::string name;
+    double value = 0;
+    while (in >> name >> value)
+        values[name] = value;
+    return values;
+}
+
+// One call of the stand-in in host time, beside a volatile store, and what
+// each costs on the virtual clock.
+Figures measure_calls(const harness::Sandbox &box)
+{
+    const harness::Outcome host = unlogged(box, "bench_gpio_calls").args({"host"}).run();
+    const harness::Outcome sim =
+        unlogged(box, "bench_gpio_calls").args({"virtual"}).env("WPISIM_TIME", "virtual").run();
+    if (!host.exited || host.status != 0)
+        throw failed("bench_gpio_calls host", host);
+    if (!sim.exited || sim.status != 0)
+        throw failed("bench_gpio_calls virtual", sim);
+    auto v = named_values(host.out);
+    const auto w = named_values(sim.out);
+    v.insert(w.begin(), w.end());
+    const auto at = [&](const std::string &key) {
+        const auto it = v.find(key);
+        return it == v.end() ? NAN : it->second;
+    };
+    const double million_ms = at("million_writes_ms");
+    return {
+        {"call_write_ns", "digitalWrite, host time per call, median", at("host_digital_write_ns"),
+         "ns"},
+        {"call_read_ns", "digitalRead, host time per call, median", at("host_digital_read_ns"),
+         "ns"},
+        {"call_millis_ns", "millis, host time per call, median", at("host_millis_ns"), "ns"},
+        {"call_store_ns", "volatile int store, host time, median", at("host_volatile_store_ns"),
+         "ns"},
+        {"million_writes_ms", "1,000,000 digitalWrite calls, wall time", million_ms, "ms"},
+        {"million_writes_per_call_us", "1,000,000 digitalWrite calls, per call", million_ms / 1e3,
+         "us", 1},
+        {"virtual_write_ns", "digitalWrite on the virtual clock", at("virtual_digital_write_ns"),
+         "ns"},
+        {"virtual_read_ns", "digitalRead on the virtual clock", at("virtual_digital_read_ns"),
+         "ns"},
+        {"virtual_millis_ns", "millis on the virtual clock", at("virtual_millis_ns"), "ns"},
+        {"virtual_delay_ms", "delay(10) on the virtual clock", at("virtual_delay_10_ms"), "ms"},
+        {"virtual_isr_ms", "wiringPiISR on the virtual clock", at("virtual_isr_setup_ms"), "ms"},
+    };
+}
+
+// From starting `wpisim pin GPIO low` to the handler's call in a program
+// waiting on that edge with wiringPiISR, in wall time; and what the wpisim
+// run itself takes, start to exit, for comparison.
+Figures measure_isr(const harness::Sandbox &box, int edges)
+{
+    const std::string ready = box.dir() + "/isr-ready";
+    auto waiting = std::async(std::launch::async, [&] {
+        return unlogged(box, "bench_isr_latency")
+            .args({std::to_string(edges), ready})
+            .timeout_ms(90000)
+            .run();
+    });
+    const std::int64_t give_up = harness::now_ns() + 20000 * harness::ms;
+    while (!std::filesystem::exists(ready) && harness::now_ns() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<std::int64_t> driven;
+    std::vector<double> runs;
+    for (int i = 0; i < edges && std::filesystem::exists(ready); ++i) {
+        const harness::Outcome low = box.program("wpisim").args({"pin", "22", "low"}).run();
+        driven.push_back(low.start_ns);
+        runs.push_back(static_cast<double>(low.end_ns - low.start_ns) / 1e6);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        box.program("wpisim").args({"pin", "22", "float"}).run();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const harness::Outcome r = waiting.get();
+    if (!r.exited || r.status != 0)
+        throw failed("bench_isr_latency", r);
+    std::vector<double> latency;
+    std::istringstream in(r.out);
+    std::int64_t seen = 0;
+    for (std::size_t i = 0; in >> seen && i < driven.size(); ++i)
+        latency.push_back(static_cast<double>(seen - driven[i]) / 1e6);
+    if (latency.size() != driven.size())
+        throw failed("bench_isr_latency: edges missed", r);
+    return {
+        {"isr_edges", "edges driven by wpisim pin", static_cast<double>(latency.size()), ""},
+        {"isr_latency_ms", "wpisim pin start to ISR call, median", median(latency), "ms"},
+        {"isr_latency_max_ms", "wpisim pin start to ISR call, max", percentile(latency, 100), "ms"},
+        {"isr_wpisim_run_ms", "wpisim pin run, start to exit, median", median(runs), "ms"},
     };
 }
 
@@ -434,10 +531,10 @@ int main(int argc, char **argv)
         std::printf("machine: %s\n", machine().c_str());
         std::fflush(stdout);
         Figures figures;
-        for (const Figures &part :
-             {measure_cycles(box, cycles), measure_starts(box, 200), measure_board(box, 7),
-              measure_busy_sketch(box, busy_sketch, cycles),
-              measure_sizes(bin, armhf_bin, box.dir())})
+        for (const Figures &part : {measure_cycles(box, cycles), measure_starts(box, 200),
+                                    measure_calls(box), measure_isr(box, 50), measure_board(box, 7),
+                                    measure_busy_sketch(box, busy_sketch, cycles),
+                                    measure_sizes(bin, armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
         if (!json.empty())

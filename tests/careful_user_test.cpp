@@ -120,10 +120,9 @@ const Row rows[] = {
     {"WhatTheBenchMakesIsPrivate",
      "$WPISIM flash $UNO >/dev/null\n"
      "WPISIM_TIME=virtual $PROBE gpio-setup mode 0 1 write 0 1 spi-setup 0 5000 >/dev/null\n"
-     "cd st; stat -c '%a %n' . serial.log flash.*/image flash.*/info pin0.mode clock "
+     "cd st; stat -c '%a %n' . serial.log flash.*/image flash.*/info pins clock "
      "| sed 's/flash\\......./flash/'",
-     "700 .\n600 serial.log\n600 flash/image\n600 flash/info\n600 pin0.mode\n600 clock\n", "",
-     false},
+     "700 .\n600 serial.log\n600 flash/image\n600 flash/info\n600 pins\n600 clock\n", "", false},
 };
 
 // Rows are named in test names, not dumped as bytes.

@@ -251,15 +251,23 @@ TEST(OwnBoard, ALongSimulatedGapIsWaitedForHoweverLongItTakesToRun)
     const pid_t pid = board_pid(box);
     double before = cpu_seconds(pid);
     ASSERT_EQ(apart(2000).run().status, 0);
-    const double per_second = (cpu_seconds(pid) - before) / 2;
+    double per_second = (cpu_seconds(pid) - before) / 2;
     ASSERT_GT(per_second, 0);
     // Long enough that running it outlasts the limit on a board kept silent.
-    const long gap_ms = std::lround(1.5 * silence_limit_s / per_second * 1000);
-    before = cpu_seconds(pid);
-    const auto r = apart(gap_ms).timeout_ms(120000).run();
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"rr", "rr"}));
-    EXPECT_GT(cpu_seconds(pid) - before, silence_limit_s) << "a gap of " << gap_ms << " ms";
+    // What a simulated second costs varies with the machine's load, so a gap
+    // that fell short of the limit is measured again at its own cost: every
+    // run must end well, and one of them must have outlasted the limit.
+    double spent = 0;
+    for (int attempt = 0; attempt < 3 && spent <= silence_limit_s; ++attempt) {
+        const long gap_ms = std::lround(1.5 * silence_limit_s / per_second * 1000);
+        before = cpu_seconds(pid);
+        const auto r = apart(gap_ms).timeout_ms(120000).run();
+        ASSERT_EQ(r.status, 0) << r.err << "a gap of " << gap_ms << " ms";
+        EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"rr", "rr"}));
+        spent = cpu_seconds(pid) - before;
+        per_second = spent / (static_cast<double>(gap_ms) / 1000);
+    }
+    EXPECT_GT(spent, silence_limit_s);
 }
 
 TEST(OwnBoard, TheReferenceFirmwareAnswersTheSameAsAnArduinoSketch)

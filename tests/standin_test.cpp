@@ -152,17 +152,19 @@ TEST(StandInPeers, SmallModelEndsAConversationOnTheThirdCycle)
     EXPECT_EQ(r.status, 0);
 }
 
-TEST(StandInGpio, CallsBeforeSetUpAreFlaggedAndIgnored)
+// As wiringPi 3.14: pinMode before set-up stops the program, digitalWrite
+// says so and goes on.
+TEST(StandInGpio, CallsBeforeSetUpDoWhatTheLibraryDoes)
 {
     Sandbox box;
-    const auto r = box.program("library_probe").args({"mode", "0", "1", "write", "0", "1"}).run();
-    const auto misuse = harness::only(box.calls(), "misuse");
-    ASSERT_EQ(misuse.size(), 2U);
-    EXPECT_EQ(misuse[0].at("call"), "pinMode");
-    EXPECT_EQ(misuse[1].at("call"), "digitalWrite");
-    EXPECT_EQ(misuse[0].at("reason"), "before-wiringPiSetup");
-    EXPECT_NE(r.err.find("before-wiringPiSetup"), std::string::npos);
-    EXPECT_EQ(box.pin_state(0), "- -");
+    const auto written = box.program("library_probe").args({"write", "0", "1"}).run();
+    EXPECT_EQ(written.err, "digitalWrite: invalid mode\n");
+    EXPECT_EQ(written.status, 0);
+    const auto moded = box.program("library_probe").args({"mode", "0", "1"}).run();
+    EXPECT_EQ(moded.err, "pinMode: You have not called one of the wiringPiSetup\n"
+                         "  functions, so I'm aborting your program before it crashes anyway.\n");
+    EXPECT_EQ(moded.status, 1);
+    EXPECT_EQ(box.pin_state(0), "input low");
 }
 
 TEST(StandInGpio, UnusableStateDirectoryIsAClearErrorNotASilentPin)
@@ -262,8 +264,8 @@ TEST(StandInGpio, SharedFallbackStateDirectoryMustBeOursAndPrivate)
         if (c.why == nullptr) {
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_EQ(fs::status(dir).permissions() & fs::perms::mask, fs::perms::owner_all);
-            std::ifstream level(dir + "/pin0.level");
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(level), {}), "high\n");
+            EXPECT_EQ(fs::status(dir + "/pins").permissions() & fs::perms::mask,
+                      fs::perms::owner_read | fs::perms::owner_write);
             continue;
         }
         EXPECT_EQ(r.err, "wpisim: state directory \"" + dir + "\": " + c.why + "\n");
@@ -271,19 +273,29 @@ TEST(StandInGpio, SharedFallbackStateDirectoryMustBeOursAndPrivate)
     }
 }
 
-TEST(StandInGpio, FailedWriteLeavesNoTemporaryFileBehind)
+TEST(StandInGpio, APinBankNotOursIsAClearErrorNotASilentPin)
 {
-    Sandbox box;
-    // A directory where the level file should be: the final rename fails.
-    fs::create_directories(box.state_dir() + "/pin0.level/in-the-way");
-    const auto r = box.program("allumer").run();
-    EXPECT_EQ(r.err, "wpisim: digitalWrite: state file \"" + box.state_dir() +
-                         "/pin0.level\": Is a directory\n");
-    EXPECT_EQ(r.status, 2);
-    std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(box.state_dir()))
-        names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"pin0.level", "pin0.mode"}));
+    const struct {
+        const char *name;
+        void (*plant)(const std::string &path);
+        const char *what;
+        const char *why;
+    } rows[] = {
+        {"a directory", [](const std::string &path) { fs::create_directories(path + "/x"); },
+         "pins", "not a regular file"},
+        {"another file", [](const std::string &path) { std::ofstream(path) << "17 output high\n"; },
+         "wiringPiSetup: pin bank", "not a pin bank this stand-in wrote"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        Sandbox box;
+        fs::create_directories(box.state_dir());
+        row.plant(box.state_dir() + "/pins");
+        const auto r = box.program("allumer").run();
+        EXPECT_EQ(r.err, std::string("wpisim: ") + row.what + " \"" + box.state_dir() +
+                             "/pins\": " + row.why + "\n");
+        EXPECT_EQ(r.status, 2);
+    }
 }
 
 // Settings that would make a test pass without testing anything are errors,
@@ -359,10 +371,11 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         // Every value shown is quoted: control bytes escaped, 300 bytes cut at 128.
         {{{"WPISIM_PI", "\x1b]0;x\a"}},
          "",
-         "WPISIM_PI=\"\\x1b]0;x\\x07\": not a Pi model (pi1, pi2, pi3, zero, zero2w, pi4, pi5)\n"},
+         "WPISIM_PI=\"\\x1b]0;x\\x07\": not a Pi model (pi1-rev1, pi1, pi2, pi3, zero, zero2w, "
+         "pi4, pi5)\n"},
         {{{"WPISIM_PI", "pi7"}},
          "",
-         "WPISIM_PI=\"pi7\": not a Pi model (pi1, pi2, pi3, zero, zero2w, pi4, pi5)\n"},
+         "WPISIM_PI=\"pi7\": not a Pi model (pi1-rev1, pi1, pi2, pi3, zero, zero2w, pi4, pi5)\n"},
         {{{"WPISIM_WIRING", "no-\nmiso"}},
          "",
          "WPISIM_WIRING=\"no-\\x0amiso\": not a wiring (ok, no-miso, no-mosi, no-ce0, swapped, "

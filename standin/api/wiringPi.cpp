@@ -6,23 +6,172 @@
 #include "bench_clock.hpp"
 #include "call_faults.hpp"
 #include "event_log.hpp"
-#include "gpio_bank.hpp"
+#include "interrupts.hpp"
+#include "nodes.hpp"
+#include "pi_session.hpp"
+#include "pins.hpp"
 
 #include <wiringPi.h>
 
+#include <cstdint>
+#include <pthread.h>
+
+namespace
+{
+
+namespace gpio = wpisim::gpio;
+
+// clock_gettime through the vDSO on a Pi.
+constexpr std::int64_t clock_read_ns = 150;
+
+int set_up(gpio::Numbering numbering, const char *call)
+{
+    // As 3.14: WIRINGPI_CODES is read, the board read and the pin tables
+    // chosen before anything can fail.
+    wpisim::pi::read_return_codes();
+    wpisim::pi::install_pin_tables();
+    const int result = gpio::setup(numbering, wpisim::gpio_setup_fault(), call);
+    if (result == 0)
+        gpio::start_schedule();
+    return result;
+}
+
+// Time on the bench clock since set-up, as the library counts it; before
+// set-up, since the clock began.
+std::int64_t since_setup_ns()
+{
+    wpisim::bench_spend(clock_read_ns);
+    if (!wpisim::virtual_time())
+        gpio::catch_up();
+    return wpisim::bench_now_ns() - gpio::epoch_ns();
+}
+
+pthread_mutex_t locks[4] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
+                            PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER};
+
+} // namespace
+
 extern "C" int wiringPiSetup(void)
 {
-    return wpisim::gpio::setup(wpisim::gpio_setup_fault());
+    return set_up(gpio::numbering_wpi, "wiringPiSetup");
+}
+
+extern "C" int wiringPiSetupGpio(void)
+{
+    return set_up(gpio::numbering_bcm, "wiringPiSetupGpio");
+}
+
+extern "C" int wiringPiSetupPhys(void)
+{
+    return set_up(gpio::numbering_phys, "wiringPiSetupPhys");
+}
+
+extern "C" int wiringPiSetupPinType(enum WPIPinType pinType)
+{
+    switch (pinType) {
+    case WPI_PIN_BCM:
+        return wiringPiSetupGpio();
+    case WPI_PIN_WPI:
+        return wiringPiSetup();
+    case WPI_PIN_PHYS:
+        return wiringPiSetupPhys();
+    default:
+        return -1;
+    }
+}
+
+extern "C" int wiringPiSetupGpioDevice(enum WPIPinType pinType)
+{
+    // Unlike the others, a second set-up here changes nothing.
+    if (gpio::set_up())
+        return 0;
+    switch (pinType) {
+    case WPI_PIN_BCM:
+        return set_up(gpio::numbering_device_bcm, "wiringPiSetupGpioDevice");
+    case WPI_PIN_WPI:
+        return set_up(gpio::numbering_device_wpi, "wiringPiSetupGpioDevice");
+    case WPI_PIN_PHYS:
+        return set_up(gpio::numbering_device_phys, "wiringPiSetupGpioDevice");
+    default:
+        return -1;
+    }
+}
+
+extern "C" int wiringPiSetupSys(void)
+{
+    if (gpio::set_up())
+        return 0;
+    return wiringPiSetupGpioDevice(WPI_PIN_BCM);
 }
 
 extern "C" void pinMode(int pin, int mode)
 {
-    wpisim::gpio::set_mode(pin, mode);
+    gpio::set_mode(pin, mode);
+}
+
+extern "C" void pinModeAlt(int pin, int mode)
+{
+    gpio::set_alt(pin, mode);
+}
+
+extern "C" int getAlt(int pin)
+{
+    return gpio::alt(pin);
 }
 
 extern "C" void digitalWrite(int pin, int value)
 {
-    wpisim::gpio::write(pin, value);
+    gpio::write(pin, value);
+}
+
+extern "C" int digitalRead(int pin)
+{
+    return gpio::read(pin);
+}
+
+extern "C" void pullUpDnControl(int pin, int pud)
+{
+    gpio::set_pull(pin, pud);
+}
+
+extern "C" void pwmWrite(int pin, int value)
+{
+    gpio::pwm_write(pin, value);
+}
+
+extern "C" void pwmSetMode(int mode)
+{
+    gpio::pwm_set_mode(mode);
+}
+
+extern "C" void pwmSetRange(unsigned int range)
+{
+    gpio::pwm_set_range(range);
+}
+
+extern "C" void pwmSetClock(int divisor)
+{
+    gpio::pwm_set_clock(divisor);
+}
+
+extern "C" int wiringPiISR(int pin, int mode, void (*function)())
+{
+    return gpio::isr(pin, mode, function);
+}
+
+extern "C" int waitForInterrupt(int pin, int mS)
+{
+    return gpio::wait_for_interrupt(pin, mS);
+}
+
+extern "C" int wiringPiISRStop(int pin)
+{
+    return gpio::isr_stop(pin);
+}
+
+extern "C" int waitForInterruptClose(int pin)
+{
+    return gpio::isr_stop(pin);
 }
 
 extern "C" void delay(unsigned int howLong)
@@ -35,4 +184,134 @@ extern "C" void delay(unsigned int howLong)
         .num("start_ns", start)
         .num("end_ns", wpisim::bench_now_ns())
         .emit();
+}
+
+extern "C" void delayMicroseconds(unsigned int howLong)
+{
+    // Under 100 us the library spins on the clock, above it sleeps: either way
+    // the time passes on the bench clock.
+    if (howLong == 0)
+        return;
+    wpisim::bench_wait_until(wpisim::bench_now_ns() + static_cast<std::int64_t>(howLong) * 1000);
+}
+
+extern "C" unsigned int millis(void)
+{
+    return static_cast<unsigned int>(since_setup_ns() / 1000000);
+}
+
+extern "C" unsigned int micros(void)
+{
+    return static_cast<unsigned int>(since_setup_ns() / 1000);
+}
+
+extern "C" unsigned long long piMicros64(void)
+{
+    return static_cast<unsigned long long>(since_setup_ns() / 1000);
+}
+
+// The bench never raises the priority of a host process: a program run as
+// root would starve the machine it shares. It answers as a Pi run with sudo.
+extern "C" int piHiPri(const int pri)
+{
+    wpisim::Record("hi-pri").num("priority", pri).emit();
+    return 0;
+}
+
+extern "C" int piThreadCreate(void *(*fn)(void *))
+{
+    pthread_t thread;
+    const int result = pthread_create(&thread, nullptr, fn, nullptr);
+    if (result == 0)
+        pthread_detach(thread);
+    return result;
+}
+
+extern "C" void piLock(int key)
+{
+    pthread_mutex_lock(&locks[key & 3]);
+}
+
+extern "C" void piUnlock(int key)
+{
+    pthread_mutex_unlock(&locks[key & 3]);
+}
+
+extern "C" void digitalWriteByte(const int value)
+{
+    gpio::write_byte(value, false);
+}
+
+extern "C" void digitalWriteByte2(const int value)
+{
+    gpio::write_byte(value, true);
+}
+
+extern "C" unsigned int digitalReadByte(void)
+{
+    return gpio::read_byte(false);
+}
+
+extern "C" unsigned int digitalReadByte2(void)
+{
+    return gpio::read_byte(true);
+}
+
+extern "C" enum WPIPinAlt getPinModeAlt(int pin)
+{
+    return static_cast<enum WPIPinAlt>(gpio::alt(pin));
+}
+
+extern "C" int analogRead(int pin)
+{
+    return gpio::analog_read(pin);
+}
+
+extern "C" void analogWrite(int pin, int value)
+{
+    gpio::analog_write(pin, value);
+}
+
+extern "C" void pwmToneWrite(int pin, int freq)
+{
+    gpio::pwm_tone_write(pin, freq);
+}
+
+extern "C" struct wiringPiNodeStruct *wiringPiFindNode(int pin)
+{
+    return gpio::find_node(pin);
+}
+
+extern "C" struct wiringPiNodeStruct *wiringPiNewNode(int pinBase, int numPins)
+{
+    return gpio::new_node(pinBase, numPins);
+}
+
+// The bench has no clock generator and no pad drive strength to set: what
+// they would change is not on the bench's pins.
+extern "C" void gpioClockSet(int pin, int freq)
+{
+    wpisim::Record("gpio-clock").num("pin", pin).num("hz", freq).emit();
+}
+
+extern "C" void setPadDrive(int group, int value)
+{
+    wpisim::Record("pad-drive").num("group", group).num("value", value).emit();
+}
+
+extern "C" void setPadDrivePin(int pin, int value)
+{
+    wpisim::Record("pad-drive").num("pin", pin).num("value", value).emit();
+}
+
+// The registers a Pi maps for its programs: there are none on the bench, and a
+// program that writes through them stops at once, where on a Pi it would
+// quietly change the hardware behind the library's back.
+extern "C" {
+volatile unsigned int *_wiringPiGpio = nullptr;
+volatile unsigned int *_wiringPiPwm = nullptr;
+volatile unsigned int *_wiringPiClk = nullptr;
+volatile unsigned int *_wiringPiPads = nullptr;
+volatile unsigned int *_wiringPiTimer = nullptr;
+volatile unsigned int *_wiringPiTimerIrqRaw = nullptr;
 }

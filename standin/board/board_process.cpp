@@ -11,6 +11,7 @@
 #include "diagnostic.hpp"
 #include "message.hpp"
 #include "state_dir.hpp"
+#include "state_files.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -142,11 +143,11 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
 // A lock file of this user's, opened to take the start lock on.
 int open_lock()
 {
-    check_owner("board.lock", false);
-    const int fd = openat(state_dir_fd(), "board.lock",
+    check_owner(state_files::board_lock, false);
+    const int fd = openat(state_dir_fd(), state_files::board_lock,
                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0)
-        fail("board lock " + quoted(in_state_dir("board.lock")), std::strerror(errno));
+        fail("board lock " + quoted(in_state_dir(state_files::board_lock)), std::strerror(errno));
     return fd;
 }
 
@@ -156,9 +157,9 @@ void clear_dead_board()
 {
     struct stat st {
     };
-    if (fstatat(state_dir_fd(), "board.tty", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (fstatat(state_dir_fd(), state_files::board_tty, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode) && st.st_uid == geteuid())
-        unlinkat(state_dir_fd(), "board.tty", 0);
+        unlinkat(state_dir_fd(), state_files::board_tty, 0);
 }
 
 } // namespace
@@ -177,10 +178,10 @@ int find_board_process(std::int32_t *pid)
 {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    const std::string path = in_state_dir("board.sock");
+    const std::string path = in_state_dir(state_files::board_socket);
     if (path.size() >= sizeof addr.sun_path)
         fail("board socket " + quoted(path), "path too long for a unix socket");
-    check_owner("board.sock", true);
+    check_owner(state_files::board_socket, true);
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

@@ -7,6 +7,7 @@
 #include "message.hpp"
 #include "own_file.hpp"
 #include "state_dir.hpp"
+#include "state_files.hpp"
 
 #include <cctype>
 #include <cerrno>
@@ -25,8 +26,8 @@ namespace wpisim
 namespace
 {
 
-constexpr const char *link_name = "flash";
-constexpr const char *lock_name = "flash.lock";
+constexpr const char *link_name = state_files::flash;
+constexpr const char *lock_name = state_files::flash_lock;
 // A flash is a few file writes: one still holding the lock this long is stuck.
 constexpr std::int64_t lock_limit_ns = 10000000000;
 // A link swapped this often while a run reads it is not a flash going on.

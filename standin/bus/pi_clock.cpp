@@ -8,6 +8,9 @@
 
 #include "pi_clock.hpp"
 
+#include "diagnostic.hpp"
+#include "message.hpp"
+#include "pi_model.hpp"
 #include "settings.hpp"
 
 #include <climits>
@@ -20,22 +23,30 @@ namespace wpisim
 namespace
 {
 
-struct Model {
-    const char *name;
+struct CoreClock {
+    int pi_model;   // PI_MODEL_*
     int loaded_mhz; // core clock under load: the one the divider is worked out for
     int idle_mhz;
     long max_divider;
 };
 
-// The Pi 5's SPI sits in its RP1 chip, on a fixed 200 MHz clock.
-const Model models[] = {
-    {"pi1", 250, 250, 65536},  {"pi2", 250, 250, 65536},    {"pi3", 400, 250, 65536},
-    {"zero", 400, 250, 65536}, {"zero2w", 400, 250, 65536}, {"pi4", 500, 200, 65536},
-    {"pi5", 200, 200, 65534},
+// By the board piBoardId names: Model B and B+, Pi 2, 3 B, Zero, Zero 2 W,
+// 4 B, 5. The Pi 5's SPI sits in its RP1 chip, on a fixed 200 MHz clock.
+const CoreClock clocks[] = {
+    {1, 250, 250, 65536}, {3, 250, 250, 65536},  {4, 250, 250, 65536},  {8, 400, 250, 65536},
+    {9, 400, 250, 65536}, {18, 400, 250, 65536}, {17, 500, 200, 65536}, {23, 200, 200, 65534},
 };
 
+const CoreClock &core_clock(const pi::Model &m)
+{
+    for (const CoreClock &c : clocks)
+        if (c.pi_model == m.id.model)
+            return c;
+    fail("WPISIM_PI=" + quoted(m.word), "no SPI clock known for this Pi");
+}
+
 struct ClockSetting {
-    const Model *model = nullptr;
+    const CoreClock *model = nullptr;
     double sclk_hz = 0; // WPISIM_SCLK, 0 when unset
     std::string pattern = "l";
     bool seeded = false;
@@ -46,10 +57,9 @@ struct ClockSetting {
 ClockSetting read_setting()
 {
     ClockSetting s;
-    if (const auto pi = setting_text("WPISIM_PI"))
-        for (const Model &m : models)
-            if (*pi == m.name)
-                s.model = &m;
+    // Unset, the wire is ideal here, whatever Pi the rest of the stand-in plays.
+    if (setting_text("WPISIM_PI"))
+        s.model = &core_clock(pi::model());
     if (const auto sclk = setting_number("WPISIM_SCLK"))
         s.sclk_hz = static_cast<double>(*sclk);
     const auto core = setting_text("WPISIM_CORE");
@@ -90,7 +100,7 @@ bool loaded(const ClockSetting &s, long transfer_number)
 
 // As the Pi's driver rounds: the smallest even divider that is not faster
 // than asked, at most the hardware's largest.
-long divider(const Model &m, int requested_hz)
+long divider(const CoreClock &m, int requested_hz)
 {
     const long long core_hz = m.loaded_mhz * 1000000LL;
     if (requested_hz >= core_hz / 2)
@@ -114,7 +124,7 @@ WireClock wire_clock(int requested_hz, long transfer_number)
         return {s.sclk_hz, bit_ns(s.sclk_hz), 0};
     if (s.model == nullptr)
         return {static_cast<double>(requested_hz), bit_ns(requested_hz), 0};
-    const Model &m = *s.model;
+    const CoreClock &m = *s.model;
     const int core_mhz = loaded(s, transfer_number) ? m.loaded_mhz : m.idle_mhz;
     const double hz = core_mhz * 1e6 / static_cast<double>(divider(m, requested_hz));
     return {hz, bit_ns(hz), core_mhz};

@@ -15,7 +15,8 @@ struct WireClock {
 };
 
 // Without WPISIM_PI or WPISIM_SCLK the wire runs at the requested speed.
-//   WPISIM_PI=pi1|pi2|pi3|zero|zero2w|pi4|pi5   the divider and core clock of that Pi
+//   WPISIM_PI=MODEL                            the divider and core clock of that Pi
+//                                              (pi_model.hpp lists the models)
 //   WPISIM_CORE=PATTERN|seed:N                 which transfers see the loaded (l)
 //                                              or idle (i) core clock
 //   WPISIM_SCLK=HZ                             an ideal master at exactly HZ

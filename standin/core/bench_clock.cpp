@@ -6,12 +6,17 @@
 #include "diagnostic.hpp"
 #include "settings.hpp"
 #include "state_dir.hpp"
+#include "state_files.hpp"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace wpisim
@@ -20,7 +25,7 @@ namespace wpisim
 namespace
 {
 
-constexpr const char *clock_file = "clock";
+constexpr const char *clock_file = state_files::clock;
 
 [[noreturn]] void clock_failed(const std::string &why)
 {
@@ -59,25 +64,43 @@ class VirtualClock
         if (n > 0 && (end == text || *end != '\n' || value < 0))
             clock_failed("not a clock this stand-in wrote");
         now_ = n > 0 ? value : 0;
+        if (ftruncate(fd_, width) != 0)
+            clock_failed(std::strerror(errno));
+        void *map = mmap(nullptr, width, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (map == MAP_FAILED)
+            clock_failed(std::strerror(errno));
+        map_ = static_cast<char *>(map);
+        const std::int64_t start = now_.load();
+        now_ = -1;
+        advance_to(start);
     }
 
-    std::int64_t now() const { return now_; }
+    std::int64_t now() const { return now_.load(std::memory_order_acquire); }
 
     void advance_to(std::int64_t t)
     {
-        if (t <= now_)
+        // Threads of one program (an interrupt's, a soft PWM's) share it.
+        std::lock_guard<std::mutex> hold(lock_);
+        if (t <= now_.load(std::memory_order_relaxed))
             return;
-        now_ = t;
-        // Written at once, so a run ended by a signal leaves its time behind.
-        const std::string text = std::to_string(now_) + "\n";
-        if (pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
-            ftruncate(fd_, static_cast<off_t>(text.size())) != 0)
-            clock_failed(std::strerror(errno));
+        now_.store(t, std::memory_order_release);
+        // In place, at once: a run ended by a signal leaves its time behind,
+        // and a step costs no system call.
+        char text[width];
+        auto rest = static_cast<std::uint64_t>(t);
+        text[width - 1] = '\n';
+        for (int i = width - 2; i >= 0; --i, rest /= 10)
+            text[i] = static_cast<char>('0' + rest % 10);
+        std::memcpy(map_, text, width);
     }
 
   private:
+    // Digits and a newline, always this wide, so the file can be written in place.
+    static constexpr int width = 20;
     int fd_ = -1;
-    std::int64_t now_ = 0;
+    char *map_ = nullptr;
+    std::mutex lock_;
+    std::atomic<std::int64_t> now_{0};
 };
 
 VirtualClock &virtual_clock()
@@ -99,12 +122,58 @@ std::int64_t bench_now_ns()
     return virtual_time() ? virtual_clock().now() : now_ns();
 }
 
+std::int64_t bench_clock_reading()
+{
+    if (!virtual_time())
+        return now_ns();
+    const int fd = open_own(clock_file, O_RDONLY);
+    if (fd < 0)
+        return 0;
+    char text[32] = {};
+    const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+    close(fd);
+    return n > 0 ? std::strtoll(text, nullptr, 10) : 0;
+}
+
+namespace
+{
+
+ClockEvents events{};
+
+// Steps to t through every event due on the way; one at a time, so an event
+// that schedules another sooner still gets it in order.
+void step_to(std::int64_t t)
+{
+    VirtualClock &clock = virtual_clock();
+    while (events.next_due != nullptr) {
+        const std::int64_t due = events.next_due(t);
+        if (due < 0)
+            break;
+        clock.advance_to(due);
+        events.happen(due);
+    }
+    clock.advance_to(t);
+}
+
+} // namespace
+
 void bench_wait_until(std::int64_t t)
 {
     if (virtual_time())
-        virtual_clock().advance_to(t);
+        step_to(t);
     else
         sleep_until_ns(t);
+}
+
+void bench_spend(std::int64_t ns)
+{
+    if (virtual_time())
+        step_to(virtual_clock().now() + ns);
+}
+
+void on_clock_events(ClockEvents e)
+{
+    events = e;
 }
 
 } // namespace wpisim

@@ -177,14 +177,15 @@ const std::vector<Setting> &table()
         {"WPISIM_PI",
          T::choice,
          "MODEL",
-         "The Pi whose SPI clock the bus makes: its driver's even divider of the core clock, "
-         "worked out for the loaded core clock.",
-         "the wire runs at exactly the requested speed",
+         "The Pi the stand-in plays: its board id, pin numbering, header and PWM, and the SPI "
+         "clock its driver makes, an even divider of the core clock worked out for the loaded "
+         "core clock. pi1-rev1 is the first Model B, with the first GPIO layout.",
+         "a Pi 4, whose SPI wire runs at exactly the requested speed",
          nullptr,
          "a Pi model",
          0,
          0,
-         {"pi1", "pi2", "pi3", "zero", "zero2w", "pi4", "pi5"},
+         {"pi1-rev1", "pi1", "pi2", "pi3", "zero", "zero2w", "pi4", "pi5"},
          nullptr},
         {"WPISIM_CORE",
          T::pattern,

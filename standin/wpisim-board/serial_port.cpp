@@ -3,6 +3,7 @@
 #include "serial_port.hpp"
 
 #include "own_file.hpp"
+#include "state_files.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -61,12 +62,12 @@ SerialPort::SerialPort(std::string dir, std::string *why) : dir_(std::move(dir))
     tcsetattr(slave, TCSANOW, &t);
     // Closed again, so the terminal shows as open only while someone has it.
     close(slave);
-    const std::string link = dir_ + "/board.tty";
+    const std::string link = dir_ + "/" + state_files::board_tty;
     const std::string fresh = link + ".new";
     unlink(fresh.c_str());
     if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0)
         *why = "cannot link " + link + ": " + std::strerror(errno);
-    log_fd_ = open_log(dir_ + "/serial.log");
+    log_fd_ = open_log(dir_ + "/" + state_files::serial_log);
     if (log_fd_ < 0)
         *why = "cannot write " + dir_ + "/serial.log: not a file of yours";
     struct stat st {
@@ -88,7 +89,7 @@ void SerialPort::log(std::uint8_t byte)
     if (log_fd_ < 0)
         return;
     if (logged_ >= log_bytes) {
-        const std::string path = dir_ + "/serial.log";
+        const std::string path = dir_ + "/" + state_files::serial_log;
         rename(path.c_str(), (path + ".1").c_str());
         close(log_fd_);
         log_fd_ = open_log(path);

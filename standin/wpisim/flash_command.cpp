@@ -13,6 +13,7 @@
 #include "flash_store.hpp"
 #include "message.hpp"
 #include "state_dir.hpp"
+#include "state_files.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -297,7 +298,7 @@ int flash_command(const std::vector<std::string> &args)
         return 0;
     }
     if (const std::string failed = store_flash(content, kind, asked.file); !failed.empty())
-        exit_with("flash " + quoted(state_dir_path() + "/flash"), failed);
+        exit_with("flash " + quoted(state_dir_path() + "/" + state_files::flash), failed);
     // As avrdude counts them: the bytes in the flash, not the file's.
     std::printf("flashed %s to the %s (%s): %u bytes of flash written\n",
                 quoted(asked.file).c_str(), kind.name, kind.part,

@@ -4,6 +4,7 @@
 // flashes a real one, resets it, says how it is, opens its serial port, and
 // shows the simulated Pi's pins as `gpio readall` shows a Pi's.
 
+#include "bench_clock.hpp"
 #include "board_client.hpp"
 #include "board_kind.hpp"
 #include "clock.hpp"
@@ -12,10 +13,18 @@
 #include "flash_command.hpp"
 #include "flash_store.hpp"
 #include "message.hpp"
+#include "pi_model.hpp"
+#include "pi_pins.hpp"
+#include "pin_bank.hpp"
+#include "pins.hpp"
 #include "settings.hpp"
 #include "state_dir.hpp"
+#include "state_files.hpp"
+#include "this_pi.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +54,10 @@ const char usage_text[] =
     "  reset                       press the board's reset button\n"
     "  status                      the board, its firmware, uptime and outputs\n"
     "  serial                      the board's serial port on this terminal (Ctrl-] leaves)\n"
-    "  pins                        the simulated Pi's GPIO pins, mode and level\n"
+    "  pins                        the simulated Pi's GPIO pins: mode, level, pull, PWM\n"
+    "  pin GPIO high|low|float [--at MS]\n"
+    "                              drive a Pi input from outside, as a button would: now,\n"
+    "                              or MS ms after the set-up of the run that takes it\n"
     "\n"
     "KIND: uno (the default), nano, pro-mini, pro-mini-8mhz, mega.\n"
     "See wpisim(1).\n";
@@ -221,13 +233,13 @@ int serial()
 {
     // Held while the terminal is open, so the board runs and stays powered.
     const auto board = make_board_peer(true);
-    const std::string tty = state_dir_path() + "/board.tty";
+    const std::string tty = state_dir_path() + "/" + state_files::board_tty;
     const std::string what = "serial " + quoted(tty);
     struct stat st {
     };
-    if (fstatat(state_dir_fd(), "board.tty", &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(state_dir_fd(), state_files::board_tty, &st, AT_SYMLINK_NOFOLLOW) != 0)
         exit_with(what, std::strerror(errno));
-    require_own(st.st_uid, "board.tty");
+    require_own(st.st_uid, state_files::board_tty);
     const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     const int opened = errno;
     const bool terminal_of_ours =
@@ -256,48 +268,122 @@ int serial()
     return sent ? 0 : 1;
 }
 
-// wiringPi's pin numbers on the 40-pin header: BCM GPIO and physical pin.
-struct HeaderPin {
-    int wpi;
-    int bcm;
-    int physical;
-};
-const HeaderPin header_pins[] = {
-    {0, 17, 11},  {1, 18, 12},  {2, 27, 13},  {3, 22, 15},  {4, 23, 16},  {5, 24, 18},
-    {6, 25, 22},  {7, 4, 7},    {8, 2, 3},    {9, 3, 5},    {10, 8, 24},  {11, 7, 26},
-    {12, 10, 19}, {13, 9, 21},  {14, 11, 23}, {15, 14, 8},  {16, 15, 10}, {21, 5, 29},
-    {22, 6, 31},  {23, 13, 33}, {24, 19, 35}, {25, 26, 37}, {26, 12, 32}, {27, 16, 36},
-    {28, 20, 38}, {29, 21, 40}, {30, 0, 27},  {31, 1, 28},
-};
-
-std::string pin_file(int wpi, const char *what, const char *never)
+const char *function_name(int fn)
 {
-    const int fd = open_own("pin" + std::to_string(wpi) + "." + what, O_RDONLY);
-    if (fd < 0)
-        return never;
-    char text[16] = {};
-    const ssize_t n = read(fd, text, sizeof text - 1);
-    close(fd);
-    const std::string word(text, n > 0 ? static_cast<std::size_t>(n) : 0);
-    return word.substr(0, word.find('\n'));
+    static const char *const names[] = {"IN",   "OUT",  "ALT5", "ALT4",
+                                        "ALT0", "ALT1", "ALT2", "ALT3"};
+    return names[fn & 7];
+}
+
+std::string hertz(double hz)
+{
+    char text[32];
+    if (hz >= 1e6)
+        std::snprintf(text, sizeof text, "%.4g MHz", hz / 1e6);
+    else if (hz >= 1e3)
+        std::snprintf(text, sizeof text, "%.4g kHz", hz / 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.4g Hz", hz);
+    return text;
+}
+
+// What a pin sends besides a level: its PWM's or soft PWM's frequency and duty.
+std::string wave_text(const gpio::Bank &b, int bcm)
+{
+    const gpio::Pin &p = b.pins[bcm];
+    const std::int32_t pid = p.soft_pid.load();
+    char text[64] = {};
+    if (pid != 0 && p.function.load() == gpio::fn_output && kill(pid, 0) == 0) {
+        const std::uint32_t value = p.soft_value.load();
+        const std::uint32_t range = p.soft_range.load();
+        if (range != 0)
+            std::snprintf(text, sizeof text, "soft %s %.1f%%", hertz(1e4 / range).c_str(),
+                          100.0 * value / range);
+        else
+            std::snprintf(text, sizeof text, "tone %s", value != 0 ? hertz(value).c_str() : "off");
+        return text;
+    }
+    const int channel = gpio::this_pi::pwm_channel(bcm);
+    if (channel < 0 || p.function.load() != gpio::this_pi::pwm_function(bcm))
+        return "";
+    const gpio::Wave w =
+        gpio::pwm_wave(b.pwm[channel], gpio::this_pi::pwm_clock_hz(b.clock_divisor.load()));
+    std::snprintf(text, sizeof text, "%s %.1f%%%s", hertz(w.hz).c_str(), 100.0 * w.duty,
+                  b.pwm[channel].mark_space.load() != 0 ? "" : " bal");
+    return text;
+}
+
+const char *pull_name(int pull)
+{
+    return pull == gpio::pull_up ? "up" : pull == gpio::pull_down ? "down" : "off";
 }
 
 int pins()
 {
-    state_dir_fd();
-    std::printf(" +-----+-----+---------+--------+------+----------+\n");
-    std::printf(" | BCM | wPi |  Name   |  Mode  |  V   | Physical |\n");
-    std::printf(" +-----+-----+---------+--------+------+----------+\n");
-    for (const HeaderPin &p : header_pins) {
-        const std::string mode = pin_file(p.wpi, "mode", "input");
-        const std::string level = pin_file(p.wpi, "level", "low");
-        std::printf(" | %3d | %3d | GPIO.%-2d | %-6s | %-4s |    %2d    |\n", p.bcm, p.wpi, p.wpi,
-                    mode == "output" ? "OUT" : "IN", level == "high" ? "1" : "0", p.physical);
+    gpio::Bank &b = gpio::pins_bank("pins");
+    const std::int64_t now = bench_clock_reading();
+    std::printf(
+        " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
+    std::printf(
+        " | BCM | wPi |  Name   | Mode | V | Pull | Driven | PWM                | Physical |\n");
+    std::printf(
+        " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
+    // The header's GPIO pins, in wiringPi's order, as gpio readall lists them.
+    std::vector<pi::HeaderPin> rows;
+    for (const pi::HeaderPin &h : pi::header(pi::model()))
+        if (h.bcm != pi::no_gpio && h.bcm < gpio::gpio_count)
+            rows.push_back(h);
+    std::sort(rows.begin(), rows.end(),
+              [](const pi::HeaderPin &x, const pi::HeaderPin &y) { return x.wpi < y.wpi; });
+    for (const pi::HeaderPin &h : rows) {
+        const gpio::Pin &p = b.pins[h.bcm];
+        const int drive = p.drive.load();
+        std::printf(" | %3d | %3d | %-7s | %-4s | %d | %-4s | %-6s | %-18s |    %2d    |\n", h.bcm,
+                    h.wpi, h.name, function_name(p.function.load()), gpio::level_of(b, h.bcm, now),
+                    pull_name(p.pull.load()),
+                    drive == gpio::drive_high  ? "high"
+                    : drive == gpio::drive_low ? "low"
+                                               : "",
+                    wave_text(b, h.bcm).c_str(), h.physical);
     }
-    std::printf(" +-----+-----+---------+--------+------+----------+\n");
+    std::printf(
+        " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
     return 0;
 }
 
+// wpisim pin GPIO high|low|float [--at MS]: a button or another circuit on a Pi input.
+int pin(const std::vector<std::string> &args)
+{
+    if (args.size() != 2 && !(args.size() == 4 && args[2] == "--at"))
+        usage_error("pin takes GPIO high|low|float [--at MS]");
+    const auto bcm = decimal(args[0], 0, gpio::gpio_count - 1);
+    if (!bcm)
+        usage_error("pin " + quoted(args[0]) + ": not a BCM GPIO number (0 to " +
+                    std::to_string(gpio::gpio_count - 1) + ")");
+    const std::string &word = args[1];
+    int drive = -1;
+    if (word == "high")
+        drive = gpio::drive_high;
+    else if (word == "low")
+        drive = gpio::drive_low;
+    else if (word == "float")
+        drive = gpio::drive_none;
+    else
+        usage_error("pin " + args[0] + " " + quoted(word) + ": not high, low or float");
+    gpio::Bank &b = gpio::pins_bank("pin");
+    const int g = static_cast<int>(*bcm);
+    if (args.size() == 4) {
+        const auto ms = decimal(args[3], 0, 1000000000);
+        if (!ms)
+            usage_error("pin --at " + quoted(args[3]) + ": not a number of milliseconds");
+        if (!gpio::schedule(b, g, drive, static_cast<std::int64_t>(*ms) * 1000000))
+            exit_with("pin", "the bench holds at most " + std::to_string(gpio::schedule_slots) +
+                                 " scheduled drives; a run takes them when it sets up");
+        return 0;
+    }
+    gpio::settle(b, g, bench_clock_reading(), -1, -1, drive);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -313,6 +399,8 @@ int main(int argc, char **argv)
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "flash")
         return flash_command(rest);
+    if (command == "pin")
+        return pin(rest);
     if (!rest.empty())
         usage_error(command + " takes no arguments");
     if (command == "reset")

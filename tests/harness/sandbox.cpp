@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #ifndef PROGRAM_DIR
 #error "PROGRAM_DIR must name the folder of the built programs; PROGRAM_LAUNCHER, its emulator"
@@ -58,25 +60,59 @@ std::vector<Call> Sandbox::calls() const
     return read_call_log(log_path());
 }
 
+namespace
+{
+
+// wiringPi's pins 0 to 7 on the Pis the tests default to.
+int bcm_of_wpi(int pin)
+{
+    static const int bcm[] = {17, 18, 27, 22, 23, 24, 25, 4};
+    return pin >= 0 && pin < 8 ? bcm[pin] : -1;
+}
+
+} // namespace
+
 std::string Sandbox::pin_state(int pin) const
 {
-    std::string state;
-    for (const char *what : {"mode", "level"}) {
-        std::ifstream file(state_dir() + "/pin" + std::to_string(pin) + "." + what);
-        std::string word;
-        if (!std::getline(file, word))
-            word = "-";
-        state += state.empty() ? word : " " + word;
+    // As a user sees it: wpisim pins, the row of this wiringPi pin.
+    const Outcome r = program("wpisim").args({"pins"}).env("WPISIM_LOG", "").run();
+    std::istringstream rows(r.out);
+    std::string row;
+    while (std::getline(rows, row)) {
+        std::vector<std::string> cells;
+        std::istringstream split(row);
+        for (std::string cell; std::getline(split, cell, '|');)
+            cells.push_back(cell.substr(cell.find_first_not_of(' ') == std::string::npos
+                                            ? cell.size()
+                                            : cell.find_first_not_of(' ')));
+        for (std::string &cell : cells)
+            cell.erase(cell.find_last_not_of(' ') + 1);
+        if (cells.size() > 5 && cells[2] == std::to_string(pin)) {
+            const std::string mode = cells[4] == "OUT"  ? "output"
+                                     : cells[4] == "IN" ? "input"
+                                                        : cells[4];
+            return mode + (cells[5] == "1" ? " high" : " low");
+        }
     }
-    return state;
+    return "no row for wiringPi pin " + std::to_string(pin) + " in: " + r.out + r.err;
 }
 
 void Sandbox::set_pin_state(int pin, const std::string &mode, const std::string &level) const
 {
-    std::filesystem::create_directories(state_dir());
-    const std::string base = state_dir() + "/pin" + std::to_string(pin);
-    std::ofstream(base + ".mode") << mode << "\n";
-    std::ofstream(base + ".level") << level << "\n";
+    // An input held at a level from outside, as a button would; or an output
+    // a program left at it.
+    const std::string wpi = std::to_string(pin);
+    const bool output = mode == "output";
+    program("library_probe")
+        .args({"gpio-setup", "mode", wpi, output ? "1" : "0", "write", wpi,
+               level == "high" ? "1" : "0"})
+        .env("WPISIM_LOG", "")
+        .run();
+    if (!output)
+        program("wpisim")
+            .args({"pin", std::to_string(bcm_of_wpi(pin)), level == "high" ? "high" : "low"})
+            .env("WPISIM_LOG", "")
+            .run();
 }
 
 } // namespace harness

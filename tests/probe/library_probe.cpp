@@ -3,10 +3,15 @@
 // Calls the library as told on the command line, one line of results per
 // call, so tests can check the stand-in's own contract.
 //   spi-setup CH SPEED | transfer CH HEX | delay MS | gpio-setup | mode PIN M | write PIN V
+//   setup wpi|gpio|phys|sys | read PIN | pull PIN PUD | alt PIN | micros | delay-us US
+//   pwm PIN V | pwm-mode M | pwm-range R | pwm-clock D | soft-pwm PIN V RANGE
+//   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
+//   byte-write V | byte-read
 //   spi-mode CH SPEED MODE | spix-mode N CH SPEED MODE | spi-fd CH | spi-close CH
 // A descriptor a set-up returned is shown as fd#K, K counting the set-ups
 // from 1, so a test can tell which one it is.
 
+#include <softPwm.h>
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
 
@@ -16,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +33,16 @@ int number(const char *text)
 {
     return static_cast<int>(std::strtol(text, nullptr, 0));
 }
+
+// The interrupt functions, one per pin a run watches; each says when it ran.
+int watched[64];
+template <int N> void interrupted()
+{
+    std::printf("isr %d %u\n", watched[N], micros());
+    std::fflush(stdout);
+}
+void (*const functions[])() = {interrupted<0>, interrupted<1>, interrupted<2>, interrupted<3>};
+int watches = 0;
 
 std::vector<int> set_up_fds;
 
@@ -43,53 +60,126 @@ std::string shown(int fd, bool from_set_up)
 
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string verb = argv[i];
-        auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : "0"; };
-        errno = 0;
-        if (verb == "spi-setup") {
-            const int channel = number(next());
-            const int r = wiringPiSPISetup(channel, number(next()));
-            std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
-        } else if (verb == "spi-mode" || verb == "spix-mode") {
-            const int spi = verb == "spix-mode" ? number(next()) : 0;
-            const int channel = number(next());
-            const int speed = number(next());
-            const int mode = number(next());
-            const int r = verb == "spix-mode" ? wiringPiSPIxSetupMode(spi, channel, speed, mode)
-                                              : wiringPiSPISetupMode(channel, speed, mode);
-            std::printf("%s %d\n", shown(r, true).c_str(), errno);
-        } else if (verb == "spi-fd") {
-            std::printf("%s\n", shown(wiringPiSPIGetFd(number(next())), false).c_str());
-        } else if (verb == "spi-close") {
-            const int r = wiringPiSPIClose(number(next()));
-            std::printf("%d %d\n", r, errno);
-        } else if (verb == "transfer") {
-            const int channel = number(next());
-            const char *digits = next();
-            const auto decoded = wpisim::hex::decode(digits);
-            if (!decoded) {
-                std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
-                return 2;
-            }
-            std::vector<unsigned char> data = *decoded;
-            const int r = wiringPiSPIDataRW(channel, data.data(), static_cast<int>(data.size()));
-            std::printf("%d %d ", r, errno);
-            std::printf("%s\n", wpisim::hex::encode(data.data(), data.size()).c_str());
-        } else if (verb == "delay") {
-            delay(static_cast<unsigned>(number(next())));
-        } else if (verb == "gpio-setup") {
-            std::printf("%d %d\n", wiringPiSetup(), errno);
-        } else if (verb == "mode") {
-            const int pin = number(next());
-            pinMode(pin, number(next()));
-        } else if (verb == "write") {
-            const int pin = number(next());
-            digitalWrite(pin, number(next()));
-        } else {
-            std::fprintf(stderr, "library_probe: unknown call %s\n", verb.c_str());
+    int i = 0;
+    auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : "0"; };
+    auto num = [&] { return number(next()); };
+    int failed = 0;
+    const std::map<std::string, std::function<void()>> calls = {
+        {"spi-setup",
+         [&] {
+             const int channel = num();
+             const int r = wiringPiSPISetup(channel, num());
+             std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
+         }},
+        {"spi-mode",
+         [&] {
+             const int channel = num();
+             const int speed = num();
+             const int r = wiringPiSPISetupMode(channel, speed, num());
+             std::printf("%s %d\n", shown(r, true).c_str(), errno);
+         }},
+        {"spix-mode",
+         [&] {
+             const int spi = num();
+             const int channel = num();
+             const int speed = num();
+             const int r = wiringPiSPIxSetupMode(spi, channel, speed, num());
+             std::printf("%s %d\n", shown(r, true).c_str(), errno);
+         }},
+        {"spi-fd", [&] { std::printf("%s\n", shown(wiringPiSPIGetFd(num()), false).c_str()); }},
+        {"spi-close",
+         [&] {
+             const int r = wiringPiSPIClose(num());
+             std::printf("%d %d\n", r, errno);
+         }},
+        {"transfer",
+         [&] {
+             const int channel = num();
+             const char *digits = next();
+             const auto decoded = wpisim::hex::decode(digits);
+             if (!decoded) {
+                 std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
+                 failed = 2;
+                 return;
+             }
+             std::vector<unsigned char> data = *decoded;
+             const int r = wiringPiSPIDataRW(channel, data.data(), static_cast<int>(data.size()));
+             std::printf("%d %d ", r, errno);
+             std::printf("%s\n", wpisim::hex::encode(data.data(), data.size()).c_str());
+         }},
+        {"delay", [&] { delay(static_cast<unsigned>(num())); }},
+        {"gpio-setup", [&] { std::printf("%d %d\n", wiringPiSetup(), errno); }},
+        {"mode",
+         [&] {
+             const int pin = num();
+             pinMode(pin, num());
+         }},
+        {"write",
+         [&] {
+             const int pin = num();
+             digitalWrite(pin, num());
+         }},
+        {"setup",
+         [&] {
+             const std::string how = next();
+             const int r = how == "gpio"   ? wiringPiSetupGpio()
+                           : how == "phys" ? wiringPiSetupPhys()
+                           : how == "sys"  ? wiringPiSetupSys()
+                                           : wiringPiSetup();
+             std::printf("%d\n", r);
+         }},
+        {"read", [&] { std::printf("%d\n", digitalRead(num())); }},
+        {"pull",
+         [&] {
+             const int pin = num();
+             pullUpDnControl(pin, num());
+         }},
+        {"alt", [&] { std::printf("%d\n", getAlt(num())); }},
+        {"micros", [&] { std::printf("%u\n", micros()); }},
+        {"delay-us", [&] { delayMicroseconds(static_cast<unsigned>(num())); }},
+        {"pwm",
+         [&] {
+             const int pin = num();
+             pwmWrite(pin, num());
+         }},
+        {"pwm-mode", [&] { pwmSetMode(num()); }},
+        {"pwm-range", [&] { pwmSetRange(static_cast<unsigned>(num())); }},
+        {"pwm-clock", [&] { pwmSetClock(num()); }},
+        {"soft-pwm",
+         [&] {
+             const int pin = num();
+             const int value = num();
+             std::printf("%d\n", softPwmCreate(pin, value, num()));
+         }},
+        {"isr",
+         [&] {
+             const int pin = num();
+             const int mode = num();
+             if (watches == 4) {
+                 failed = 2;
+                 return;
+             }
+             watched[watches] = pin;
+             std::printf("%d\n", wiringPiISR(pin, mode, functions[watches++]));
+         }},
+        {"byte-write", [&] { digitalWriteByte(num()); }},
+        {"byte-read", [&] { std::printf("%u\n", digitalReadByte()); }},
+        {"isr-stop", [&] { std::printf("%d\n", wiringPiISRStop(num())); }},
+        {"wait",
+         [&] {
+             const int pin = num();
+             const int r = waitForInterrupt(pin, num());
+             std::printf("wait %d %u\n", r, micros());
+         }},
+    };
+    for (i = 1; i < argc && failed == 0; ++i) {
+        const auto call = calls.find(argv[i]);
+        if (call == calls.end()) {
+            std::fprintf(stderr, "library_probe: unknown call %s\n", argv[i]);
             return 2;
         }
+        errno = 0;
+        call->second();
     }
-    return 0;
+    return failed;
 }

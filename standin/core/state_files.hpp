@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#pragma once
+// The names of the state directory's files, each spelled here and nowhere else.
+
+namespace wpisim::state_files
+{
+
+constexpr const char *pins = "pins";               // the GPIO bank, shared by every process
+constexpr const char *clock = "clock";             // the virtual clock
+constexpr const char *board_socket = "board.sock"; // the board process's link
+constexpr const char *board_lock = "board.lock";   // held by the run that starts it
+constexpr const char *board_tty = "board.tty";     // a link to the board's serial terminal
+constexpr const char *serial_log = "serial.log";   // what the board sent on serial
+constexpr const char *flash = "flash";             // a link to the latest flash's folder
+constexpr const char *flash_lock = "flash.lock";   // held while a flash is written or chosen
+
+} // namespace wpisim::state_files

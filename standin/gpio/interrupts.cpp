@@ -1,0 +1,358 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#include "interrupts.hpp"
+
+#include "bench_clock.hpp"
+#include "clock.hpp"
+#include "event_log.hpp"
+#include "pin_bank.hpp"
+#include "pins.hpp"
+#include "this_pi.hpp"
+
+#include <wiringPi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <pthread.h>
+#include <vector>
+
+namespace wpisim::gpio
+{
+
+namespace
+{
+
+// The ids of the kernel's line events, which waitForInterrupt returns.
+constexpr int event_rising = 1;
+constexpr int event_falling = 2;
+// wiringPiISR sleeps a second before it asks the kernel for the line's events.
+constexpr std::int64_t isr_setup_ns = 1000000000;
+// How long a wait may sleep before it looks at the schedule again.
+constexpr std::int64_t look_every_ns = 50000000;
+// In virtual time the clock stands still while an interrupt function runs for
+// a scheduled edge; one that runs longer than this lets it go on.
+constexpr std::int64_t handler_limit_ns = 10000000000;
+
+struct Watch {
+    std::uint64_t generation = 0;
+    void (*function)() = nullptr;
+    int mode = 0;
+    std::uint32_t isr_seen = 0;  // the thread's, under lock
+    std::uint32_t wait_seen = 0; // waitForInterrupt's
+    bool active = false;
+};
+
+std::mutex lock;
+std::condition_variable handled;
+Watch watches[gpio_count];
+std::uint64_t generations = 0;
+
+struct Due {
+    std::int64_t at_ns;
+    int gpio;
+    int drive;
+};
+std::vector<Due> schedule_taken; // under lock, soonest last
+// The GPIO whose interrupt function this thread runs, if it is such a thread:
+// one that waits for its own function would wait for itself.
+thread_local int serving = -1;
+std::uint32_t schedule_seen = 0;
+
+Bank &shared()
+{
+    return pins_bank("wiringPiISR");
+}
+
+bool matches(int mode, bool rising)
+{
+    return mode == INT_EDGE_BOTH || (mode == INT_EDGE_RISING && rising) ||
+           (mode == INT_EDGE_FALLING && !rising);
+}
+
+// Takes the drives scheduled since the last look; under lock.
+void take_new(Bank &b)
+{
+    const std::uint32_t now = b.scheduled.load(std::memory_order_acquire);
+    if (now == schedule_seen)
+        return;
+    schedule_seen = now;
+    for (Scheduled &slot : b.schedule) {
+        if (slot.state.load(std::memory_order_acquire) != slot_pending)
+            continue;
+        const Due d{epoch_ns() + slot.at_ns, slot.gpio, slot.drive};
+        std::uint32_t expected = slot_pending;
+        if (slot.state.compare_exchange_strong(expected, slot_free))
+            schedule_taken.push_back(d);
+    }
+    // Soonest last; drives at one time keep the order they were given in.
+    std::stable_sort(schedule_taken.begin(), schedule_taken.end(),
+                     [](const Due &a, const Due &b) { return a.at_ns > b.at_ns; });
+}
+
+// The drives due by now, taken off the list; under lock.
+std::vector<Due> pop_due(std::int64_t now)
+{
+    std::vector<Due> due;
+    while (!schedule_taken.empty() && schedule_taken.back().at_ns <= now) {
+        due.push_back(schedule_taken.back());
+        schedule_taken.pop_back();
+    }
+    return due;
+}
+
+void apply(const Due &d)
+{
+    Record("outside-drive").num("gpio", d.gpio).num("drive", d.drive).num("at_ns", d.at_ns).emit();
+    settle(shared(), d.gpio, d.at_ns, -1, -1, d.drive);
+}
+
+std::int64_t next_due(std::int64_t limit)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    take_new(shared());
+    if (schedule_taken.empty() || schedule_taken.back().at_ns > limit)
+        return -1;
+    return schedule_taken.back().at_ns;
+}
+
+// Virtual time: the clock stands at the drive's time until every interrupt
+// function of this program has seen its edge, so the function runs then.
+void happen(std::int64_t at)
+{
+    std::unique_lock<std::mutex> hold(lock);
+    for (const Due &d : pop_due(at)) {
+        hold.unlock();
+        apply(d);
+        hold.lock();
+        const Watch &w = watches[d.gpio];
+        const std::uint32_t edges = shared().pins[d.gpio].edges.load();
+        const std::uint64_t generation = w.generation;
+        if (serving == d.gpio)
+            continue;
+        handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns), [&] {
+            return !w.active || w.generation != generation || w.function == nullptr ||
+                   w.isr_seen >= edges;
+        });
+    }
+}
+
+struct ThreadStart {
+    int gpio;
+    std::uint64_t generation;
+};
+
+// The thread wiringPiISR starts: one call of the function per edge of its
+// kind, in order, as the kernel's event queue gives them.
+void *serve(void *arg)
+{
+    const ThreadStart start = *static_cast<ThreadStart *>(arg);
+    delete static_cast<ThreadStart *>(arg);
+    Bank &b = shared();
+    Pin &p = b.pins[start.gpio];
+    serving = start.gpio;
+    std::unique_lock<std::mutex> hold(lock);
+    for (;;) {
+        Watch &w = watches[start.gpio];
+        if (!w.active || w.generation != start.generation)
+            return nullptr;
+        const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
+        if (edges == w.isr_seen) {
+            hold.unlock();
+            if (!virtual_time())
+                catch_up();
+            wait_word(p.edges, edges, look_every_ns);
+            hold.lock();
+            continue;
+        }
+        // Events the kernel's queue could not keep are lost, the oldest first.
+        if (edges - w.isr_seen > static_cast<std::uint32_t>(edge_ring))
+            w.isr_seen = edges - edge_ring;
+        const Edge &e = p.ring[w.isr_seen % edge_ring];
+        const bool rising = e.rising.load() != 0;
+        const std::int64_t at = e.at_ns.load();
+        void (*function)() = w.function;
+        const bool call = function != nullptr && matches(w.mode, rising);
+        hold.unlock();
+        if (call) {
+            Record("isr")
+                .num("gpio", start.gpio)
+                .num("rising", rising ? 1 : 0)
+                .num("edge_ns", at)
+                .emit();
+            function();
+        }
+        hold.lock();
+        if (watches[start.gpio].generation == start.generation)
+            ++watches[start.gpio].isr_seen;
+        handled.notify_all();
+    }
+}
+
+} // namespace
+
+void start_schedule()
+{
+    if (virtual_time())
+        on_clock_events({next_due, happen});
+    std::lock_guard<std::mutex> hold(lock);
+    take_new(shared());
+}
+
+void catch_up()
+{
+    std::unique_lock<std::mutex> hold(lock);
+    take_new(shared());
+    const std::vector<Due> due = pop_due(bench_now_ns());
+    hold.unlock();
+    for (const Due &d : due)
+        apply(d);
+}
+
+int isr(int pin, int mode, void (*function)())
+{
+    const int top = max_pin();
+    if (pin < 0 || pin > top)
+        return this_pi::library_failure(WPI_FATAL, "wiringPiISR: pin must be 0-%d (%d)\n", top,
+                                        pin);
+    if (!set_up())
+        return this_pi::library_failure(
+            WPI_FATAL, "wiringPiISR: wiringPi has not been initialised. Unable to continue.\n");
+    const int gpio = to_gpio(pin);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (gpio >= 0 && gpio < gpio_count && watches[gpio].active &&
+            watches[gpio].function != nullptr)
+            std::printf("wiringPi: ISR function alread active, ignoring \n");
+    }
+    bench_wait_until(bench_now_ns() + isr_setup_ns);
+    // No line, or no edge asked for: the library's thread ends at once.
+    if (gpio < 0 || gpio >= gpio_count ||
+        (mode != INT_EDGE_FALLING && mode != INT_EDGE_RISING && mode != INT_EDGE_BOTH))
+        return 0;
+    Bank &b = shared();
+    // The kernel's line request makes the pin an input.
+    settle(b, gpio, bench_now_ns(), fn_input, -1, -1);
+    std::lock_guard<std::mutex> hold(lock);
+    Watch &w = watches[gpio];
+    const std::uint32_t edges = b.pins[gpio].edges.load();
+    w = Watch{++generations, function, mode, edges, edges, true};
+    pthread_t thread;
+    auto *start = new ThreadStart{gpio, w.generation};
+    if (pthread_create(&thread, nullptr, serve, start) != 0) {
+        delete start;
+        return 0;
+    }
+    pthread_detach(thread);
+    // Logged once the edges are watched: from here on none is missed.
+    Record("isr-setup").num("pin", pin).num("mode", mode).num("gpio", gpio).emit();
+    return 0;
+}
+
+namespace
+{
+
+// The next edge of the watch's kind the waiter has not seen, as the event id
+// waitForInterrupt returns, or 0; under lock.
+int next_event(std::unique_lock<std::mutex> &hold, Watch &w, const Pin &p, int gpio)
+{
+    const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
+    if (edges - w.wait_seen > static_cast<std::uint32_t>(edge_ring))
+        w.wait_seen = edges - edge_ring;
+    while (w.wait_seen != edges) {
+        const std::uint32_t index = w.wait_seen++;
+        const Edge &e = p.ring[index % edge_ring];
+        const bool rising = e.rising.load() != 0;
+        if (!matches(w.mode, rising))
+            continue;
+        Record("interrupt-wait")
+            .num("gpio", gpio)
+            .num("rising", rising ? 1 : 0)
+            .num("edge_ns", e.at_ns.load())
+            .emit();
+        // In virtual time the interrupt function has its edge first, as a
+        // scheduled edge gives it, so a run goes the same way twice.
+        const std::uint64_t generation = w.generation;
+        if (virtual_time() && serving != gpio)
+            handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns), [&] {
+                return !w.active || w.generation != generation || w.function == nullptr ||
+                       w.isr_seen > index;
+            });
+        return rising ? event_rising : event_falling;
+    }
+    return 0;
+}
+
+// Waits for an edge or a scheduled drive, up to end (-1: none).
+void wait_more(Pin &p, std::uint32_t edges, std::int64_t end)
+{
+    const std::int64_t now = bench_now_ns();
+    if (virtual_time()) {
+        // Waiting is time passing: on to the next scheduled drive, or the
+        // end; with neither, only an outside drive can come.
+        const std::int64_t due = next_due(end >= 0 ? end : INT64_MAX);
+        if (due >= 0 || end >= 0)
+            bench_wait_until(due >= 0 ? due : end);
+        else
+            wait_word(p.edges, edges, look_every_ns);
+        return;
+    }
+    catch_up();
+    const std::int64_t due = next_due(INT64_MAX);
+    std::int64_t sleep = look_every_ns;
+    if (end >= 0)
+        sleep = std::min(sleep, end - now);
+    if (due >= 0)
+        sleep = std::min(sleep, std::max<std::int64_t>(due - now, 0));
+    if (sleep > 0)
+        wait_word(p.edges, edges, sleep);
+}
+
+} // namespace
+
+int wait_for_interrupt(int pin, int ms)
+{
+    const int gpio = numbering() == numbering_bcm ? pin : to_gpio(pin);
+    if (gpio < 0 || gpio >= gpio_count)
+        return -2;
+    Pin &p = shared().pins[gpio];
+    const std::int64_t end = ms < 0 ? -1 : bench_now_ns() + static_cast<std::int64_t>(ms) * 1000000;
+    for (;;) {
+        std::unique_lock<std::mutex> hold(lock);
+        Watch &w = watches[gpio];
+        if (!w.active)
+            return -2;
+        const std::uint32_t edges = p.edges.load(std::memory_order_acquire);
+        if (const int event = next_event(hold, w, p, gpio); event != 0)
+            return event;
+        hold.unlock();
+        if (end >= 0 && bench_now_ns() >= end) {
+            std::fprintf(stderr, "wiringPi: ERROR: poll returned=0\n");
+            return 0;
+        }
+        wait_more(p, edges, end);
+    }
+}
+
+int isr_stop(int pin)
+{
+    Record("isr-stop").num("pin", pin).emit();
+    const int gpio = numbering() == numbering_bcm ? pin : to_gpio(pin);
+    if (gpio < 0 || gpio >= gpio_count)
+        return 0;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        watches[gpio].active = false;
+        watches[gpio].function = nullptr;
+        handled.notify_all();
+    }
+    // The thread sees it at its next look, or at once.
+    wake_edges(shared().pins[gpio]);
+    return 0;
+}
+
+} // namespace wpisim::gpio

@@ -1,0 +1,594 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// wiringPi's GPIO calls on the shared pin bank. What a call does with a pin or
+// value the library refuses follows wiringPi 3.14 (docs/wiringpi-calls.md);
+// what it costs a Pi moves the virtual clock.
+
+#include "pins.hpp"
+
+#include "bench_clock.hpp"
+#include "diagnostic.hpp"
+#include "event_log.hpp"
+#include "nodes.hpp"
+#include "pin_bank.hpp"
+#include "state_dir.hpp"
+#include "this_pi.hpp"
+
+#include <wiringPi.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace wpisim::gpio
+{
+
+namespace
+{
+
+// What a call costs a Pi, for the virtual clock. A register access through
+// /dev/gpiomem: wiringPi toggles a pin at about 10 MHz on a Pi 2 and faster
+// since, so 50 ns a call; clock_gettime through the vDSO about 150 ns. Waits
+// the library itself makes are its own: 110 us after a PWM pin's function
+// changes or its clock stops, 10 us after each range register, four 5 us
+// waits in the BCM283x's pull sequence.
+constexpr std::int64_t register_ns = 50;
+constexpr std::int64_t pwm_function_wait_ns = 110000;
+constexpr std::int64_t pwm_range_wait_ns = 20000;
+constexpr std::int64_t pwm_clock_wait_ns = 110000;
+constexpr std::int64_t legacy_pull_ns = 20000;
+
+Numbering chosen = numbering_none;
+std::int64_t epoch = 0;
+Bank *shared = nullptr;
+
+bool device_numbering()
+{
+    return chosen == numbering_device_bcm || chosen == numbering_device_wpi ||
+           chosen == numbering_device_phys;
+}
+
+// The library stops a program that uses a pin before any set-up.
+void setup_check(const char *call)
+{
+    if (chosen != numbering_none)
+        return;
+    std::fprintf(stderr,
+                 "%s: You have not called one of the wiringPiSetup\n"
+                 "  functions, so I'm aborting your program before it crashes anyway.\n",
+                 call);
+    std::exit(EXIT_FAILURE);
+}
+
+// A pin number the on-board GPIO has no line for: wiringPi would index its
+// tables with -1 and write somewhere in the GPIO block; the bench says so and
+// leaves the bank alone.
+void no_such_pin(const char *call, int pin)
+{
+    Record("misuse").text("call", call).num("pin", pin).text("reason", "no-such-pin").emit();
+    std::fprintf(stderr, "wpisim: %s(%d): ignored: no GPIO has that number on a %s\n", call, pin,
+                 this_pi::word().c_str());
+}
+
+// The GPIO an on-board pin number names, or -1: for a number wiringPi gives
+// to extension nodes (64 and up, of which the bench has none) and for one
+// the numbering leaves unmapped, after saying so.
+int on_board(const char *call, int pin)
+{
+    if ((pin & ~63) != 0)
+        return -1;
+    const int gpio = to_gpio(pin);
+    if (gpio < 0 || gpio >= gpio_count)
+        no_such_pin(call, pin);
+    return gpio >= 0 && gpio < gpio_count ? gpio : -1;
+}
+
+Pin &pin_of(int gpio)
+{
+    return shared->pins[gpio];
+}
+
+// wiringPi's soft PWM and tone keep their state by the program's pin number;
+// the bench has no thread toggling the pin: the bank holds the wave, and a
+// read computes the level from the bench clock.
+constexpr int soft_pins = 64;
+int soft_ranges[soft_pins];
+bool soft_tones[soft_pins];
+
+// The library's own wait for its new thread to start.
+constexpr std::int64_t thread_start_ns = 1000000;
+
+void show_soft(int pin, std::uint32_t value, std::uint32_t range)
+{
+    const int gpio = (pin & ~63) != 0 ? -1 : to_gpio(pin);
+    if (gpio < 0 || gpio >= gpio_count)
+        return;
+    Pin &p = pin_of(gpio);
+    p.soft_value.store(value);
+    p.soft_range.store(range);
+    p.soft_pid.store(getpid());
+}
+
+void hide_soft(int pin)
+{
+    const int gpio = (pin & ~63) != 0 ? -1 : to_gpio(pin);
+    if (gpio >= 0 && gpio < gpio_count)
+        pin_of(gpio).soft_pid.store(0);
+}
+
+} // namespace
+
+Bank &pins_bank(const char *call)
+{
+    std::uint8_t pulls[gpio_count];
+    for (int g = 0; g < gpio_count; ++g)
+        pulls[g] = static_cast<std::uint8_t>(this_pi::reset_pull(g));
+    return bank(call, pulls);
+}
+
+int setup(Numbering numbering, int fault, const char *call)
+{
+    if (chosen != numbering_none) {
+        chosen = numbering;
+        return 0;
+    }
+    const std::string where = state_dir_path();
+    if (fault == 0)
+        shared = &pins_bank(call);
+    Record("gpio-setup")
+        .text("state_dir", where)
+        .num("numbering", numbering)
+        .num("result", fault == 0 ? 0 : -1)
+        .num("errno", fault)
+        .emit();
+    if (fault != 0) {
+        errno = fault;
+        return -1;
+    }
+    chosen = numbering;
+    epoch = bench_now_ns();
+    return 0;
+}
+
+Numbering numbering()
+{
+    return chosen;
+}
+
+bool set_up()
+{
+    return chosen != numbering_none;
+}
+
+std::int64_t epoch_ns()
+{
+    return epoch;
+}
+
+int to_gpio(int pin)
+{
+    switch (chosen) {
+    case numbering_wpi:
+    case numbering_device_wpi:
+        return this_pi::wpi_to_gpio(pin);
+    case numbering_phys:
+    case numbering_device_phys:
+        return this_pi::phys_to_gpio(pin);
+    case numbering_bcm:
+    case numbering_device_bcm:
+        return pin >= 0 && pin < 64 ? pin : -1;
+    default:
+        return -1;
+    }
+}
+
+int max_pin()
+{
+    return this_pi::rp1() ? 27 : 63;
+}
+
+int level_at(int gpio, std::int64_t now_ns)
+{
+    return level_of(*shared, gpio, now_ns);
+}
+
+int level_of(const Bank &b, int gpio, std::int64_t now_ns)
+{
+    const Pin &p = b.pins[gpio];
+    const int fn = p.function.load(std::memory_order_relaxed);
+    const std::uint32_t soft_range = p.soft_range.load(std::memory_order_relaxed);
+    const std::int32_t soft_pid = p.soft_pid.load(std::memory_order_relaxed);
+    if (fn == fn_output && soft_pid != 0) {
+        // A soft PWM makes 100 us steps; a soft tone a square wave.
+        const std::uint32_t value = p.soft_value.load(std::memory_order_relaxed);
+        if (soft_range != 0) {
+            const std::int64_t period = static_cast<std::int64_t>(soft_range) * 100000;
+            return (now_ns % period) < static_cast<std::int64_t>(value) * 100000 ? 1 : 0;
+        }
+        if (value != 0) {
+            const std::int64_t half = 500000000 / value;
+            return (now_ns / half) % 2 == 0 ? 1 : 0;
+        }
+        return p.latch.load(std::memory_order_relaxed);
+    }
+    const int channel = this_pi::pwm_channel(gpio);
+    if (fn != fn_input && fn != fn_output && channel >= 0 && fn == this_pi::pwm_function(gpio)) {
+        const Wave w = pwm_wave(b.pwm[channel], this_pi::pwm_clock_hz(b.clock_divisor));
+        if (w.hz <= 0)
+            return w.duty >= 1 ? 1 : 0;
+        const double phase = std::fmod(static_cast<double>(now_ns) * w.hz / 1e9, 1.0);
+        return phase < w.duty ? 1 : 0;
+    }
+    return settled_level(fn, p.latch.load(std::memory_order_relaxed),
+                         p.pull.load(std::memory_order_relaxed),
+                         p.drive.load(std::memory_order_relaxed));
+}
+
+namespace
+{
+
+// A pin made a plain input or output, as pinMode makes it: any soft PWM or tone
+// on it stops first.
+void plain_mode(int pin, int gpio, int function)
+{
+    bench_spend(register_ns);
+    soft_pwm_stop(pin);
+    soft_tone_stop(pin);
+    settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+}
+
+void pwm_output(int pin, int gpio, int mode)
+{
+    soft_pwm_stop(pin);
+    soft_tone_stop(pin);
+    // A pin without a PWM channel is left as it was, without a word.
+    const int function = this_pi::pwm_function(gpio);
+    if (function < 0)
+        return;
+    settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+    bench_spend(pwm_function_wait_ns);
+    pwm_set_mode(mode == PWM_MS_OUTPUT || mode == PWM_TONE_OUTPUT ? PWM_MODE_MS : PWM_MODE_BAL);
+    if (mode == PWM_OUTPUT || mode == PWM_TONE_OUTPUT) {
+        pwm_set_range(1024);
+        pwm_set_clock(32);
+    }
+    if (mode == PWM_TONE_OUTPUT)
+        pwm_set_mode(PWM_MODE_MS);
+}
+
+// pinMode(pin, OUTPUT) as the soft PWM and tone make it.
+void output_mode(int pin)
+{
+    Record("pin-mode").num("pin", pin).num("mode", OUTPUT).emit();
+    setup_check("pinMode");
+    const int gpio = on_board("pinMode", pin);
+    if (gpio >= 0)
+        plain_mode(pin, gpio, fn_output);
+}
+
+} // namespace
+
+void set_mode(int pin, int mode)
+{
+    Record("pin-mode").num("pin", pin).num("mode", mode).emit();
+    setup_check("pinMode");
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->pinMode(node, pin, mode);
+        return;
+    }
+    const int gpio = on_board("pinMode", pin);
+    if (gpio < 0)
+        return;
+    if (device_numbering() && mode != INPUT && mode != OUTPUT && mode != PM_OFF) {
+        std::fprintf(stderr, "pinMode: invalid mode request (only input und output supported)\n");
+        return;
+    }
+    switch (mode) {
+    case INPUT:
+    case PM_OFF:
+        plain_mode(pin, gpio, fn_input);
+        if (mode == PM_OFF && this_pi::pwm_channel(gpio) >= 0)
+            pwm_write(pin, 0);
+        return;
+    case OUTPUT:
+        plain_mode(pin, gpio, fn_output);
+        return;
+    case SOFT_PWM_OUTPUT:
+        soft_pwm_create(pin, 0, 100);
+        return;
+    case SOFT_TONE_OUTPUT:
+        soft_tone_create(pin);
+        return;
+    case PWM_OUTPUT:
+    case PWM_MS_OUTPUT:
+    case PWM_BAL_OUTPUT:
+    case PWM_TONE_OUTPUT:
+        pwm_output(pin, gpio, mode);
+        return;
+    default:
+        // GPIO_CLOCK among them: no clock generator on the bench, and the
+        // library leaves a pin it cannot use so as it was.
+        return;
+    }
+}
+
+void write(int pin, int value)
+{
+    Record("digital-write").num("pin", pin).num("value", value).emit();
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->digitalWrite(node, pin, value);
+        return;
+    }
+    if (chosen == numbering_none) {
+        std::fprintf(stderr, "digitalWrite: invalid mode\n");
+        return;
+    }
+    const int gpio = on_board("digitalWrite", pin);
+    if (gpio < 0)
+        return;
+    Pin &p = pin_of(gpio);
+    // Device numbering writes through a line request, which makes it an output.
+    if (device_numbering() && p.function.load(std::memory_order_relaxed) != fn_output)
+        settle(*shared, gpio, bench_now_ns(), fn_output, -1, -1);
+    p.latch.store(value == LOW ? 0 : 1, std::memory_order_relaxed);
+    bench_spend(register_ns);
+}
+
+int read(int pin)
+{
+    if ((pin & ~63) != 0) {
+        wiringPiNodeStruct *node = find_node(pin);
+        return node != nullptr ? node->digitalRead(node, pin) : LOW;
+    }
+    if (chosen == numbering_none) {
+        std::fprintf(stderr, "digitalRead: invalid mode\n");
+        return LOW;
+    }
+    const int gpio = on_board("digitalRead", pin);
+    if (gpio < 0)
+        return LOW;
+    bench_spend(register_ns);
+    const int level = level_at(gpio, bench_now_ns());
+    Record("digital-read").num("pin", pin).num("value", level).emit();
+    return level;
+}
+
+void set_pull(int pin, int pud)
+{
+    Record("pull").num("pin", pin).num("pud", pud).emit();
+    setup_check("pullUpDnControl");
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->pullUpDnControl(node, pin, pud);
+        return;
+    }
+    const int gpio = on_board("pullUpDnControl", pin);
+    if (gpio < 0 || pud < PUD_OFF || pud > PUD_UP)
+        return;
+    bench_spend(this_pi::legacy_pull() ? legacy_pull_ns : register_ns);
+    settle(*shared, gpio, bench_now_ns(), -1, pud, -1);
+}
+
+int alt(int pin)
+{
+    const int gpio = (pin & ~63) != 0 ? -1 : to_gpio(pin);
+    if (gpio < 0 || gpio >= gpio_count || chosen == numbering_none)
+        return 0;
+    bench_spend(register_ns);
+    return pin_of(gpio).function.load(std::memory_order_relaxed);
+}
+
+void set_alt(int pin, int mode)
+{
+    setup_check("pinModeAlt");
+    const int gpio = on_board("pinModeAlt", pin);
+    if (gpio < 0 || device_numbering())
+        return;
+    bench_spend(register_ns);
+    settle(*shared, gpio, bench_now_ns(), mode & 7, -1, -1);
+}
+
+void pwm_write(int pin, int value)
+{
+    Record("pwm-write").num("pin", pin).num("value", value).emit();
+    setup_check("pwmWrite");
+    if ((pin & ~63) != 0) {
+        if (wiringPiNodeStruct *node = find_node(pin))
+            node->pwmWrite(node, pin, value);
+        return;
+    }
+    if (device_numbering())
+        return;
+    const int gpio = on_board("pwmWrite", pin);
+    if (gpio < 0)
+        return;
+    const int channel = this_pi::pwm_channel(gpio);
+    if (channel < 0) {
+        // The BCM writes channel 0's offset, the control register; the RP1 says so.
+        if (this_pi::rp1())
+            std::fprintf(stderr, "pwmWrite: invalid channel at GPIO pin %d \n", gpio);
+        return;
+    }
+    bench_spend(register_ns);
+    shared->pwm[channel].data.store(static_cast<std::uint32_t>(value));
+}
+
+void pwm_set_mode(int mode)
+{
+    if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
+        return;
+    if (this_pi::rp1()) {
+        if (mode != PWM_MODE_MS)
+            std::fprintf(stderr, "pwmSetMode: Raspberry Pi 5 missing feature PWM BAL mode\n");
+        return;
+    }
+    bench_spend(register_ns);
+    for (PwmChannel &c : shared->pwm)
+        c.mark_space.store(mode == PWM_MODE_MS ? 1 : 0);
+}
+
+void pwm_set_range(unsigned range)
+{
+    if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
+        return;
+    bench_spend(pwm_range_wait_ns);
+    for (PwmChannel &c : shared->pwm)
+        c.range.store(range);
+}
+
+void pwm_set_clock(int divisor)
+{
+    if (chosen == numbering_none) {
+        std::fprintf(stderr, "wiringPi: pwmSetClock but no clk memory available, ignoring\n");
+        return;
+    }
+    if (chosen != numbering_wpi && chosen != numbering_bcm && chosen != numbering_phys)
+        return;
+    bench_spend(pwm_clock_wait_ns);
+    shared->clock_divisor.store(static_cast<std::uint32_t>(
+        this_pi::pwm_divisor(divisor, static_cast<int>(shared->clock_divisor.load()))));
+}
+
+int soft_pwm_create(int pin, int value, int range)
+{
+    Record("soft-pwm-create").num("pin", pin).num("value", value).num("range", range).emit();
+    if (pin < 0 || pin >= soft_pins || soft_ranges[pin] != 0 || range <= 0)
+        return -1;
+    write(pin, LOW);
+    output_mode(pin);
+    soft_ranges[pin] = range;
+    show_soft(pin, static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(range));
+    bench_spend(thread_start_ns);
+    return 0;
+}
+
+void soft_pwm_write(int pin, int value)
+{
+    if (pin < 0 || pin >= soft_pins)
+        return;
+    if (value < 0)
+        value = 0;
+    else if (value > soft_ranges[pin])
+        value = soft_ranges[pin];
+    Record("soft-pwm-write").num("pin", pin).num("value", value).emit();
+    if (soft_ranges[pin] != 0)
+        show_soft(pin, static_cast<std::uint32_t>(value),
+                  static_cast<std::uint32_t>(soft_ranges[pin]));
+}
+
+void soft_pwm_stop(int pin)
+{
+    if (pin < 0 || pin >= soft_pins || soft_ranges[pin] == 0)
+        return;
+    soft_ranges[pin] = 0;
+    hide_soft(pin);
+    write(pin, LOW);
+}
+
+int soft_tone_create(int pin)
+{
+    Record("soft-tone-create").num("pin", pin).emit();
+    output_mode(pin);
+    write(pin, LOW);
+    if (pin < 0 || pin >= soft_pins || soft_tones[pin])
+        return -1;
+    soft_tones[pin] = true;
+    show_soft(pin, 0, 0);
+    bench_spend(thread_start_ns);
+    return 0;
+}
+
+void soft_tone_write(int pin, int hz)
+{
+    pin &= 63;
+    hz = hz < 0 ? 0 : hz > 5000 ? 5000 : hz;
+    Record("soft-tone-write").num("pin", pin).num("hz", hz).emit();
+    if (soft_tones[pin])
+        show_soft(pin, static_cast<std::uint32_t>(hz), 0);
+}
+
+void soft_tone_stop(int pin)
+{
+    if (pin < 0 || pin >= soft_pins || !soft_tones[pin])
+        return;
+    soft_tones[pin] = false;
+    hide_soft(pin);
+    write(pin, LOW);
+}
+
+namespace
+{
+
+// The byte calls have no Pi 5 version: the library stops, or fails.
+bool byte_calls_refused(const char *call)
+{
+    if (!this_pi::rp1())
+        return false;
+    this_pi::library_failure(WPI_ALMOST,
+                             "Function '%s' not supported on Raspberry Pi 5.\n"
+                             "  Unable to continue. Keep an eye of new versions at "
+                             "https://github.com/wiringpi/wiringpi\n",
+                             call);
+    return true;
+}
+
+} // namespace
+
+void write_byte(int value, bool second)
+{
+    Record("write-byte").num("value", value).num("second", second ? 1 : 0).emit();
+    if (byte_calls_refused(second ? "digitalWriteByte2" : "digitalWriteByte") || shared == nullptr)
+        return;
+    // wiringPi pins 0 to 7, bit 0 first; the second byte GPIO 20 to 27.
+    for (int bit = 0; bit < 8; ++bit) {
+        const int gpio = second ? 20 + bit : this_pi::wpi_to_gpio(bit);
+        if (gpio >= 0 && gpio < gpio_count)
+            pin_of(gpio).latch.store(((value >> bit) & 1) != 0 ? 1 : 0);
+    }
+    bench_spend(2 * register_ns);
+}
+
+unsigned read_byte(bool second)
+{
+    if (byte_calls_refused(second ? "digitalReadByte2" : "digitalReadByte") || shared == nullptr)
+        return 0;
+    bench_spend(register_ns);
+    const std::int64_t now = bench_now_ns();
+    unsigned data = 0;
+    // wiringPi pin 0 lands in bit 7, as the library shifts; GPIO 20 in bit 0.
+    for (int bit = 0; bit < 8; ++bit) {
+        const int gpio = second ? 27 - bit : this_pi::wpi_to_gpio(bit);
+        data = (data << 1) | (gpio >= 0 && gpio < gpio_count ? level_at(gpio, now) : 0);
+    }
+    return data;
+}
+
+int analog_read(int pin)
+{
+    wiringPiNodeStruct *node = find_node(pin);
+    return node != nullptr ? node->analogRead(node, pin) : 0;
+}
+
+void analog_write(int pin, int value)
+{
+    if (wiringPiNodeStruct *node = find_node(pin))
+        node->analogWrite(node, pin, value);
+}
+
+void pwm_tone_write(int pin, int hz)
+{
+    setup_check("pwmToneWrite");
+    if (hz == 0) {
+        pwm_write(pin, 0);
+        return;
+    }
+    pwm_set_range(static_cast<unsigned>(600000 / hz));
+    pwm_write(pin, hz / 2);
+}
+
+} // namespace wpisim::gpio

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+/* wiringPi 3.14's software PWM header, as the stand-in serves it: no include
+ * guard, as the library's has none; it only declares. */
+
+// NOLINTBEGIN: the library's C declarations, kept as it spells them.
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+extern int softPwmCreate(int pin, int value, int range);
+extern void softPwmWrite(int pin, int value);
+extern void softPwmStop(int pin);
+
+#ifdef __cplusplus
+}
+#endif
+
+// NOLINTEND

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#include "pi_session.hpp"
+#include "event_log.hpp"
+#include <cstdio>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace wpisim::pi
+{
+
+namespace
+{
+
+std::atomic<bool> detected{false};
+std::atomic<bool> tables{false};
+std::atomic<bool> codes{false};
+
+} // namespace
+
+const Model &detect_board()
+{
+    const Model &m = model();
+    detected = true;
+    return m;
+}
+
+bool board_detected()
+{
+    return detected;
+}
+
+void install_pin_tables()
+{
+    detect_board();
+    tables = true;
+}
+
+bool pin_tables_installed()
+{
+    return tables;
+}
+
+void read_return_codes()
+{
+    // wiringPi's own variable: set means set, as 3.14 reads it.
+    if (std::getenv("WIRINGPI_CODES") != nullptr)
+        codes = true;
+}
+
+bool return_codes()
+{
+    return codes;
+}
+
+int failure(int fatal, const char *message, std::va_list args)
+{
+    if (fatal == 0 && return_codes()) {
+        Record("failure").num("fatal", 0).num("result", -1).emit();
+        return -1;
+    }
+    char buffer[1024];
+    // 3.14 leaves the last byte unused.
+    std::vsnprintf(buffer, sizeof buffer - 1, message, args);
+    Record("failure").num("fatal", fatal == 0 ? 0 : 1).text("message", buffer).emit();
+    std::fprintf(stderr, "%s", buffer);
+    std::exit(EXIT_FAILURE);
+}
+
+} // namespace wpisim::pi

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// wiringPi's pin, PWM and interrupt calls as a Pi program makes them, its
+// inputs driven from outside with wpisim pin. Each row is a script and what it
+// must print; in virtual time the times are exact, the same on every run.
+
+#include "harness/sandbox.hpp"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+struct Row {
+    const char *name;
+    const char *script;
+    const char *out; // standard output, exactly
+    const char *err; // standard error, exactly
+};
+
+// $PROBE and $WPISIM are the built programs; WPISIM_TIME=virtual throughout.
+const Row rows[] = {
+    {"APullUpReadsHighUntilAButtonPullsItLow",
+     "$WPISIM pin 17 low --at 5\n"
+     "$PROBE setup gpio pull 17 2 read 17 delay 10 read 17\n"
+     "$WPISIM pin 17 float; $PROBE setup gpio read 17 pull 17 1 read 17",
+     "0\n1\n0\n0\n1\n0\n", ""},
+    {"EachNumberingNamesItsPin",
+     "$WPISIM pin 27 high; $WPISIM pin 17 high\n"
+     "$PROBE setup wpi read 2 read 0; $PROBE setup phys read 13 read 11 read 1\n"
+     "$PROBE setup sys read 27",
+     "0\n1\n1\n0\n1\n1\n0\n0\n1\n",
+     "wpisim: digitalRead(1): ignored: no GPIO has that number on a pi4\n"},
+    {"AnInterruptFunctionRunsOncePerEdgeOfItsKindAtItsTime",
+     "for t in 1200:low 1300:high 1400:low 1450:high; do $WPISIM pin 17 ${t#*:} --at ${t%:*}; "
+     "done\n"
+     "$PROBE setup gpio pull 17 2 isr 17 1 delay 2000 micros",
+     "0\n0\nisr 17 1200000\nisr 17 1400000\n3000000\n", ""},
+    {"AWaiterWakesOncePerEdgeAndSaysWhichEdge",
+     "$WPISIM pin 22 high --at 1500; $WPISIM pin 22 low --at 1600\n"
+     "$PROBE setup gpio isr 22 3 wait 22 -1 wait 22 -1 wait 22 100",
+     "0\n0\nisr 22 1500000\nwait 1 1500000\nisr 22 1600000\nwait 2 1600000\nwait 0 1700000\n",
+     "wiringPi: ERROR: poll returned=0\n"},
+    {"AnOutsideEdgeWakesAProgramBlockedInWait",
+     "WPISIM_LOG=log $PROBE setup gpio isr 23 2 wait 23 -1 > out & p=$!\n"
+     "until grep -q isr-setup log 2>/dev/null; do sleep 0.05; done\n"
+     "$WPISIM pin 23 high; wait $p; cat out",
+     "0\n0\nisr 23 1000000\nwait 1 1000000\n", ""},
+    {"WaitWithoutAnInterruptAndAPinOutOfRange",
+     "$PROBE setup gpio wait 5 10; $PROBE setup gpio isr 64 1; echo $?", "0\nwait -2 0\n0\n1\n",
+     "wiringPiISR: pin must be 0-63 (64)\n"},
+    {"TheByteCallsPutWiringPiPinZeroInTheTopBit",
+     "$PROBE setup wpi mode 0 1 mode 7 1 byte-write 129 byte-read", "0\n129\n", ""},
+    {"HardwarePwmShowsItsFrequencyAndDuty",
+     "$PROBE setup gpio mode 18 2 pwm-mode 0 pwm-range 100 pwm-clock 192 pwm 18 25 alt 18\n"
+     "$WPISIM pins | grep '^ |  18 |' | cut -d'|' -f5,9",
+     "0\n2\n ALT5 | 1 kHz 25.0%        \n", ""},
+    {"SoftPwmShowsItsWave",
+     "WPISIM_TIME=wall $PROBE setup wpi soft-pwm 3 30 200 delay 3000 >/dev/null & sleep 1\n"
+     "$WPISIM pins | grep '^ |  22 |' | cut -d'|' -f5,9; wait",
+     " OUT  | soft 50 Hz 15.0%   \n", ""},
+};
+
+void PrintTo(const Row &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+std::string shell_words(const harness::Sandbox &box, const std::string &program)
+{
+    std::string words;
+    for (const std::string &w : box.command(program))
+        words += (words.empty() ? "" : " ") + w;
+    return words;
+}
+
+class PiCalls : public testing::TestWithParam<Row>
+{
+};
+
+TEST_P(PiCalls, DoWhatAPiDoes)
+{
+    const Row &row = GetParam();
+    harness::Sandbox box;
+    const auto r =
+        harness::ProgramRun({"/bin/sh", "-c", std::string("cd \"$BOX\" || exit 99\n") + row.script})
+            .without_env("WPISIM_")
+            .env("BOX", box.dir())
+            .env("WPISIM_STATE_DIR", box.dir() + "/st")
+            .env("WPISIM_TIME", "virtual")
+            .env("WPISIM", shell_words(box, "wpisim"))
+            .env("PROBE", shell_words(box, "library_probe"))
+            .timeout_ms(60000)
+            .run();
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PiCalls, testing::ValuesIn(rows),
+                         [](const testing::TestParamInfo<Row> &info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace
