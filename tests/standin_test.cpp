@@ -74,6 +74,11 @@ TEST(StandInBus, SpiCallsReturnAndSayWhatTheLibraryDoes)
          "-9 0 6162\n0 0\n-9 0 6162\n",
          need_setup + need_setup,
          "0"},
+        // More than the driver's buffer.
+        {{"spi-setup", "0", "5000", "transfer", "0", std::string(2 * 4097, 'a')},
+         "0 0\n-1 90 " + std::string(2 * 4097, 'a') + "\n",
+         "",
+         "0"},
         {{"transfer", "3", "61"},
          "-22 0 61\n",
          "wiringPiSPI: Invalid SPI channel (3, valid range 0-2)",

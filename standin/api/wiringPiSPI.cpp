@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
-// The library's SPI calls, as wiringPiSPI.h declares them: those without a
-// number are SPI0's, and wiringPiSPISetup is mode 0.
+// The library's SPI calls: those without a number are SPI0's, and
+// wiringPiSPISetup is mode 0. wiringPiSPIxSetup is declared but, as in the
+// library, not there: a program that calls it does not link.
 
 #include "spi_bus.hpp"
 
@@ -22,11 +23,6 @@ extern "C" int wiringPiSPIxSetupMode(const int number, const int channel, const 
                                      const int mode)
 {
     return wpisim::bus::setup(number, channel, speed, mode);
-}
-
-extern "C" int wiringPiSPIxSetup(const int number, const int channel, const int speed)
-{
-    return wpisim::bus::setup(number, channel, speed, 0);
 }
 
 extern "C" int wiringPiSPIxClose(const int number, const int channel)

@@ -30,6 +30,8 @@ namespace
 
 constexpr int numbers = 7;
 constexpr int channels_per_number = 3;
+// spidev's buffer, bufsiz, as the Pi's kernel sets it by default.
+constexpr int max_transfer = 4096;
 
 struct Channel {
     int fd = -1;
@@ -136,13 +138,13 @@ int wpisim::bus::transfer(int number, int channel, unsigned char *data, int len)
         std::raise(SIGINT);
     }
     const std::int64_t start = wpisim::bench_now_ns();
-    const bool valid = len >= 0 && (len == 0 || data != nullptr);
+    const bool readable = len >= 0 && (len == 0 || data != nullptr);
     wpisim::Record rec("spi-transfer");
     rec.num("n", n);
     log_number(rec, number);
     rec.num("channel", channel).num("len", len);
     // What the caller meant to send is logged even when the transfer fails.
-    if (valid)
+    if (readable)
         rec.bytes("out", data, len);
     int result = -1;
     int error = 0;
@@ -153,10 +155,12 @@ int wpisim::bus::transfer(int number, int channel, unsigned char *data, int len)
                              "wiringPiSPIxSetupMode before read/write)");
         result = -EBADF;
     } else {
-        // The ioctl.
+        // The ioctl, which takes no more than the driver's buffer.
         error = wpisim::transfer_fault(n);
-        if (error == 0 && !valid)
-            error = EINVAL;
+        if (error == 0 && (len < 0 || len > max_transfer))
+            error = EMSGSIZE;
+        if (error == 0 && !readable)
+            error = EFAULT;
         result = error == 0 ? len : -1;
     }
     if (error == 0 && result > 0) {
