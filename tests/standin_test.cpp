@@ -74,9 +74,9 @@ TEST(StandInBus, SpiCallsReturnAndSayWhatTheLibraryDoes)
          "-9 0 6162\n0 0\n-9 0 6162\n",
          need_setup + need_setup,
          "0"},
-        // More than the driver's buffer.
-        {{"spi-setup", "0", "5000", "transfer", "0", std::string(2 * 4097, 'a')},
-         "0 0\n-1 90 " + std::string(2 * 4097, 'a') + "\n",
+        // More than the driver's buffer: 4097 bytes.
+        {{"spi-setup", "0", "5000", "transfer", "0", std::string(8194, 'a')},
+         "0 0\n-1 90 " + std::string(8194, 'a') + "\n",
          "",
          "0"},
         {{"transfer", "3", "61"},
@@ -312,11 +312,11 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         std::vector<std::pair<std::string, std::string>> env;
         std::string out; // what library_probe prints when the stand-in goes ahead
         std::string err;
-        int signal = 0;           // the one that ended the run, if any
-        std::string library = ""; // what the library itself says, before err
+        int signal = 0; // the one that ended the run, if any
         // The simulated board took part in each transfer, and its
         // peer_cpu_ns counts the board process's time too.
         bool board_time = false;
+        std::string library{}; // what the library itself says, before err
     };
     const std::string need_setup =
         "wiringPiSPI: Invalid SPI number/channel (need wiringPiSPIxSetupMode before read/write)";
@@ -404,11 +404,13 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
          "-1 1\n-9 0 6162\n-9 0 6162\n",
          "",
          0,
+         false,
          need_setup + need_setup},
         {{{"WPISIM_FAIL_SPI_SETUP", "4095"}},
          "-1 4095\n-9 0 6162\n-9 0 6162\n",
          "",
          0,
+         false,
          need_setup + need_setup},
         {{{"WPISIM_FAIL_TRANSFER", "2:EACESS"}},
          "",
@@ -487,19 +489,16 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
          "0 0\n2 0 7730\n2 0 773f\n",
          "",
          0,
-         "",
          true},
         {{{"WPISIM_WIRING", "swapped"}, {"WPISIM_TIME", "virtual"}},
          "0 0\n2 0 0000\n2 0 0000\n",
          "",
          0,
-         "",
          true},
         {{{"WPISIM_WIRING", "no-miso"}, {"WPISIM_TIME", "virtual"}},
          "0 0\n2 0 0000\n2 0 0000\n",
          "",
          0,
-         "",
          true},
     };
     for (const Case &c : cases) {

@@ -89,7 +89,8 @@ bool read_message(int fd, Message *m, std::int64_t deadline_ns, std::string *why
     if (!read_all(fd, bytes.data() + sizeof h, bytes.size() - sizeof h, deadline_ns, why))
         return false;
     std::size_t size = 0;
-    return decode_front(bytes, m, &size);
+    const std::string_view whole(bytes);
+    return decode_front(whole, m, &size);
 }
 
 } // namespace

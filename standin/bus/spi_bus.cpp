@@ -63,6 +63,35 @@ bool within_limits(int number, int channel)
     return true;
 }
 
+// The bytes on the wire, answered by the peer and watched by the trace, at
+// the channel's clock and mode; returns when the last bit is out.
+void on_the_wire(wpisim::Record &rec, long n, const Channel &c, wpisim::Transfer t)
+{
+    // The clock a real Pi would make for the requested speed.
+    const wpisim::WireClock wire = wpisim::wire_clock(c.speed, n);
+    t.bit_ns = wire.bit_ns;
+    t.mode = c.mode;
+    rec.num("sclk_hz", std::llround(wire.sclk_hz)).num("bit_ns", t.bit_ns);
+    if (wire.core_mhz != 0)
+        rec.num("core_mhz", wire.core_mhz);
+    std::vector<unsigned char> sent;
+    if (trace != nullptr)
+        sent.assign(t.data, t.data + t.len);
+    const std::int64_t cpu_before = wpisim::thread_cpu_ns();
+    const wpisim::Outcome o = peer->exchange(t);
+    // What the simulated peer cost this host, for the benchmark.
+    rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + o.remote_cpu_ns);
+    // Nobody drives MISO: it stays at the Pi's pull-down.
+    if (!o.answered)
+        std::memset(t.data, 0, static_cast<std::size_t>(t.len));
+    if (trace != nullptr)
+        trace->transfer(t, sent.data(), o);
+    // A bus busy with another run's transfer starts this one later; the
+    // transfer blocks for its time on the wire, 8 bit-times a byte.
+    const std::int64_t began = o.began_ns >= 0 ? o.began_ns : t.start_ns;
+    wpisim::bench_wait_until(began + t.bit_ns * 8 * t.len);
+}
+
 // Which call of several numbered controllers this was; SPI0 is the default.
 void log_number(wpisim::Record &rec, int number)
 {
@@ -163,32 +192,8 @@ int wpisim::bus::transfer(int number, int channel, unsigned char *data, int len)
             error = EFAULT;
         result = error == 0 ? len : -1;
     }
-    if (error == 0 && result > 0) {
-        const Channel &c = channels[number][channel];
-        // The clock a real Pi would make for the requested speed.
-        const wpisim::WireClock wire = wpisim::wire_clock(c.speed, n);
-        const std::int64_t bit_ns = wire.bit_ns;
-        rec.num("sclk_hz", std::llround(wire.sclk_hz)).num("bit_ns", bit_ns);
-        if (wire.core_mhz != 0)
-            rec.num("core_mhz", wire.core_mhz);
-        std::vector<unsigned char> sent;
-        if (trace != nullptr)
-            sent.assign(data, data + len);
-        const wpisim::Transfer t{data, len, channel, c.mode, start, bit_ns};
-        const std::int64_t cpu_before = wpisim::thread_cpu_ns();
-        const wpisim::Outcome o = peer->exchange(t);
-        // What the simulated peer cost this host, for the benchmark.
-        rec.num("peer_cpu_ns", wpisim::thread_cpu_ns() - cpu_before + o.remote_cpu_ns);
-        // Nobody drives MISO: it stays at the Pi's pull-down.
-        if (!o.answered)
-            std::memset(data, 0, static_cast<std::size_t>(len));
-        if (trace != nullptr)
-            trace->transfer(t, sent.data(), o);
-        // A bus busy with another run's transfer starts this one later; the
-        // transfer blocks for its time on the wire, 8 bit-times a byte.
-        const std::int64_t began = o.began_ns >= 0 ? o.began_ns : start;
-        wpisim::bench_wait_until(began + bit_ns * 8 * len);
-    }
+    if (error == 0 && result > 0)
+        on_the_wire(rec, n, channels[number][channel], {data, len, channel, 0, start, 0});
     if (result >= 0)
         rec.bytes("in", data, len);
     rec.num("start_ns", start).num("end_ns", wpisim::bench_now_ns());

@@ -39,8 +39,10 @@ void setup()
 void loop()
 {
     if (wanted >= 0 && digitalRead(SS) == HIGH) {
-        // The modes are SPCR's CPOL and CPHA bits, two apart.
-        SPI.setDataMode(static_cast<byte>(wanted << 2));
+        // SPI_MODE0 to SPI_MODE3 are SPCR's CPHA and CPOL bits; as users
+        // write it, through the instance.
+        const byte mode = wanted << 2;
+        SPI.setDataMode(mode); // NOLINT(readability-static-accessed-through-instance)
         Serial.print("mode ");
         Serial.println(wanted);
         wanted = -1;
