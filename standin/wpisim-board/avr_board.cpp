@@ -89,8 +89,10 @@ void no_sleep(avr_t * /*avr*/, avr_cycle_count_t /*how_long*/) {}
 // What each side gets then depends on whether both sample on the same
 // physical edge: rising in modes 0 and 3, falling in 1 and 2.
 // - The same edge (a mode with itself, 0 with 3, 1 with 2): the bytes as sent.
-//   A CPOL mismatch adds a first edge that the slave takes as a setup edge
-//   with nothing to set up, and takes away its last trailing one, unused.
+//   With the polarities apart the slave sees a setup edge more before its
+//   first sample (the Pi in mode 3, the slave in 0), or misses that one (the
+//   Pi in 0, the slave in 3), and neither matters: until a byte begins, MISO
+//   shows its MSB anyway.
 // - The other edge, Pi CPHA 0 (Pi mode 0 with slave 1 or 2, 2 with 0 or 3):
 //   the slave samples as the Pi moves MOSI on, so gets each byte shifted left
 //   by one, the next byte's MSB last (the byte's own LSB again at the end);
