@@ -266,20 +266,19 @@ class Server
   private:
     bool answer(const link::Message &m, Client &c, std::string *out)
     {
-        link::HelloRequest hello_req{};
-        if (m.kind == link::hello && m.fixed_as(&hello_req)) {
-            const link::HelloRequest &req = hello_req;
-            if (req.virtual_time == link::any_time) {
-                tool_hello(req, m.tail, out);
+        link::HelloRequest greeting{};
+        if (m.kind == link::hello && m.fixed_as(&greeting)) {
+            if (greeting.virtual_time == link::any_time) {
+                tool_hello(greeting, m.tail, out);
                 return true;
             }
             for (const Client &other : clients_)
-                if (&other != &c && other.time >= 0 && other.time != req.virtual_time) {
+                if (&other != &c && other.time >= 0 && other.time != greeting.virtual_time) {
                     refuse_time(other.time, out);
                     return true;
                 }
-            c.time = req.virtual_time;
-            hello(req, m.tail, out);
+            c.time = greeting.virtual_time;
+            hello(greeting, m.tail, out);
             return true;
         }
         // Asking how the board is needs no hello: it changes nothing.
