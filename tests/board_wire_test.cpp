@@ -242,21 +242,31 @@ std::string decoded_bytes(const std::string &output)
     return bytes;
 }
 
-// The mean SCLK period within each CE0-low window, from the trace's value changes.
-struct SclkPeriods {
+// The mean SCLK period within each CE0-low window, from the trace's value
+// changes, and the level SCLK has as the chip select falls and rises.
+struct Sclk {
     std::vector<double> periods;
+    std::string idle;
     double first = 0;
     double last = 0;
     int edges = 0;
+    char level = '0';
+    std::map<std::string, char> selects; // each chip select's level
 
-    void change(const std::string &name, char level, double now)
+    void change(const std::string &name, char value, double now)
     {
         const bool ce = name == "CE0" || name == "CE1";
-        if (ce && level == '0')
+        if (ce && selects.count(name) != 0 && selects[name] != value)
+            idle += level;
+        if (ce)
+            selects[name] = value;
+        if (ce && value == '0')
             edges = 0;
-        if (ce && level == '1' && edges > 1)
+        if (ce && value == '1' && edges > 1)
             periods.push_back((last - first) / (edges - 1));
-        if (name == "SCLK" && level == '1') {
+        if (name == "SCLK")
+            level = value;
+        if (name == "SCLK" && value == '1') {
             first = edges == 0 ? now : first;
             last = now;
             ++edges;
@@ -264,12 +274,12 @@ struct SclkPeriods {
     }
 };
 
-// The mean SCLK period, in ns, within each window of a VCD trace where CE0 or CE1 is low.
-std::vector<double> sclk_periods_ns(const std::string &vcd)
+// SCLK within each window of a VCD trace where CE0 or CE1 is low.
+Sclk sclk_of(const std::string &vcd)
 {
     std::ifstream in(vcd);
     std::map<std::string, std::string> names; // identifier -> signal
-    SclkPeriods sclk;
+    Sclk sclk;
     std::string word;
     double unit_ns = 1;
     double now = 0;
@@ -292,12 +302,13 @@ std::vector<double> sclk_periods_ns(const std::string &vcd)
             sclk.change(names[word.substr(1)], word[0], now);
         }
     }
-    return sclk.periods;
+    return sclk;
 }
 
-// sigrok's SPI decoder finds in the trace the bytes of the call log, and each
-// transfer is drawn at the clock it really ran at.
-void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &calls)
+// sigrok's SPI decoder set to the SPI mode finds in the trace the bytes of
+// the call log, and each transfer is drawn at the clock it really ran at,
+// SCLK idling at the mode's polarity.
+void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &calls, int mode = 0)
 {
     const auto transfers = harness::only(calls, "spi-transfer");
     ASSERT_FALSE(transfers.empty());
@@ -310,9 +321,9 @@ void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &c
                 sent += t.bytes("out");
                 received += t.bytes("in");
             }
-        const std::string decode = "-I vcd -i '" + vcd +
-                                   "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE" + channel +
-                                   ":cpol=0:cpha=0 -A spi=";
+        const std::string decode =
+            "-I vcd -i '" + vcd + "' -P spi:clk=SCLK:mosi=MOSI:miso=MISO:cs=CE" + channel +
+            ":cpol=" + std::to_string(mode >> 1) + ":cpha=" + std::to_string(mode & 1) + " -A spi=";
         std::string mosi;
         std::string miso;
         ASSERT_TRUE(run_sigrok(decode + "mosi-data", mosi));
@@ -320,30 +331,46 @@ void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &c
         EXPECT_EQ(decoded_bytes(mosi), sent) << "CE" << channel;
         EXPECT_EQ(decoded_bytes(miso), received) << "CE" << channel;
     }
-    const auto periods = sclk_periods_ns(vcd);
-    ASSERT_EQ(periods.size(), transfers.size());
-    for (std::size_t i = 0; i < periods.size(); ++i) {
+    const Sclk sclk = sclk_of(vcd);
+    ASSERT_EQ(sclk.periods.size(), transfers.size());
+    for (std::size_t i = 0; i < sclk.periods.size(); ++i) {
         const auto bit_ns = static_cast<double>(transfers[i].num("bit_ns"));
-        EXPECT_NEAR(periods[i], bit_ns, bit_ns / 1000) << "transfer " << i + 1;
+        EXPECT_NEAR(sclk.periods[i], bit_ns, bit_ns / 1000) << "transfer " << i + 1;
     }
+    EXPECT_EQ(sclk.idle, std::string(2 * transfers.size(), mode >= 2 ? '1' : '0'));
 }
 
 TEST(BusTrace, SigrokDecodesTheTraceIntoTheBytesOfTheCallLog)
 {
     REQUIRE_BOARD();
     REQUIRE_TOOL(SIGROK_CLI);
-    Sandbox box;
-    const std::string vcd = box.dir() + "/bus.vcd";
-    // A clock that moves between exchanges, so the trace must follow it.
-    const auto r = virtual_run(box, "parley")
-                       .input("a\nc\n")
+    struct Case {
+        int mode;
+        std::vector<std::string> probe; // calls of library_probe; none for parley
+    };
+    const Case cases[] = {
+        {0, {}},
+        // SCLK idling high; the board's slave, in mode 0, samples on the same edge.
+        {3,
+         {"spi-mode", "0", "5000", "3", "transfer", "0", "6163", "delay", "510", "transfer", "0",
+          "6163", "delay", "510", "transfer", "0", "6163"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("mode " + std::to_string(c.mode));
+        Sandbox box;
+        const std::string vcd = box.dir() + "/bus.vcd";
+        // A clock that moves between exchanges, so the trace must follow it.
+        auto run = virtual_run(box, c.probe.empty() ? "parley" : "library_probe")
                        .env("WPISIM_TRACE", vcd)
                        .env("WPISIM_PI", "pi4")
-                       .env("WPISIM_CORE", "li")
-                       .run();
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(harness::only(box.calls(), "spi-transfer").size(), 3U);
-    expect_trace_of(vcd, box.calls());
+                       .env("WPISIM_CORE", "li");
+        const auto r = c.probe.empty() ? run.input("a\nc\n").run() : run.args(c.probe).run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto transfers = harness::only(box.calls(), "spi-transfer");
+        ASSERT_EQ(transfers.size(), 3U);
+        EXPECT_EQ(transfers.back().bytes("in"), "i3");
+        expect_trace_of(vcd, box.calls(), c.mode);
+    }
 }
 
 // A run holds its trace: one tracing to the same file meanwhile is refused,

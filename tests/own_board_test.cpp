@@ -34,6 +34,7 @@ constexpr const char *user_mk_hex = USER_SKETCH_MK_HEX;
 constexpr const char *user_mk_elf = USER_SKETCH_MK_ELF;
 constexpr const char *reference_sketch_hex = REFERENCE_SKETCH_HEX;
 constexpr const char *reference_mk_hex = REFERENCE_SKETCH_MK_HEX;
+constexpr const char *modes_sketch_hex = MODES_SKETCH_HEX;
 
 std::string read_file(const std::string &path)
 {
@@ -130,6 +131,72 @@ TEST(OwnBoard, AUserSketchRunsAsEachToolBuildsItOnTheBoardItWasBuiltFor)
         const std::string serial = read_file(box.state_dir() + "/serial.log");
         EXPECT_EQ(serial.rfind("spi_slave ready\r\nreceived 61\r\nreceived 63\r\n", 0), 0U)
             << serial;
+    }
+}
+
+// The Pi's SPI mode against the one a sketch sets, every pair: the bytes
+// the sketch receives (on its serial port) and those the Pi reads, for 0xca
+// 0xb5 sent and 0x69 0x3d answered. Where both sample on the same edge
+// (rising in modes 0 and 3, falling in 1 and 2) nothing changes; else, with
+// the Pi's CPHA 0 both sides get their bytes a bit off (the sketch shifted
+// left, the next byte's MSB last; the Pi shifted right, the MSB twice), and
+// with CPHA 1 the Pi's last bit of each byte is the MSB of the sketch's next.
+TEST(OwnBoard, EachPairOfSpiModesGivesBothSidesWhatTheWiresCarry)
+{
+    REQUIRE_BOARD();
+    struct Case {
+        const char *pi;
+        const char *sketch;
+        const char *pi_reads;
+        const char *sketch_got;
+    };
+    const char *const as_sent = "got CA\r\ngot B5\r\n";
+    const char *const shifted = "got 95\r\ngot 6B\r\n";
+    const Case cases[] = {
+        {"0", "0", "693d", as_sent}, {"0", "1", "341e", shifted}, {"0", "2", "341e", shifted},
+        {"0", "3", "693d", as_sent}, {"1", "0", "683c", as_sent}, {"1", "1", "693d", as_sent},
+        {"1", "2", "693d", as_sent}, {"1", "3", "683c", as_sent}, {"2", "0", "341e", shifted},
+        {"2", "1", "693d", as_sent}, {"2", "2", "693d", as_sent}, {"2", "3", "341e", shifted},
+        {"3", "0", "693d", as_sent}, {"3", "1", "683c", as_sent}, {"3", "2", "683c", as_sent},
+        {"3", "3", "693d", as_sent},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("Pi in mode ") + c.pi + ", sketch in mode " + c.sketch);
+        Sandbox box;
+        // The sketch's mode, sent in mode 0; the exchange in the Pi's; then
+        // time for the sketch to print what it got.
+        const auto r = box.program("library_probe")
+                           .args({"spi-mode",
+                                  "0",
+                                  "5000",
+                                  "0",
+                                  "transfer",
+                                  "0",
+                                  std::string("0") + c.sketch,
+                                  "delay",
+                                  "10",
+                                  "spi-mode",
+                                  "0",
+                                  "5000",
+                                  c.pi,
+                                  "transfer",
+                                  "0",
+                                  "cab5",
+                                  "delay",
+                                  "20",
+                                  "transfer",
+                                  "0",
+                                  "00"})
+                           .env("WPISIM_TIME", "virtual")
+                           .env("WPISIM_FIRMWARE", modes_sketch_hex)
+                           .run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        // The only two-byte transfer.
+        EXPECT_NE(r.out.find(std::string("\n2 0 ") + c.pi_reads + "\n"), std::string::npos)
+            << r.out;
+        const std::string serial = read_file(box.state_dir() + "/serial.log");
+        const std::string shown = std::string("ready\r\nmode ") + c.sketch + "\r\n" + c.sketch_got;
+        EXPECT_EQ(serial.rfind(shown, 0), 0U) << serial;
     }
 }
 

@@ -25,19 +25,80 @@ namespace fs = std::filesystem;
 namespace
 {
 
-TEST(StandInBus, TransferOnAChannelNeverSetUpFailsWithEbadfAndIsLogged)
+// The SPI calls answer a misuse as wiringPi does: a negative errno returned,
+// errno left alone, and the library's message, which ends no line.
+TEST(StandInBus, SpiCallsReturnAndSayWhatTheLibraryDoes)
 {
-    Sandbox box;
-    const auto r =
-        box.program("library_probe")
-            .args({"transfer", "0", "6162", "spi-setup", "0", "5000", "transfer", "1", "6162"})
-            .run();
-    EXPECT_EQ(r.out, "-1 9 6162\n0 0\n-1 9 6162\n");
-    const auto transfers = harness::only(box.calls(), "spi-transfer");
-    ASSERT_EQ(transfers.size(), 2U);
-    for (const auto &t : transfers) {
-        EXPECT_EQ(t.at("result"), "-1");
-        EXPECT_EQ(t.at("errno"), "9");
+    const std::string need_setup =
+        "wiringPiSPI: Invalid SPI number/channel (need wiringPiSPIxSetupMode before read/write)";
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+        std::string modes; // of the log's spi-setup lines
+    };
+    const Case cases[] = {
+        {{"spi-mode", "3", "5000", "0"},
+         "-22 0\n",
+         "wiringPiSPI: Invalid SPI channel (3, valid range 0-2)",
+         "0"},
+        // A chip select the library takes but the Pi has no device for.
+        {{"spi-mode", "2", "5000", "1"}, "-1 2\n", "", "1"},
+        {{"spi-mode", "0", "5000", "4"},
+         "-22 0\n",
+         "wiringPiSPI: Invalid mode (4, valid range 0-3)",
+         "4"},
+        {{"spix-mode", "7", "0", "5000", "0"},
+         "-22 0\n",
+         "wiringPiSPI: Invalid SPI number  (7, valid range 0-6)",
+         "0"},
+        {{"spix-mode", "1", "0", "5000", "2"}, "-1 2\n", "", "2"},
+        // A second set-up opens another descriptor and leaves the first open.
+        {{"spi-mode", "0", "5000", "0", "spi-mode", "0", "5000", "3", "spi-fd", "0"},
+         "fd#1 0\nfd#2 0\nfd#2\n",
+         "",
+         "03"},
+        {{"spi-fd", "1", "spi-fd", "-1"},
+         "-1\n-1\n",
+         "wiringPiSPI: Invalid SPI channel (-1, valid range 0-2)",
+         ""},
+        {{"spi-close", "1", "spi-close", "5"},
+         "0 0\n-22 0\n",
+         "wiringPiSPI: Invalid SPI channel (5, valid range 0-2)",
+         ""},
+        {{"spi-mode", "0", "5000", "0", "spi-close", "0", "spi-fd", "0", "transfer", "0", "61"},
+         "fd#1 0\n0 0\n-1\n-9 0 61\n",
+         need_setup,
+         "0"},
+        {{"transfer", "0", "6162", "spi-setup", "0", "5000", "transfer", "1", "6162"},
+         "-9 0 6162\n0 0\n-9 0 6162\n",
+         need_setup + need_setup,
+         "0"},
+        // More than the driver's buffer: 4097 bytes.
+        {{"spi-setup", "0", "5000", "transfer", "0", std::string(8194, 'a')},
+         "0 0\n-1 90 " + std::string(8194, 'a') + "\n",
+         "",
+         "0"},
+        {{"transfer", "3", "61"},
+         "-22 0 61\n",
+         "wiringPiSPI: Invalid SPI channel (3, valid range 0-2)",
+         ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.at(1));
+        Sandbox box;
+        const auto r =
+            box.program("library_probe").args(c.args).env("WPISIM_PEER", "loopback").run();
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.status, 0);
+        std::string modes;
+        for (const auto &setup : harness::only(box.calls(), "spi-setup"))
+            modes += setup.at("mode");
+        EXPECT_EQ(modes, c.modes);
+        // Every call is logged, as it returned.
+        for (const auto &t : harness::only(box.calls(), "spi-transfer"))
+            EXPECT_NE(c.out.find(t.at("result") + " " + t.at("errno") + " "), std::string::npos);
     }
 }
 
@@ -252,7 +313,13 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         std::string out; // what library_probe prints when the stand-in goes ahead
         std::string err;
         int signal = 0; // the one that ended the run, if any
+        // The simulated board took part in each transfer, and its
+        // peer_cpu_ns counts the board process's time too.
+        bool board_time = false;
+        std::string library{}; // what the library itself says, before err
     };
+    const std::string need_setup =
+        "wiringPiSPI: Invalid SPI number/channel (need wiringPiSPIxSetupMode before read/write)";
     const std::string bad_n = "not N or N:ERRNO, with N the number of a transfer counted from 1\n";
     const std::string long_peer(300, 'x');
     const std::string long_sclk(300, '1');
@@ -333,8 +400,18 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_FAIL_SPI_SETUP", "4096"}},
          "",
          "WPISIM_FAIL_SPI_SETUP=\"4096\": not an errno " + not_errno},
-        {{{"WPISIM_FAIL_SPI_SETUP", "1"}}, "-1 1\n-1 9 6162\n-1 9 6162\n", ""},
-        {{{"WPISIM_FAIL_SPI_SETUP", "4095"}}, "-1 4095\n-1 9 6162\n-1 9 6162\n", ""},
+        {{{"WPISIM_FAIL_SPI_SETUP", "1"}},
+         "-1 1\n-9 0 6162\n-9 0 6162\n",
+         "",
+         0,
+         false,
+         need_setup + need_setup},
+        {{{"WPISIM_FAIL_SPI_SETUP", "4095"}},
+         "-1 4095\n-9 0 6162\n-9 0 6162\n",
+         "",
+         0,
+         false,
+         need_setup + need_setup},
         {{{"WPISIM_FAIL_TRANSFER", "2:EACESS"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"2:EACESS\": not an errno after the colon " + not_errno},
@@ -407,6 +484,22 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
          ""},
         // Replies shorter than the transfer end in zeros; longer ones are cut.
         {{{"WPISIM_REPLIES", "69,693031"}}, "0 0\n2 0 6900\n2 0 6930\n", ""},
+        // Watching the bus, or a wiring fault in the way, leaves the cost as it is.
+        {{{"WPISIM_TRACE", "@/bus.vcd"}, {"WPISIM_TIME", "virtual"}},
+         "0 0\n2 0 7730\n2 0 773f\n",
+         "",
+         0,
+         true},
+        {{{"WPISIM_WIRING", "swapped"}, {"WPISIM_TIME", "virtual"}},
+         "0 0\n2 0 0000\n2 0 0000\n",
+         "",
+         0,
+         true},
+        {{{"WPISIM_WIRING", "no-miso"}, {"WPISIM_TIME", "virtual"}},
+         "0 0\n2 0 0000\n2 0 0000\n",
+         "",
+         0,
+         true},
     };
     for (const Case &c : cases) {
         Sandbox box;
@@ -421,15 +514,26 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
             run.env(name, value);
         }
         SCOPED_TRACE(trace);
+        if (c.board_time && !HAS_SIMULATED_BOARD)
+            continue;
         std::string err = c.err;
         for (std::size_t at; (at = err.find('@')) != std::string::npos;)
             err.replace(at, 1, box.dir());
         const auto r = run.run();
         EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, err.empty() ? "" : "wpisim: " + err);
+        EXPECT_EQ(r.err, c.library + (err.empty() ? "" : "wpisim: " + err));
         EXPECT_EQ(r.signal, c.signal);
         if (c.signal == 0) {
             EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+        }
+        if (!c.board_time)
+            continue;
+        const auto transfers = harness::only(box.calls(), "spi-transfer");
+        const auto boards = harness::only(box.calls(), "board");
+        ASSERT_EQ(boards.size(), transfers.size());
+        for (std::size_t i = 0; i < transfers.size(); ++i) {
+            EXPECT_GT(boards[i].num("cpu_ns"), 0);
+            EXPECT_GE(transfers[i].num("peer_cpu_ns"), boards[i].num("cpu_ns"));
         }
     }
 }

@@ -32,12 +32,6 @@ namespace wpisim
 namespace
 {
 
-using link::Header;
-
-constexpr std::int64_t second_ns = 1000000000;
-// A hello may boot other firmware, in a board process that is already running.
-constexpr std::int64_t hello_limit_ns = 10 * second_ns;
-
 [[noreturn]] void board_failed(const std::string &why)
 {
     fail("board", why);
@@ -48,6 +42,8 @@ class BoardClient : public Peer
   public:
     BoardClient(int fd, std::int32_t pid) : fd_(fd), pid_(pid) {}
     ~BoardClient() override { close(fd_); }
+    BoardClient(const BoardClient &) = delete;
+    BoardClient &operator=(const BoardClient &) = delete;
 
     link::HelloAnswer hello(bool fresh, bool any_time, std::uint64_t firmware,
                             const BoardKind &kind, const std::string &path, std::string *reason)
@@ -58,49 +54,47 @@ class BoardClient : public Peer
         req.firmware = firmware;
         req.virtual_time = any_time ? link::any_time : virtual_time() ? 1 : 0;
         req.now_ns = any_time ? 0 : bench_now_ns();
-        std::string why;
-        Header header{};
-        std::string payload;
-        const std::int64_t deadline = now_ns() + hello_limit_ns;
-        if (!link::send_message(fd_, link::hello, &req, sizeof req, path.data(), path.size(),
-                                deadline, &why) ||
-            !link::read_answer(fd_, &header, &payload, deadline, &why))
-            unanswered("hello", why);
+        const link::Message m =
+            ask("hello", link::encode(link::hello, req, path), link::hello_limit_ns);
         link::HelloAnswer answer{};
-        if (header.kind != link::hello_answer || payload.size() < sizeof answer)
+        if (m.kind != link::hello_answer || !m.fixed_as(&answer))
             unanswered("hello", "an answer out of step");
-        std::memcpy(&answer, payload.data(), sizeof answer);
-        *reason = payload.substr(sizeof answer);
+        *reason = m.tail;
         pid_ = answer.pid;
         return answer;
     }
 
-    void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
+    Outcome exchange(const Transfer &t) override
     {
+        Outcome o;
+        // The board's SS is wired to CE0; its outputs are what it last showed.
+        o.has_outputs = true;
+        o.d5 = d5_;
+        o.d6 = d6_;
+        o.answered = t.channel == 0;
+        if (!o.answered)
+            return o;
         link::ExchangeRequest req{};
-        req.len = len;
-        req.start_ns = start_ns;
-        req.bit_ns = bit_ns;
-        std::string why;
-        Header header{};
-        std::string payload;
+        req.len = t.len;
+        req.mode = t.mode;
+        req.start_ns = t.start_ns;
+        req.bit_ns = t.bit_ns;
+        const auto len = static_cast<std::size_t>(t.len);
         // The transfer's own time on the wire, and the margin for a busy host.
-        const std::int64_t deadline = now_ns() + bit_ns * 8 * len + link::silence_limit_ns;
-        if (!link::send_message(fd_, link::exchange, &req, sizeof req, data,
-                                static_cast<std::size_t>(len), deadline, &why) ||
-            !link::read_answer(fd_, &header, &payload, deadline, &why))
-            unanswered("transfer", why);
+        const link::Message m =
+            ask("transfer",
+                link::encode(link::exchange, req,
+                             std::string_view(reinterpret_cast<const char *>(t.data), len)),
+                t.bit_ns * 8 * t.len + link::silence_limit_ns);
         link::ExchangeAnswer answer{};
-        if (header.kind != link::exchange_answer ||
-            payload.size() != sizeof answer + static_cast<std::size_t>(len))
+        if (m.kind != link::exchange_answer || !m.fixed_as(&answer) || m.tail.size() != len)
             unanswered("transfer", "an answer out of step");
-        std::memcpy(&answer, payload.data(), sizeof answer);
-        std::memcpy(data, payload.data() + sizeof answer, static_cast<std::size_t>(len));
+        std::memcpy(t.data, m.tail.data(), len);
         const link::BoardReport &report = answer.report;
-        began_ns_ = answer.start_ns;
-        remote_cpu_ns_ = report.cpu_ns;
-        d5_ = report.d5;
-        d6_ = report.d6;
+        o.began_ns = answer.start_ns;
+        o.remote_cpu_ns = report.cpu_ns;
+        o.d5 = d5_ = report.d5;
+        o.d6 = d6_ = report.d6;
         static const char *const states[] = {"running", "stopped", "crashed"};
         const char *state = states[report.state >= 0 && report.state <= 2 ? report.state : 2];
         Record("board")
@@ -111,6 +105,7 @@ class BoardClient : public Peer
             .text("miso_idle", report.miso_driven != 0 ? "driven" : "released")
             .num("wcol", report.wcol)
             .text("state", state)
+            .num("cpu_ns", report.cpu_ns)
             .emit();
         // Said once a run: a stopped board still answers, with echoes.
         if (report.state != link::board_running && !stop_told_) {
@@ -122,21 +117,24 @@ class BoardClient : public Peer
                                                              : "crashed",
                          static_cast<unsigned>(report.pc));
         }
+        return o;
     }
 
-    std::int64_t began_ns() const override { return began_ns_; }
-    // The board's SS is wired to CE0.
-    bool answers_on(int channel) const override { return channel == 0; }
-    std::int64_t remote_cpu_ns() const override { return remote_cpu_ns_; }
-    bool outputs(int &d5, int &d6) const override
-    {
-        d5 = d5_;
-        d6 = d6_;
-        return true;
-    }
     const char *name() const override { return "board"; }
 
   private:
+    // Sends a request and reads its answer within limit_ns, or ends the run.
+    link::Message ask(const char *what, const std::string &request, std::int64_t limit_ns) const
+    {
+        std::string why;
+        link::Message m;
+        const std::int64_t deadline = now_ns() + limit_ns;
+        if (!link::send(fd_, request, deadline, &why) ||
+            !link::read_answer(fd_, &m, deadline, &why))
+            unanswered(what, why);
+        return m;
+    }
+
     [[noreturn]] void unanswered(const char *what, const std::string &why) const
     {
         board_failed("the board process (pid " + std::to_string(pid_) + ") failed the " + what +
@@ -145,8 +143,6 @@ class BoardClient : public Peer
 
     int fd_;
     std::int32_t pid_;
-    std::int64_t began_ns_ = 0;
-    std::int64_t remote_cpu_ns_ = 0;
     int d5_ = 0;
     int d6_ = 0;
     bool stop_told_ = false;
@@ -168,19 +164,16 @@ std::optional<BoardStatus> board_status()
     }
     BoardStatus s;
     std::string why;
-    link::Header header{};
-    std::string payload;
+    link::Message m;
     const std::int64_t deadline = now_ns() + link::silence_limit_ns;
-    const bool answered =
-        link::send_message(fd, link::status, nullptr, 0, nullptr, 0, deadline, &why) &&
-        link::read_answer(fd, &header, &payload, deadline, &why);
+    const bool answered = link::send(fd, link::encode_tail(link::status), deadline, &why) &&
+                          link::read_answer(fd, &m, deadline, &why);
     close(fd);
     if (!answered)
         board_failed("the board process failed the status: " + why);
-    if (header.kind != link::status_answer || payload.size() < sizeof s.answer)
+    if (m.kind != link::status_answer || !m.fixed_as(&s.answer))
         board_failed("the board process failed the status: an answer out of step");
-    std::memcpy(&s.answer, payload.data(), sizeof s.answer);
-    s.firmware = payload.substr(sizeof s.answer);
+    s.firmware = m.tail;
     return s;
 }
 

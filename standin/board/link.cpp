@@ -44,7 +44,7 @@ bool send_all(int fd, const char *data, std::size_t size, std::int64_t deadline_
     for (std::size_t done = 0; done < size;) {
         if (!ready(fd, POLLOUT, deadline_ns, why))
             return false;
-        const ssize_t n = send(fd, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n < 0) {
@@ -74,45 +74,74 @@ bool read_all(int fd, char *data, std::size_t size, std::int64_t deadline_ns, st
 }
 
 // One message whole by the deadline.
-bool read_message(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
-                  std::string *why)
+bool read_message(int fd, Message *m, std::int64_t deadline_ns, std::string *why)
 {
-    if (!read_all(fd, reinterpret_cast<char *>(header), sizeof *header, deadline_ns, why))
+    std::string bytes(sizeof(Header), '\0');
+    if (!read_all(fd, bytes.data(), bytes.size(), deadline_ns, why))
         return false;
-    if (header->size > max_payload) {
+    Header h{};
+    std::memcpy(&h, bytes.data(), sizeof h);
+    if (h.fixed_size > max_fixed || h.tail_size > max_tail) {
         *why = "a message too large";
         return false;
     }
-    payload->assign(header->size, '\0');
-    return read_all(fd, payload->data(), payload->size(), deadline_ns, why);
+    bytes.resize(sizeof h + h.fixed_size + h.tail_size);
+    if (!read_all(fd, bytes.data() + sizeof h, bytes.size() - sizeof h, deadline_ns, why))
+        return false;
+    std::size_t size = 0;
+    const std::string_view whole(bytes);
+    return decode_front(whole, m, &size);
 }
 
 } // namespace
 
-bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, const void *tail,
-                  std::size_t tail_size, std::int64_t deadline_ns, std::string *why)
+std::string encode(Kind kind, const void *fixed, std::size_t fixed_size, std::string_view tail)
 {
-    std::string message(sizeof(Header) + head_size + tail_size, '\0');
-    const Header header{kind, static_cast<std::uint32_t>(head_size + tail_size)};
-    std::memcpy(message.data(), &header, sizeof header);
-    if (head_size > 0)
-        std::memcpy(message.data() + sizeof header, head, head_size);
-    if (tail_size > 0)
-        std::memcpy(message.data() + sizeof header + head_size, tail, tail_size);
+    const Header h{kind, static_cast<std::uint32_t>(fixed_size),
+                   static_cast<std::uint32_t>(tail.size())};
+    std::string message(reinterpret_cast<const char *>(&h), sizeof h);
+    if (fixed_size > 0)
+        message.append(static_cast<const char *>(fixed), fixed_size);
+    message.append(tail);
+    return message;
+}
+
+bool decode_front(std::string_view bytes, Message *m, std::size_t *size)
+{
+    *size = 0;
+    if (bytes.size() < sizeof(Header))
+        return true;
+    Header h{};
+    std::memcpy(&h, bytes.data(), sizeof h);
+    if (h.fixed_size > max_fixed || h.tail_size > max_tail)
+        return false;
+    const std::size_t whole = sizeof h + h.fixed_size + h.tail_size;
+    if (bytes.size() < whole)
+        return true;
+    *size = whole;
+    if (m == nullptr)
+        return true;
+    m->kind = h.kind;
+    m->fixed.assign(bytes.substr(sizeof h, h.fixed_size));
+    m->tail.assign(bytes.substr(sizeof h + h.fixed_size, h.tail_size));
+    return true;
+}
+
+bool send(int fd, const std::string &message, std::int64_t deadline_ns, std::string *why)
+{
     return send_all(fd, message.data(), message.size(), deadline_ns, why);
 }
 
-bool read_answer(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
-                 std::string *why)
+bool read_answer(int fd, Message *m, std::int64_t deadline_ns, std::string *why)
 {
     for (;;) {
-        if (!read_message(fd, header, payload, deadline_ns, why))
+        if (!read_message(fd, m, deadline_ns, why))
             return false;
-        if (header->kind == log_lines) {
-            append_records(*payload);
+        if (m->kind == log_lines) {
+            append_records(m->tail);
             continue;
         }
-        if (header->kind != working)
+        if (m->kind != working)
             return true;
         deadline_ns = std::max(deadline_ns, now_ns() + silence_limit_ns);
     }

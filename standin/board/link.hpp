@@ -1,13 +1,43 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 #pragma once
-// The link between a run and the board process: messages on a unix socket in
-// the state directory, each a header and a payload. Every wait on it has a
-// time limit, so a stopped board or a stuck peer never hangs the other side.
+// The link between the runs and the board process, wpisim-board: the one
+// place its messages are built and read, by both ends.
+//
+// A run connects to the unix socket board.sock in the state directory; the
+// board process serves each connection's requests in turn. Every message is
+// self-describing: a Header with its kind and the sizes of its two parts,
+// then a fixed part (the struct below that the kind names, whose size must
+// match exactly) and a tail of bytes. Both ends are one build on one host:
+// native byte order, no versions.
+//
+//   run -> board   fixed part        tail            board -> run      fixed part      tail
+//   hello          HelloRequest      firmware path   hello_answer      HelloAnswer     why not
+//   exchange       ExchangeRequest   bytes sent      exchange_answer   ExchangeAnswer  bytes back
+//   status         none              none            status_answer     StatusAnswer    firmware
+//   path
+//
+// A status needs no hello; an exchange does. Before an answer the board may
+// send, any number of times, working (no parts: still running the AVR
+// towards the answer) and log_lines (tail: call log lines of the board's
+// that concern this run); both also reach runs that asked nothing.
+//
+// Time limits: the board answers a hello within hello_limit_ns (it may boot
+// other firmware), a status within silence_limit_ns, an exchange within its
+// time on the wire plus silence_limit_ns; each working sets the limit to
+// silence_limit_ns from then, and the board says it every working_every_ns.
+//
+// A front end at the Linux device level (a CUSE /dev/spidev, the GPIO
+// character device, a serial tty) would be one more client of the same
+// socket: a hello on its clock, then an exchange per SPI_IOC_MESSAGE with
+// that transfer's mode, speed and bytes; new devices get kinds of their own.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace wpisim::link
 {
@@ -28,25 +58,27 @@ struct BoardReport {
 enum : std::int32_t { board_running = 0, board_stopped = 1, board_crashed = 2 };
 
 enum Kind : std::uint32_t {
-    hello = 1,    // HelloRequest, then the firmware's path
-    exchange = 2, // ExchangeRequest, then the bytes sent
-    status = 3,   // nothing
+    hello = 1,
+    exchange = 2,
+    status = 3,
     hello_answer = 101,
     exchange_answer = 102,
     status_answer = 103,
-    working = 104,   // nothing: the board is still running the AVR towards the answer
-    log_lines = 105, // call log lines of the board's that concern this run, before its answer
+    working = 104,
+    log_lines = 105,
 };
 
+constexpr std::int64_t second_ns = 1000000000;
 // A board process silent this long is stuck: it answers in microseconds, and
-// this leaves room for a loaded machine or an emulator. One that is working
-// says so every working_every_ns, however long a simulated gap takes to run.
-constexpr std::int64_t silence_limit_ns = 5000000000;
-constexpr std::int64_t working_every_ns = 1000000000;
+// this leaves room for a loaded machine or an emulator.
+constexpr std::int64_t silence_limit_ns = 5 * second_ns;
+constexpr std::int64_t working_every_ns = second_ns;
+constexpr std::int64_t hello_limit_ns = 10 * second_ns;
 
 struct Header {
     std::uint32_t kind = 0;
-    std::uint32_t size = 0; // of the payload that follows
+    std::uint32_t fixed_size = 0;
+    std::uint32_t tail_size = 0;
 };
 
 struct HelloRequest {
@@ -62,7 +94,6 @@ struct HelloRequest {
 // it fits a board on either clock.
 constexpr std::uint8_t any_time = 2;
 
-// Followed by the reason when the board cannot serve the run.
 struct HelloAnswer {
     std::int32_t ok = 0;
     std::int32_t pid = 0;
@@ -71,19 +102,17 @@ struct HelloAnswer {
 };
 
 struct ExchangeRequest {
-    std::int32_t len = 0;
-    std::int32_t pad = 0;
-    std::int64_t start_ns = 0; // when the Pi starts the transfer, monotonic
+    std::int32_t len = 0;      // of the tail
+    std::int32_t mode = 0;     // the Pi's SPI mode, 0-3
+    std::int64_t start_ns = 0; // when the Pi starts the transfer, on the run's clock
     std::int64_t bit_ns = 0;
 };
 
-// Followed by the bytes clocked back.
 struct ExchangeAnswer {
     BoardReport report;
     std::int64_t start_ns = 0; // when the transfer really began: later if the bus was busy
 };
 
-// Followed by the firmware's path.
 struct StatusAnswer {
     BoardReport report;
     std::int32_t pid = 0;
@@ -92,18 +121,48 @@ struct StatusAnswer {
 };
 
 // Far above any transfer a program makes, and a path.
-constexpr std::uint32_t max_payload = 1U << 17;
+constexpr std::uint32_t max_tail = 1U << 17;
+constexpr std::uint32_t max_fixed = 256;
 
-// Sends header and payload whole by the monotonic deadline. False on a time
-// out, a closed peer or an error; why says which.
-bool send_message(int fd, Kind kind, const void *head, std::size_t head_size, const void *tail,
-                  std::size_t tail_size, std::int64_t deadline_ns, std::string *why);
+struct Message {
+    std::uint32_t kind = 0;
+    std::string fixed;
+    std::string tail;
 
-// Reads the answer to a request by the deadline; each "working" on the way
-// moves the deadline to silence_limit_ns from then, and the board's log
-// lines on the way go to this run's log.
-bool read_answer(int fd, Header *header, std::string *payload, std::int64_t deadline_ns,
-                 std::string *why);
+    // The fixed part as the struct its kind names; false if the sizes differ.
+    template <class Fixed> bool fixed_as(Fixed *out) const
+    {
+        if (fixed.size() != sizeof(Fixed))
+            return false;
+        std::memcpy(out, fixed.data(), sizeof(Fixed));
+        return true;
+    }
+};
+
+// A message ready to send.
+std::string encode(Kind kind, const void *fixed, std::size_t fixed_size, std::string_view tail);
+template <class Fixed> std::string encode(Kind kind, const Fixed &fixed, std::string_view tail = {})
+{
+    static_assert(std::is_trivially_copyable_v<Fixed>, "a fixed part is a plain struct");
+    return encode(kind, &fixed, sizeof fixed, tail);
+}
+// One with no fixed part.
+inline std::string encode_tail(Kind kind, std::string_view tail = {})
+{
+    return encode(kind, nullptr, 0, tail);
+}
+
+// The message at the front of a stream's bytes (into m, unless null): its
+// whole size, or 0 while it is not all there yet; false for one no end of
+// this build would send.
+bool decode_front(std::string_view bytes, Message *m, std::size_t *size);
+
+// The run's side, each by a monotonic deadline. send: the message whole;
+// false on a time out, a closed peer or an error, why says which.
+bool send(int fd, const std::string &message, std::int64_t deadline_ns, std::string *why);
+// The answer to a request. Each working on the way moves the deadline to
+// silence_limit_ns from then; log lines go to this run's log.
+bool read_answer(int fd, Message *m, std::int64_t deadline_ns, std::string *why);
 
 // Identifies a firmware on a kind of board by its bytes, whatever path names it.
 std::uint64_t content_id(const std::string &bytes, const std::string &board);

@@ -2,10 +2,13 @@
 // Copyright 2026 The parley authors
 
 // The bus as a logic analyzer on the Pi's header would record it, written as
-// a VCD that PulseView, GTKWave and sigrok read. SPI mode 0: SCLK idles low,
-// both data lines change on its falling edge and are sampled on its rising
-// edge, MSB first; CE0 falls half a bit before the first rising edge and rises
-// half a bit after the last falling one, as the board peer sees it.
+// a VCD that PulseView, GTKWave and sigrok read. Each transfer in its own SPI
+// mode, MSB first: SCLK idles at CPOL, and moves there before CE falls; the
+// data lines change where the Pi's controller changes MOSI (with CPHA 0 as CE
+// falls and on each trailing edge, with CPHA 1 on each leading edge), so a
+// decoder set to the same CPOL and CPHA reads the bytes the Pi sent and read.
+// CE falls half a bit before the first edge and rises half a bit after the
+// last, as the board peer sees it.
 //
 // The time unit is the coarsest of 1 us, 100 ns, 10 ns and 1 ns in which
 // every bit of the run so far spans at least 20 units: fine enough for the
@@ -59,50 +62,51 @@ std::int64_t unit_for(std::int64_t bit_ns)
     return unit;
 }
 
-class TracePeer : public Peer
+class VcdTrace : public Trace
 {
   public:
-    TracePeer(std::unique_ptr<Peer> inner, int fd, std::string path, bool rewritable)
-        : inner_(std::move(inner)), fd_(fd), path_(std::move(path)), rewritable_(rewritable),
-          origin_ns_(bench_now_ns()), unit_ns_(rewritable ? 1000 : 1)
+    VcdTrace(int fd, std::string path, bool rewritable)
+        : fd_(fd), path_(std::move(path)), rewritable_(rewritable), origin_ns_(bench_now_ns()),
+          unit_ns_(rewritable ? 1000 : 1)
     {
         for (int s = 0; s < signal_count; ++s)
             value_[s] = s == ce0 || s == ce1 ? 1 : 0;
         rewrite();
     }
-    ~TracePeer() override { close(fd_); }
-    TracePeer(const TracePeer &) = delete;
-    TracePeer &operator=(const TracePeer &) = delete;
+    ~VcdTrace() override { close(fd_); }
+    VcdTrace(const VcdTrace &) = delete;
+    VcdTrace &operator=(const VcdTrace &) = delete;
 
-    void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
+    void transfer(const Transfer &t, const unsigned char *sent, const Outcome &o) override
     {
-        sent_.assign(data, data + len);
-        inner_->exchange(data, len, start_ns, bit_ns);
         // Drawn where it really ran: a busy bus starts it later.
-        if (inner_->began_ns() >= 0)
-            start_ns = inner_->began_ns();
+        const std::int64_t start_ns = o.began_ns >= 0 ? o.began_ns : t.start_ns;
+        const std::int64_t bit_ns = t.bit_ns;
         const std::size_t first = changes_.size();
         const std::int64_t half = bit_ns / 2;
-        const Signal ce = channel_ == 1 ? ce1 : ce0;
+        const int idle = t.mode >> 1 & 1;
+        const bool cpha = (t.mode & 1) != 0;
+        const Signal ce = t.channel == 1 ? ce1 : ce0;
+        // A new polarity is set before the chip select falls, never with it.
+        set(start_ns - half, sclk, idle);
         set(start_ns, ce, 0);
-        for (int k = 0; k < 8 * len; ++k) {
+        for (int k = 0; k < 8 * t.len; ++k) {
             const std::int64_t cell = start_ns + k * bit_ns;
             const int shift = 7 - k % 8;
-            set(cell, sclk, 0);
-            set(cell, mosi, sent_[k / 8] >> shift & 1);
-            set(cell, miso, data[k / 8] >> shift & 1);
-            set(cell + half, sclk, 1);
+            const std::int64_t change = cpha ? cell + half : cell;
+            set(change, mosi, sent[k / 8] >> shift & 1);
+            set(change, miso, t.data[k / 8] >> shift & 1);
+            set(cell + half, sclk, 1 - idle);
+            set(cell + bit_ns, sclk, idle);
         }
-        const std::int64_t end = start_ns + bit_ns * 8 * len;
-        set(end, sclk, 0);
+        const std::int64_t end = start_ns + bit_ns * 8 * t.len;
         set(end + half, ce, 1);
         // D5 and D6 as the board shows them when the exchange ends; a PWM
         // mid-fade is drawn high from half brightness on. (Multi-bit values
         // would carry the duty, but sigrok's VCD reader stops at them.)
-        int duty[2] = {0, 0};
-        if (inner_->outputs(duty[0], duty[1])) {
-            set(end + half, d5, duty[0] >= 128 ? 1 : 0);
-            set(end + half, d6, duty[1] >= 128 ? 1 : 0);
+        if (o.has_outputs) {
+            set(end + half, d5, o.d5 >= 128 ? 1 : 0);
+            set(end + half, d6, o.d6 >= 128 ? 1 : 0);
         }
         // A timestamp after the last change, so a reader sees CE0 rise even
         // in the last exchange of a run.
@@ -116,15 +120,6 @@ class TracePeer : public Peer
         draw(first, text);
         write_all(text);
     }
-
-    const char *name() const override { return inner_->name(); }
-    void select(int channel) override
-    {
-        channel_ = channel;
-        inner_->select(channel);
-    }
-    std::int64_t began_ns() const override { return inner_->began_ns(); }
-    bool outputs(int &a, int &b) const override { return inner_->outputs(a, b); }
 
   private:
     void set(std::int64_t ns, Signal s, int value)
@@ -198,7 +193,6 @@ class TracePeer : public Peer
         fail("WPISIM_TRACE=" + quoted(path_), std::string("cannot write: ") + why);
     }
 
-    std::unique_ptr<Peer> inner_;
     int fd_;
     std::string path_;
     bool rewritable_; // a regular file; anything else is written once, in ns
@@ -206,18 +200,16 @@ class TracePeer : public Peer
     std::int64_t unit_ns_;
     std::int64_t time_ = 0; // the last timestamp written, in units
     int value_[signal_count] = {};
-    int channel_ = 0;
     std::vector<Change> changes_;
-    std::vector<unsigned char> sent_;
 };
 
 } // namespace
 
-std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer)
+std::unique_ptr<Trace> open_trace()
 {
     const auto path = setting_text("WPISIM_TRACE");
     if (!path)
-        return peer;
+        return nullptr;
     const std::string what = "WPISIM_TRACE=" + quoted(*path);
     // Not truncated before the lock is ours: it may be another run's trace.
     const int fd = open_unblocked(AT_FDCWD, *path, O_WRONLY | O_CREAT, 0644);
@@ -231,7 +223,7 @@ std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer)
     };
     if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0))
         fail(what, std::string("cannot write: ") + std::strerror(errno));
-    return std::make_unique<TracePeer>(std::move(peer), fd, *path, S_ISREG(st.st_mode));
+    return std::make_unique<VcdTrace>(fd, *path, S_ISREG(st.st_mode));
 }
 
 } // namespace wpisim

@@ -9,11 +9,23 @@
 namespace wpisim
 {
 
-// With WPISIM_TRACE=FILE, wraps the peer so every transfer is also written
-// to FILE as a logic analyzer would record it (VCD): SCLK, MOSI, MISO and CE0
-// bit by bit in SPI mode 0, and the board's D5 and D6. Without it, returns
-// the peer as it is. A file that cannot be written, or that another run is
-// tracing to, ends the process, status 2.
-std::unique_ptr<Peer> traced(std::unique_ptr<Peer> peer);
+// The bus as a logic analyzer on the Pi's header records it, written to the
+// file WPISIM_TRACE names as a VCD: SCLK, MOSI, MISO, CE0 and CE1 bit by bit
+// in each transfer's SPI mode, and the board's D5 and D6.
+class Trace
+{
+  public:
+    Trace() = default;
+    Trace(const Trace &) = delete;
+    Trace &operator=(const Trace &) = delete;
+    virtual ~Trace() = default;
+    // Told of each transfer once it is over: t.data holds the bytes the Pi
+    // read, sent those it sent.
+    virtual void transfer(const Transfer &t, const unsigned char *sent, const Outcome &o) = 0;
+};
+
+// Null without WPISIM_TRACE. A file that cannot be written, or that another
+// run is tracing to, ends the process, status 2.
+std::unique_ptr<Trace> open_trace();
 
 } // namespace wpisim

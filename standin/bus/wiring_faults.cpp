@@ -33,65 +33,58 @@ class WiredPeer : public Peer
     {
     }
 
-    void exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns) override
+    Outcome exchange(const Transfer &t) override
     {
-        began_ = -1;
+        Outcome o;
         switch (fault_) {
         case Fault::no_miso:
             // The board hears and acts; its answer never reaches the Pi.
-            board_->exchange(data, len, start_ns, bit_ns);
-            began_ = board_->began_ns();
-            std::memset(data, 0, static_cast<std::size_t>(len));
+            o = board_->exchange(t);
+            o.answered = false;
             break;
         case Fault::no_mosi:
             // The board answers, but what it receives is the low of a floating D11.
-            std::memset(data, 0, static_cast<std::size_t>(len));
-            board_->exchange(data, len, start_ns, bit_ns);
-            began_ = board_->began_ns();
+            std::memset(t.data, 0, static_cast<std::size_t>(t.len));
+            o = board_->exchange(t);
             break;
         case Fault::swapped:
             // Pi MOSI meets Uno MISO (two outputs: the divider limits the
             // current); Pi MISO meets Uno MOSI (two inputs: only the pull-down).
-            std::memset(data, 0, static_cast<std::size_t>(len));
-            board_->exchange(data, len, start_ns, bit_ns);
-            began_ = board_->began_ns();
-            std::memset(data, 0, static_cast<std::size_t>(len));
+            std::memset(t.data, 0, static_cast<std::size_t>(t.len));
+            o = board_->exchange(t);
+            o.answered = false;
             break;
-        case Fault::no_ce0:
+        case Fault::no_ce0: {
+            // SS stays high: the board's SPI takes no part.
+            Transfer unselected = t;
+            if (t.channel == 0)
+                unselected.channel = no_chip_select;
+            o = board_->exchange(unselected);
+            break;
+        }
         case Fault::unpowered:
         case Fault::no_firmware:
-            // Nothing on the board takes part: SS stays high, or there is no
-            // reference or no supply, or the SPI was never enabled (MISO an input).
-            std::memset(data, 0, static_cast<std::size_t>(len));
+            // No reference or no supply, or the SPI was never enabled (MISO an
+            // input): nothing on the board takes part, and its outputs are dark.
+            o.answered = false;
+            o.has_outputs = true;
             break;
         }
         // The board may not have taken part; its outputs are logged all the same.
-        int d5 = 0;
-        int d6 = 0;
         Record rec("wiring");
         rec.text("fault", fault_name_);
-        if (outputs(d5, d6))
-            rec.num("d5", d5).num("d6", d6);
+        if (o.has_outputs)
+            rec.num("d5", o.d5).num("d6", o.d6);
         rec.emit();
+        return o;
     }
 
     const char *name() const override { return board_->name(); }
-    bool answers_on(int channel) const override { return board_->answers_on(channel); }
-    std::int64_t began_ns() const override { return began_; }
-    bool outputs(int &d5, int &d6) const override
-    {
-        if (fault_ == Fault::unpowered || fault_ == Fault::no_firmware) {
-            d5 = d6 = 0;
-            return true;
-        }
-        return board_->outputs(d5, d6);
-    }
 
   private:
     std::unique_ptr<Peer> board_;
     Fault fault_;
     const char *fault_name_;
-    std::int64_t began_ = -1;
 };
 
 struct Name {

@@ -225,8 +225,8 @@ const std::vector<Setting> &table()
          T::path,
          "FILE",
          "Write the bus of this run to FILE as a logic analyzer would record it (VCD: SCLK, "
-         "MOSI, MISO, CE0, and the board's D5 and D6). A run holds the file while it lives; "
-         "another run tracing to it meanwhile is refused.",
+         "MOSI, MISO, CE0 and CE1 in each transfer's SPI mode, and the board's D5 and D6). A run "
+         "holds the file while it lives; another run tracing to it meanwhile is refused.",
          "no trace",
          nullptr,
          nullptr,
@@ -237,7 +237,7 @@ const std::vector<Setting> &table()
         {"WPISIM_FAIL_SPI_SETUP",
          T::errno_code,
          "ERRNO",
-         "wiringPiSPISetup fails with ERRNO.",
+         "SPI set-up (wiringPiSPISetup, wiringPiSPISetupMode) fails with ERRNO.",
          "no fault (as is 0)",
          nullptr,
          "an errno",

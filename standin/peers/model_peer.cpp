@@ -19,9 +19,14 @@ namespace
 class ModelPeer : public Peer
 {
   public:
-    void exchange(unsigned char *data, int len, std::int64_t /*start_ns*/,
-                  std::int64_t /*bit_ns*/) override
+    Outcome exchange(const Transfer &t) override
     {
+        Outcome o;
+        o.answered = t.channel != no_chip_select;
+        if (!o.answered)
+            return o;
+        unsigned char *data = t.data;
+        const int len = t.len;
         const std::vector<unsigned char> received(data, data + len);
         for (int i = 0; i < len; ++i) {
             if (count_ == 0)
@@ -33,6 +38,7 @@ class ModelPeer : public Peer
             data[0] = 'i';
         previous_ = received;
         ++count_;
+        return o;
     }
     const char *name() const override { return "model"; }
 

@@ -8,6 +8,35 @@
 namespace wpisim
 {
 
+// One full-duplex transfer as the Pi's SPI controller makes it.
+struct Transfer {
+    unsigned char *data = nullptr; // the bytes sent, overwritten with those clocked back
+    int len = 0;
+    // The chip select driven: 0 or 1, or no_chip_select when none reaches the peer.
+    int channel = 0;
+    int mode = 0;              // SPI mode 0-3: CPOL in bit 1, CPHA in bit 0
+    std::int64_t start_ns = 0; // CE falls here; the first clock edge half a bit later
+    std::int64_t bit_ns = 0;
+};
+
+constexpr int no_chip_select = -1;
+
+// What became of a transfer.
+struct Outcome {
+    // Someone drove MISO. If not, the Pi reads its pull-down: the bus zeroes the bytes.
+    bool answered = true;
+    // When the transfer really began: later than asked when the bus was busy
+    // with another run's transfer; -1 for as asked.
+    std::int64_t began_ns = -1;
+    // Host CPU time the transfer cost outside this process (a board process).
+    std::int64_t remote_cpu_ns = 0;
+    // What the board shows on D5 and D6 (0..255: a level or a PWM duty), when
+    // the peer has such outputs.
+    bool has_outputs = false;
+    int d5 = 0;
+    int d6 = 0;
+};
+
 // The device at the far end of the simulated SPI bus.
 class Peer
 {
@@ -17,27 +46,11 @@ class Peer
     Peer &operator=(const Peer &) = delete;
     virtual ~Peer() = default;
 
-    // One full-duplex transfer: data holds the bytes sent and is overwritten
-    // with the bytes the peer clocked back. The first clock edge goes out at
-    // start_ns and each bit lasts bit_ns.
-    virtual void exchange(unsigned char *data, int len, std::int64_t start_ns,
-                          std::int64_t bit_ns) = 0;
+    virtual Outcome exchange(const Transfer &t) = 0;
     virtual const char *name() const = 0;
-    // When the last exchange really began: later than asked when the bus was
-    // busy with another run's transfer; -1 for as asked.
-    virtual std::int64_t began_ns() const { return -1; }
-    // Whether it sits on this chip select; on another, nobody drives MISO.
-    virtual bool answers_on(int /*channel*/) const { return true; }
-    // The chip select of the exchanges that follow.
-    virtual void select(int /*channel*/) {}
-    // Host CPU time the last exchange cost outside this process (a board
-    // process), for the cost the log reports.
-    virtual std::int64_t remote_cpu_ns() const { return 0; }
-    // What the board shows on D5 and D6 now (0..255: a level or a PWM duty),
-    // for a trace; false for a peer without such outputs.
-    virtual bool outputs(int & /*d5*/, int & /*d6*/) const { return false; }
 };
 
+// These sit on both chip selects and know nothing of SPI modes.
 std::unique_ptr<Peer> make_script_peer(const char *replies);
 std::unique_ptr<Peer> make_model_peer();
 std::unique_ptr<Peer> make_loopback_peer();

@@ -62,15 +62,19 @@ class ScriptPeer : public Peer
   public:
     explicit ScriptPeer(const char *text) : replies_(parse(text)) {}
 
-    void exchange(unsigned char *data, int len, std::int64_t /*start_ns*/,
-                  std::int64_t /*bit_ns*/) override
+    Outcome exchange(const Transfer &t) override
     {
+        Outcome o;
+        o.answered = t.channel != no_chip_select;
+        if (!o.answered)
+            return o;
         // An empty script is a board that holds MISO low.
         std::vector<unsigned char> reply;
         if (!replies_.empty())
             reply = replies_[next_ < replies_.size() ? next_++ : replies_.size() - 1];
-        for (int i = 0; i < len; ++i)
-            data[i] = static_cast<std::size_t>(i) < reply.size() ? reply[i] : 0;
+        for (int i = 0; i < t.len; ++i)
+            t.data[i] = static_cast<std::size_t>(i) < reply.size() ? reply[i] : 0;
+        return o;
     }
     const char *name() const override { return "script"; }
 

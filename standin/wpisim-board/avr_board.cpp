@@ -44,6 +44,8 @@ namespace
 constexpr avr_io_addr_t spcr_address = 0x4c;
 constexpr avr_io_addr_t spdr_address = 0x4e;
 constexpr unsigned spe_bit = 6;
+constexpr unsigned cpol_bit = 3;
+constexpr unsigned cpha_bit = 2;
 // How long a board has been on, or out of reset, when the first run talks to it.
 constexpr double power_on_s = 0.1;
 // The least time CE0 stays high between two transfers on the bus.
@@ -66,18 +68,43 @@ void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list 
 // Sleeping is only a jump in simulated time, never a wait in real time.
 void no_sleep(avr_t * /*avr*/, avr_cycle_count_t /*how_long*/) {}
 
-// The Pi's side of an exchange, in half bit-times from CE0 falling (SPI mode
-// 0, bytes back to back): byte k's first rising edge is at 16k + 1, where the
-// slave's shift register starts going out on MISO; its eighth, where the byte
-// is in, at 16k + 15; CE0 rises half a bit after the last byte's end.
-constexpr int first_edge(int byte)
-{
-    return 16 * byte + 1;
-}
-constexpr int last_edge(int byte)
-{
-    return 16 * byte + 15;
-}
+// An exchange, in half bit-times from CE0 falling, bytes back to back: clock
+// edge j (1 to 16 * len) is at j, odd ones leading (away from the Pi's CPOL,
+// the level SCLK idles at), even ones trailing; CE0 rises at 16 * len + 1.
+// The Pi's controller with CPHA 0 puts each bit on MOSI as CE0 falls or at
+// the trailing edge before it and reads MISO at the leading edge; with CPHA 1
+// it puts the bit out at the leading edge and reads at the trailing one.
+//
+// The AVR's SPI slave has its own CPOL and CPHA (SPCR), so its own leading
+// edges: it samples MOSI at them with CPHA 0, at its trailing ones with CPHA
+// 1, and at the other edges puts the next bit of the byte it sends on MISO.
+// A byte begins at its first sample and is complete at its eighth (SPIF, the
+// interrupt), the byte received staying in the shift register; between bytes
+// MISO shows the shift register's MSB, so an SPDR write goes out at once.
+// Where one side changes a line at the edge the other samples it on, the Pi
+// reads MISO as it was (its own edge, no delay), the AVR reads MOSI as it has
+// become (it sees SCLK through a synchronizer, a couple of its cycles late).
+// CE0 rising drops a byte half received.
+//
+// What each side gets then depends on whether both sample on the same
+// physical edge: rising in modes 0 and 3, falling in 1 and 2.
+// - The same edge (a mode with itself, 0 with 3, 1 with 2): the bytes as sent.
+//   With the polarities apart the slave sees a setup edge more before its
+//   first sample (the Pi in mode 3, the slave in 0), or misses that one (the
+//   Pi in 0, the slave in 3), and neither matters: until a byte begins, MISO
+//   shows its MSB anyway.
+// - The other edge, Pi CPHA 0 (Pi mode 0 with slave 1 or 2, 2 with 0 or 3):
+//   the slave samples as the Pi moves MOSI on, so gets each byte shifted left
+//   by one, the next byte's MSB last (the byte's own LSB again at the end);
+//   the Pi samples as the slave moves MISO on, so reads each byte's MSB twice
+//   and loses its LSB.
+// - The other edge, Pi CPHA 1 (Pi mode 1 with slave 0 or 3, 3 with 1 or 2):
+//   the slave samples after the Pi put each bit out and gets the bytes as
+//   sent, but completes each byte half a bit before the Pi's last sample:
+//   the Pi reads seven bits of the byte and, last, the MSB of what is in the
+//   shift register by then (the firmware's next byte if it loaded one).
+// With the modes matched this is the slave's timing of mode 0 as ever: a
+// byte begins at edge 16k + 1 and is in at 16k + 15.
 
 class SimulatedAvr : public AvrBoard
 {
@@ -139,21 +166,24 @@ class SimulatedAvr : public AvrBoard
         symbol_count_ = count;
     }
 
-    std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
-                          std::int64_t bit_ns) override
+    std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns, std::int64_t bit_ns,
+                          int mode) override
     {
         slip_to_ns_ = start_ns;
-        exchange_at_cycle(data, len, cycle_at(start_ns), bit_ns);
+        exchange_at_cycle(data, len, cycle_at(start_ns), bit_ns, mode);
         // A cycle's rounding is no delay: the transfer began when asked (a
         // catch-up given up has moved the cycle it was asked for).
         return t0_ <= cycle_at(start_ns) + 1 ? start_ns : ns_at(t0_);
     }
 
     std::uint64_t exchange_at_cycle(unsigned char *data, int len, std::uint64_t asked,
-                                    std::int64_t bit_ns) override
+                                    std::int64_t bit_ns, int mode) override
     {
         data_ = data;
         len_ = len;
+        sent_.assign(data, data + len);
+        std::fill(data, data + len, 0);
+        pi_mode_ = mode;
         event_ = 0;
         collisions_ = 0;
         half_bit_ = static_cast<double>(bit_ns) * avr_->frequency / 2e9;
@@ -299,20 +329,12 @@ class SimulatedAvr : public AvrBoard
         return static_cast<avr_cycle_count_t>(ce_gap_ns * 1e-9 * avr_->frequency);
     }
 
-    // Events: 0 is CE0 falling, then each byte's first and last edge, then CE0 rising.
-    int events() const { return 2 * len_ + 1; }
-    int half_bits(int event) const
-    {
-        if (event == 0)
-            return 0;
-        if (event == events())
-            return 16 * len_ + 1;
-        const int byte = (event - 1) / 2;
-        return event % 2 == 1 ? first_edge(byte) : last_edge(byte);
-    }
+    // Events, each at its own half bit-time: 0 is CE0 falling, then every
+    // clock edge, then CE0 rising.
+    int events() const { return 16 * len_ + 1; }
     avr_cycle_count_t cycle_of(int event) const
     {
-        return t0_ + static_cast<avr_cycle_count_t>(std::llround(half_bits(event) * half_bit_));
+        return t0_ + static_cast<avr_cycle_count_t>(std::llround(event * half_bit_));
     }
 
     struct Watched {
@@ -361,16 +383,85 @@ class SimulatedAvr : public AvrBoard
     void edge()
     {
         const int event = event_++;
+        const bool pi_cpha = (pi_mode_ & 1) != 0;
         if (event == 0) {
             miso_idle_ = miso_driven();
+            sclk_ = pi_mode_ >> 1 & 1;
+            if (!pi_cpha)
+                mosi_ = sent_bit(0);
             drive_ss(0);
-        } else if (event == events()) {
-            drive_ss(1);
-        } else if (event % 2 == 1) {
-            byte_begins((event - 1) / 2);
-        } else {
-            byte_ends((event - 1) / 2);
+            return;
         }
+        if (event == events()) {
+            in_byte_ = false;
+            samples_ = 0;
+            drive_ss(1);
+            return;
+        }
+        sclk_ ^= 1;
+        // The Pi first: it reads MISO as it is, then moves MOSI on.
+        const bool leading = event % 2 == 1;
+        const int bit = (event - 1) / 2;
+        if (leading != pi_cpha) {
+            if (bit % 8 == 0)
+                miso_drive_ = miso_drive();
+            data_[bit / 8] |= static_cast<unsigned char>(miso_level() << (7 - bit % 8));
+        }
+        if (leading == pi_cpha)
+            mosi_ = sent_bit(pi_cpha ? bit : bit + 1);
+        if (!spi_on())
+            return;
+        const unsigned cpol = spcr_ >> cpol_bit & 1;
+        const bool cpha = (spcr_ >> cpha_bit & 1) != 0;
+        const bool slave_leading = sclk_ != cpol;
+        if (slave_leading != cpha)
+            sample();
+        else if (in_byte_)
+            out_bit_ = sending_ >> (7 - samples_) & 1;
+    }
+
+    // Bit k of what the Pi sends; past the end, MOSI holds the last one.
+    unsigned sent_bit(int k) const
+    {
+        k = std::min(k, 8 * len_ - 1);
+        return sent_[k / 8] >> (7 - k % 8) & 1;
+    }
+
+    // What drives MISO for a whole byte, as it is at the Pi's first sample
+    // of it: the SPI (spi_drives), or a level: a plain port pin's when the
+    // SPI is off, the Pi's pull-down when MISO is an input.
+    static constexpr int spi_drives = -1;
+    int miso_drive() const
+    {
+        const avr_ioport_state_t b = port(kind_.spi_port);
+        if (!spi_on())
+            return (b.ddr & b.port) >> kind_.miso_bit & 1;
+        return (b.ddr >> kind_.miso_bit & 1) != 0 ? spi_drives : 0;
+    }
+    unsigned miso_level() const
+    {
+        if (miso_drive_ != spi_drives)
+            return static_cast<unsigned>(miso_drive_);
+        return in_byte_ ? out_bit_ : shift_ >> 7 & 1;
+    }
+
+    // What was received stays in the shift register: unless the firmware
+    // loads SPDR before the next byte begins, it goes back out.
+    void sample()
+    {
+        if (!in_byte_) {
+            in_byte_ = true;
+            sending_ = shift_;
+            out_bit_ = sending_ >> 7 & 1;
+            received_ = 0;
+        }
+        received_ = static_cast<std::uint8_t>(received_ << 1 | mosi_);
+        if (++samples_ < 8)
+            return;
+        in_byte_ = false;
+        samples_ = 0;
+        shift_ = received_;
+        avr_raise_irq(spi_in_, received_);
     }
 
     // The Pi drives CE0 both ways. Told so, simavr's port keeps the level
@@ -386,32 +477,6 @@ class SimulatedAvr : public AvrBoard
     }
 
     bool miso_driven() const { return (port(kind_.spi_port).ddr >> kind_.miso_bit & 1) != 0; }
-
-    // From its first edge on, the byte in the shift register goes out on MISO.
-    void byte_begins(int byte)
-    {
-        in_byte_ = true;
-        mosi_ = data_[byte];
-        if (!spi_on()) {
-            // A plain port pin: its level, or the Pi's pull-down when it is an input.
-            const avr_ioport_state_t b = port(kind_.spi_port);
-            const bool high = ((b.ddr & b.port) >> kind_.miso_bit & 1) != 0;
-            data_[byte] = high ? 0xff : 0x00;
-        } else {
-            data_[byte] = miso_driven() ? shift_ : 0x00;
-        }
-    }
-
-    // What was received stays in the shift register: unless the firmware
-    // loads SPDR before the next byte's first edge, it goes back out.
-    void byte_ends(int /*byte*/)
-    {
-        in_byte_ = false;
-        if (!spi_on())
-            return;
-        shift_ = mosi_;
-        avr_raise_irq(spi_in_, mosi_);
-    }
 
     // SPDR writes reach the shift register only between bytes; one during a
     // byte is a write collision (WCOL) and is lost. simavr's SPI module keeps
@@ -483,13 +548,22 @@ class SimulatedAvr : public AvrBoard
     avr_cycle_count_t base_cycle_ = 0;
     avr_cycle_count_t bus_free_ = 0;
     // The exchange under way.
-    unsigned char *data_ = nullptr;
+    unsigned char *data_ = nullptr; // what the Pi reads, bit by bit
+    std::vector<unsigned char> sent_;
     int len_ = 0;
+    int pi_mode_ = 0;
+    unsigned sclk_ = 0;
+    unsigned mosi_ = 0; // held between exchanges, as the Pi's controller leaves it
     int event_ = 0;
     avr_cycle_count_t t0_ = 0;
     double half_bit_ = 0;
-    unsigned char mosi_ = 0;
+    // The slave's byte under way: what it sends, the bit on MISO, what it received.
     bool in_byte_ = false;
+    int samples_ = 0;
+    std::uint8_t sending_ = 0;
+    unsigned out_bit_ = 0;
+    std::uint8_t received_ = 0;
+    int miso_drive_ = 0;
     bool miso_idle_ = false;
     int collisions_ = 0;
     // The SPI's shift register: zero after reset, like the AVR's.

@@ -22,10 +22,11 @@ class AvrBoard
     AvrBoard &operator=(const AvrBoard &) = delete;
     virtual ~AvrBoard() = default;
 
-    // One transfer in SPI mode 0, in place, its first edge at start_ns or as
+    // One transfer in place, the Pi's controller in SPI mode 0-3 against the
+    // slave in whatever mode its firmware set, CE0 falling at start_ns or as
     // soon after as the bus is free. Returns when it really began.
     virtual std::int64_t exchange(unsigned char *data, int len, std::int64_t start_ns,
-                                  std::int64_t bit_ns) = 0;
+                                  std::int64_t bit_ns, int mode) = 0;
     virtual const link::BoardReport &last_report() const = 0;
     // Runs the board from reset for a moment, as a board that has been on a
     // while before anyone talks to it; its serial output goes where on_serial
@@ -58,7 +59,7 @@ class AvrBoard
     // For sweeps at cycle resolution: the same transfer with CE0 falling at
     // an AVR cycle (or as soon after as the bus is free); when it did.
     virtual std::uint64_t exchange_at_cycle(unsigned char *data, int len, std::uint64_t cycle,
-                                            std::int64_t bit_ns) = 0;
+                                            std::int64_t bit_ns, int mode) = 0;
     virtual std::uint64_t cycle() const = 0;
     virtual std::uint32_t frequency() const = 0;
     // Called as each interrupt handler starts, but the SPI's and SS's own.

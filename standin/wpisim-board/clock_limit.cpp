@@ -80,7 +80,7 @@ PhaseSweep sweep_phases(const std::string &firmware, const BoardKind &kind, doub
         unsigned char data[2] = {static_cast<unsigned char>(odd ? 'b' : 'a'),
                                  static_cast<unsigned char>(odd ? 'd' : 'c')};
         odd = !odd;
-        board->exchange_at_cycle(data, 2, at, bit_ns);
+        board->exchange_at_cycle(data, 2, at, bit_ns, 0);
         return std::string(reinterpret_cast<const char *>(data), 2);
     };
     // Long enough for every periodic interrupt to show its period twice.

@@ -166,20 +166,6 @@ std::string &board_lines()
     return lines;
 }
 
-// The first whole request in a client's input, if any: its header, and
-// whether it is whole yet. False for one no run would send.
-bool first_request(const std::string &in, link::Header *h, bool *whole)
-{
-    *whole = false;
-    if (in.size() < sizeof *h)
-        return true;
-    std::memcpy(h, in.data(), sizeof *h);
-    if (h->size > link::max_payload)
-        return false;
-    *whole = in.size() >= sizeof *h + h->size;
-    return true;
-}
-
 // Takes what a run sent without waiting; false once its connection is gone.
 bool receive(Client &c)
 {
@@ -223,7 +209,7 @@ class Server
         // Lines of no run's request, such as the board's start, go to all runs.
         if (!lines_.empty() && !clients_.empty()) {
             for (Client &c : clients_)
-                append(&c.out, link::log_lines, nullptr, 0, lines_);
+                c.out += link::encode_tail(link::log_lines, lines_);
             lines_.clear();
         }
     }
@@ -255,21 +241,20 @@ class Server
     bool serve(Client &c)
     {
         for (;;) {
-            link::Header h{};
-            bool whole = false;
-            if (!first_request(c.in, &h, &whole))
+            link::Message m;
+            std::size_t size = 0;
+            if (!link::decode_front(c.in, &m, &size))
                 return false;
-            if (!whole)
+            if (size == 0)
                 return true;
-            const std::string payload = c.in.substr(sizeof h, h.size);
-            c.in.erase(0, sizeof h + h.size);
+            c.in.erase(0, size);
             serving_ = &c;
             std::string reply;
-            const bool ok = answer(h.kind, payload, c, &reply);
+            const bool ok = answer(m, c, &reply);
             serving_ = nullptr;
             // The board's lines of this request reach the run before its answer.
             if (!lines_.empty()) {
-                append(&c.out, link::log_lines, nullptr, 0, lines_);
+                c.out += link::encode_tail(link::log_lines, lines_);
                 lines_.clear();
             }
             c.out += reply;
@@ -279,48 +264,45 @@ class Server
     }
 
   private:
-    bool answer(std::uint32_t kind, const std::string &payload, Client &c, std::string *out)
+    bool answer(const link::Message &m, Client &c, std::string *out)
     {
-        if (kind == link::hello && payload.size() >= sizeof(link::HelloRequest)) {
-            link::HelloRequest req{};
-            std::memcpy(&req, payload.data(), sizeof req);
-            if (req.virtual_time == link::any_time) {
-                tool_hello(req, payload.substr(sizeof req), out);
+        link::HelloRequest greeting{};
+        if (m.kind == link::hello && m.fixed_as(&greeting)) {
+            if (greeting.virtual_time == link::any_time) {
+                tool_hello(greeting, m.tail, out);
                 return true;
             }
             for (const Client &other : clients_)
-                if (&other != &c && other.time >= 0 && other.time != req.virtual_time) {
+                if (&other != &c && other.time >= 0 && other.time != greeting.virtual_time) {
                     refuse_time(other.time, out);
                     return true;
                 }
-            c.time = req.virtual_time;
-            hello(req, payload.substr(sizeof req), out);
+            c.time = greeting.virtual_time;
+            hello(greeting, m.tail, out);
             return true;
         }
         // Asking how the board is needs no hello: it changes nothing.
-        if (kind == link::status) {
+        if (m.kind == link::status) {
             status(out);
             return true;
         }
         if (c.time < 0)
             return false;
         link::ExchangeRequest req{};
-        if (kind != link::exchange || payload.size() < sizeof req)
+        if (m.kind != link::exchange || !m.fixed_as(&req) || req.len < 0 ||
+            m.tail.size() != static_cast<std::size_t>(req.len) || req.bit_ns <= 0 || req.mode < 0 ||
+            req.mode > 3)
             return false;
-        std::memcpy(&req, payload.data(), sizeof req);
-        if (req.len < 0 || payload.size() != sizeof req + static_cast<std::size_t>(req.len) ||
-            req.bit_ns <= 0)
-            return false;
-        std::string data = payload.substr(sizeof req);
+        std::string data = m.tail;
         const std::int64_t cpu = thread_cpu_ns();
         link::ExchangeAnswer a{};
         a.start_ns = board_->exchange(reinterpret_cast<unsigned char *>(data.data()), req.len,
-                                      req.start_ns, req.bit_ns);
+                                      req.start_ns, req.bit_ns, req.mode);
         a.report = board_->last_report();
         a.report.cpu_ns = thread_cpu_ns() - cpu;
         if (c.time == 1)
             latest_ = std::max(latest_, a.start_ns);
-        append(out, link::exchange_answer, &a, sizeof a, data);
+        *out += link::encode(link::exchange_answer, a, data);
         return true;
     }
 
@@ -350,7 +332,7 @@ class Server
         a.ok = why.empty() ? 1 : 0;
         if (!why.empty())
             Record("board-error").text("message", why).emit();
-        append(out, link::hello_answer, &a, sizeof a, why);
+        *out += link::encode(link::hello_answer, a, why);
     }
 
     // wpisim's reset and flash: the board restarts on the clock it was on,
@@ -408,7 +390,7 @@ class Server
         a.pid = getpid();
         a.virtual_time = time_ == 1 ? 1 : 0;
         std::snprintf(a.board, sizeof a.board, "%s", kind_->name);
-        append(out, link::status_answer, &a, sizeof a, path_);
+        *out += link::encode(link::status_answer, a, path_);
     }
 
     void wire_serial()
@@ -442,7 +424,7 @@ class Server
             said_working_ns_ = now;
             for (Client &c : clients_)
                 if (c.fd >= 0 && c.out.empty())
-                    append(&c.out, link::working, nullptr, 0, {});
+                    c.out += link::encode_tail(link::working);
         }
         for (Client &c : clients_)
             if (c.fd >= 0 && !c.out.empty())
@@ -455,18 +437,16 @@ class Server
     bool answer_status(Client &c)
     {
         for (;;) {
-            link::Header h{};
-            bool whole = false;
-            if (!first_request(c.in, &h, &whole) || !whole)
+            link::Message m;
+            std::size_t size = 0;
+            if (!link::decode_front(c.in, &m, &size) || size == 0)
                 return true;
-            if (h.kind == link::hello && h.size >= sizeof(link::HelloRequest)) {
-                link::HelloRequest req{};
-                std::memcpy(&req, c.in.data() + sizeof h, sizeof req);
+            link::HelloRequest req{};
+            if (m.kind == link::hello && m.fixed_as(&req))
                 return req.fresh == 0;
-            }
-            if (h.kind != link::status)
+            if (m.kind != link::status)
                 return true;
-            c.in.erase(0, sizeof h + h.size);
+            c.in.erase(0, size);
             status(&c.out);
         }
     }
@@ -478,19 +458,9 @@ class Server
         link::HelloAnswer a{};
         a.pid = getpid();
         a.about_time = 1;
-        append(out, link::hello_answer, &a, sizeof a,
-               std::string("the board is in use by a run on ") + (other == 1 ? "virtual" : "wall") +
-                   " time");
-    }
-
-    static void append(std::string *out, link::Kind kind, const void *head, std::size_t size,
-                       const std::string &tail)
-    {
-        const link::Header h{kind, static_cast<std::uint32_t>(size + tail.size())};
-        out->append(reinterpret_cast<const char *>(&h), sizeof h);
-        if (size > 0)
-            out->append(static_cast<const char *>(head), size);
-        out->append(tail);
+        *out += link::encode(link::hello_answer, a,
+                             std::string("the board is in use by a run on ") +
+                                 (other == 1 ? "virtual" : "wall") + " time");
     }
 
     // Behind the wall clock by this much, so a sleeping AVR's jump to its
@@ -548,9 +518,8 @@ bool service(Client &c, short got, Server &server)
 // A whole request read and not yet answered.
 bool waiting(const Client &c)
 {
-    link::Header h{};
-    bool whole = false;
-    return first_request(c.in, &h, &whole) && whole;
+    std::size_t size = 0;
+    return link::decode_front(c.in, nullptr, &size) && size > 0;
 }
 
 void run(Server &server, int listener, const std::string &sock)

@@ -7,6 +7,9 @@
 //   pwm PIN V | pwm-mode M | pwm-range R | pwm-clock D | soft-pwm PIN V RANGE
 //   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
 //   byte-write V | byte-read | hi-pri PRIORITY
+//   spi-mode CH SPEED MODE | spix-mode N CH SPEED MODE | spi-fd CH | spi-close CH
+// A descriptor a set-up returned is shown as fd#K, K counting the set-ups
+// from 1, so a test can tell which one it is.
 
 #include <softPwm.h>
 #include <wiringPi.h>
@@ -41,6 +44,18 @@ template <int N> void interrupted()
 void (*const functions[])() = {interrupted<0>, interrupted<1>, interrupted<2>, interrupted<3>};
 int watches = 0;
 
+std::vector<int> set_up_fds;
+
+std::string shown(int fd, bool from_set_up)
+{
+    if (fd >= 0 && from_set_up)
+        set_up_fds.push_back(fd);
+    for (std::size_t k = 0; fd >= 0 && k < set_up_fds.size(); ++k)
+        if (set_up_fds[k] == fd)
+            return "fd#" + std::to_string(k + 1);
+    return std::to_string(fd);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -55,6 +70,27 @@ int main(int argc, char **argv)
              const int channel = num();
              const int r = wiringPiSPISetup(channel, num());
              std::printf("%d %d\n", r < 0 ? -1 : 0, errno);
+         }},
+        {"spi-mode",
+         [&] {
+             const int channel = num();
+             const int speed = num();
+             const int r = wiringPiSPISetupMode(channel, speed, num());
+             std::printf("%s %d\n", shown(r, true).c_str(), errno);
+         }},
+        {"spix-mode",
+         [&] {
+             const int spi = num();
+             const int channel = num();
+             const int speed = num();
+             const int r = wiringPiSPIxSetupMode(spi, channel, speed, num());
+             std::printf("%s %d\n", shown(r, true).c_str(), errno);
+         }},
+        {"spi-fd", [&] { std::printf("%s\n", shown(wiringPiSPIGetFd(num()), false).c_str()); }},
+        {"spi-close",
+         [&] {
+             const int r = wiringPiSPIClose(num());
+             std::printf("%d %d\n", r, errno);
          }},
         {"transfer",
          [&] {
