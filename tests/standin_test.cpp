@@ -36,14 +36,21 @@ TEST(StandInBus, SpiCallsReturnAndSayWhatTheLibraryDoes)
         std::string out;
         std::string err;
         std::string modes; // of the log's spi-setup lines
+        int status = 0;
     };
     const Case cases[] = {
         {{"spi-mode", "3", "5000", "0"},
          "-22 0\n",
          "wiringPiSPI: Invalid SPI channel (3, valid range 0-2)",
          "0"},
-        // A chip select the library takes but the Pi has no device for.
-        {{"spi-mode", "2", "5000", "1"}, "-1 2\n", "", "1"},
+        // A chip select the library takes but the Pi has no device for: it
+        // ends the program, as no wiringPiSetup asked for return codes.
+        {{"spi-mode", "2", "5000", "1"},
+         "",
+         "Unable to open SPI device /dev/spidev0.2: No such file or directory\n",
+         "1",
+         1},
+        {{"setup", "wpi", "spi-mode", "2", "5000", "1"}, "0\n-1 2\n", "", "1"},
         {{"spi-mode", "0", "5000", "4"},
          "-22 0\n",
          "wiringPiSPI: Invalid mode (4, valid range 0-3)",
@@ -52,7 +59,11 @@ TEST(StandInBus, SpiCallsReturnAndSayWhatTheLibraryDoes)
          "-22 0\n",
          "wiringPiSPI: Invalid SPI number  (7, valid range 0-6)",
          "0"},
-        {{"spix-mode", "1", "0", "5000", "2"}, "-1 2\n", "", "2"},
+        {{"spix-mode", "1", "0", "5000", "2"},
+         "",
+         "Unable to open SPI device /dev/spidev1.0: No such file or directory\n",
+         "2",
+         1},
         // A second set-up opens another descriptor and leaves the first open.
         {{"spi-mode", "0", "5000", "0", "spi-mode", "0", "5000", "3", "spi-fd", "0"},
          "fd#1 0\nfd#2 0\nfd#2\n",
@@ -87,11 +98,14 @@ TEST(StandInBus, SpiCallsReturnAndSayWhatTheLibraryDoes)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.front() + " " + c.args.at(1));
         Sandbox box;
-        const auto r =
-            box.program("library_probe").args(c.args).env("WPISIM_PEER", "loopback").run();
+        const auto r = box.program("library_probe")
+                           .args(c.args)
+                           .env("WPISIM_PEER", "loopback")
+                           .env("WIRINGPI_CODES", "1")
+                           .run();
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, c.status);
         std::string modes;
         for (const auto &setup : harness::only(box.calls(), "spi-setup"))
             modes += setup.at("mode");
@@ -317,6 +331,7 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         // peer_cpu_ns counts the board process's time too.
         bool board_time = false;
         std::string library{}; // what the library itself says, before err
+        int status = -1;       // when not what err implies
     };
     const std::string need_setup =
         "wiringPiSPI: Invalid SPI number/channel (need wiringPiSPIxSetupMode before read/write)";
@@ -400,18 +415,22 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         {{{"WPISIM_FAIL_SPI_SETUP", "4096"}},
          "",
          "WPISIM_FAIL_SPI_SETUP=\"4096\": not an errno " + not_errno},
+        // With no wiringPiSetup to turn on return codes, the library ends it.
         {{{"WPISIM_FAIL_SPI_SETUP", "1"}},
-         "-1 1\n-9 0 6162\n-9 0 6162\n",
+         "",
          "",
          0,
          false,
-         need_setup + need_setup},
+         "Unable to open SPI device /dev/spidev0.0: Operation not permitted\n",
+         1},
+        // With no wiringPiSetup to turn on return codes, the library ends it.
         {{{"WPISIM_FAIL_SPI_SETUP", "4095"}},
-         "-1 4095\n-9 0 6162\n-9 0 6162\n",
+         "",
          "",
          0,
          false,
-         need_setup + need_setup},
+         "Unable to open SPI device /dev/spidev0.0: Unknown error 4095\n",
+         1},
         {{{"WPISIM_FAIL_TRANSFER", "2:EACESS"}},
          "",
          "WPISIM_FAIL_TRANSFER=\"2:EACESS\": not an errno after the colon " + not_errno},
@@ -524,7 +543,7 @@ TEST(StandInSettings, EachSettingMeansOneThingOrIsRefused)
         EXPECT_EQ(r.err, c.library + (err.empty() ? "" : "wpisim: " + err));
         EXPECT_EQ(r.signal, c.signal);
         if (c.signal == 0) {
-            EXPECT_EQ(r.status, err.empty() ? 0 : 2);
+            EXPECT_EQ(r.status, c.status >= 0 ? c.status : err.empty() ? 0 : 2);
         }
         if (!c.board_time)
             continue;

@@ -13,8 +13,11 @@
 #include "event_log.hpp"
 #include "peer_choice.hpp"
 #include "pi_clock.hpp"
+#include "pi_session.hpp"
 #include "trace.hpp"
 #include "wiring_faults.hpp"
+
+#include <wiringPi.h>
 
 #include <cerrno>
 #include <cmath>
@@ -22,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -152,7 +156,22 @@ int wpisim::bus::setup(int number, int channel, int speed, int mode)
     if (result >= 0)
         rec.text("peer", peer->name()).num("peer_cpu_ns", peer_cpu);
     rec.emit();
-    errno = error != 0 ? error : caller_errno;
+    if (error != 0) {
+        // As 3.14: the library's own line, and the end of the program unless
+        // a wiringPiSetup has turned on WIRINGPI_CODES; then -1.
+        const std::string device =
+            "/dev/spidev" + std::to_string(number) + "." + std::to_string(channel);
+        errno = error;
+        if (error == EINVAL)
+            wpisim::pi::library_failure(WPI_ALMOST, "SPI speed change failure: %s\n",
+                                        std::strerror(error));
+        else
+            wpisim::pi::library_failure(WPI_ALMOST, "Unable to open SPI device %s: %s\n",
+                                        device.c_str(), std::strerror(error));
+        errno = error;
+        return -1;
+    }
+    errno = caller_errno;
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include "bench_clock.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
+#include "pi_session.hpp"
 #include "pin_bank.hpp"
 #include "pins.hpp"
 #include "this_pi.hpp"
@@ -249,10 +250,9 @@ int isr(int pin, int mode, void (*function)())
 {
     const int top = max_pin();
     if (pin < 0 || pin > top)
-        return this_pi::library_failure(WPI_FATAL, "wiringPiISR: pin must be 0-%d (%d)\n", top,
-                                        pin);
+        return pi::library_failure(WPI_FATAL, "wiringPiISR: pin must be 0-%d (%d)\n", top, pin);
     if (!set_up())
-        return this_pi::library_failure(
+        return pi::library_failure(
             WPI_FATAL, "wiringPiISR: wiringPi has not been initialised. Unable to continue.\n");
     {
         std::lock_guard<std::mutex> hold(lock);

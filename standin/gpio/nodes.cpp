@@ -2,6 +2,7 @@
 // Copyright 2026 The parley authors
 #include "nodes.hpp"
 
+#include "pi_session.hpp"
 #include "this_pi.hpp"
 
 #include <wiringPi.h>
@@ -45,16 +46,16 @@ wiringPiNodeStruct *find_node(int pin)
 wiringPiNodeStruct *new_node(int base, int count)
 {
     if (base < 64)
-        this_pi::library_failure(WPI_FATAL, "wiringPiNewNode: pinBase of %d is < 64\n", base);
+        pi::library_failure(WPI_FATAL, "wiringPiNewNode: pinBase of %d is < 64\n", base);
     for (int pin = base; pin < base + count; ++pin)
         if (find_node(pin) != nullptr)
-            this_pi::library_failure(
-                WPI_FATAL, "wiringPiNewNode: Pin %d overlaps with existing definition\n", pin);
+            pi::library_failure(WPI_FATAL,
+                                "wiringPiNewNode: Pin %d overlaps with existing definition\n", pin);
     // The program may free it, as with the library's calloc.
     auto *node = static_cast<wiringPiNodeStruct *>(std::calloc(1, sizeof(wiringPiNodeStruct)));
     if (node == nullptr)
-        this_pi::library_failure(WPI_FATAL, "wiringPiNewNode: Unable to allocate memory: %s\n",
-                                 std::strerror(errno));
+        pi::library_failure(WPI_FATAL, "wiringPiNewNode: Unable to allocate memory: %s\n",
+                            std::strerror(errno));
     node->pinBase = base;
     node->pinMax = base + count - 1;
     node->pinMode = no_mode;

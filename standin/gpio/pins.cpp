@@ -10,6 +10,7 @@
 #include "diagnostic.hpp"
 #include "event_log.hpp"
 #include "nodes.hpp"
+#include "pi_session.hpp"
 #include "pin_bank.hpp"
 #include "state_dir.hpp"
 #include "this_pi.hpp"
@@ -216,7 +217,7 @@ int setup(Numbering numbering, int fault, const char *call)
     epoch = bench_now_ns();
     if (fault != 0) {
         errno = fault;
-        const int result = this_pi::library_failure(
+        const int result = pi::library_failure(
             WPI_ALMOST,
             "wiringPiSetup: Unable to open %s or %s: %s.\n"
             "  Aborting your program because if it can not access the GPIO\n"
@@ -600,11 +601,11 @@ void clock_set(int pin, int hz)
     Record("gpio-clock").num("pin", pin).num("hz", hz).emit();
     // No clock generator on the bench; the Pi 5 has none the library drives.
     if (this_pi::rp1())
-        this_pi::library_failure(WPI_ALMOST,
-                                 "Function '%s' not supported on Raspberry Pi 5.\n"
-                                 "  Unable to continue. Keep an eye of new versions at "
-                                 "https://github.com/wiringpi/wiringpi\n",
-                                 "gpioClockSet");
+        pi::library_failure(WPI_ALMOST,
+                            "Function '%s' not supported on Raspberry Pi 5.\n"
+                            "  Unable to continue. Keep an eye of new versions at "
+                            "https://github.com/wiringpi/wiringpi\n",
+                            "gpioClockSet");
 }
 
 int soft_pwm_create(int pin, int value, int range)
@@ -682,11 +683,11 @@ bool byte_calls_refused(const char *call)
 {
     if (!this_pi::rp1())
         return false;
-    this_pi::library_failure(WPI_ALMOST,
-                             "Function '%s' not supported on Raspberry Pi 5.\n"
-                             "  Unable to continue. Keep an eye of new versions at "
-                             "https://github.com/wiringpi/wiringpi\n",
-                             call);
+    pi::library_failure(WPI_ALMOST,
+                        "Function '%s' not supported on Raspberry Pi 5.\n"
+                        "  Unable to continue. Keep an eye of new versions at "
+                        "https://github.com/wiringpi/wiringpi\n",
+                        call);
     return true;
 }
 

@@ -8,8 +8,6 @@
 #include "pi_session.hpp"
 #include "pin_bank.hpp"
 
-#include <cstdarg>
-
 namespace wpisim::gpio::this_pi
 {
 
@@ -88,15 +86,6 @@ int pwm_divisor(int divisor, int current)
 double pwm_clock_hz(unsigned held)
 {
     return held == 0 ? 0 : pi::pwm_source_hz(pi::model()) / held;
-}
-
-int library_failure(int fatal, const char *message, ...)
-{
-    va_list args;
-    va_start(args, message);
-    const int result = pi::failure(fatal, message, args);
-    va_end(args);
-    return result;
 }
 
 } // namespace wpisim::gpio::this_pi

@@ -33,8 +33,4 @@ int pwm_write_target(int gpio);
 int pwm_divisor(int divisor, int current);
 double pwm_clock_hz(unsigned held);
 
-// What wiringPiFailure does, for the library's own calls here.
-// NOLINTNEXTLINE(cert-dcl50-cpp): formats as the library's messages do
-int library_failure(int fatal, const char *message, ...);
-
 } // namespace wpisim::gpio::this_pi

@@ -2,6 +2,7 @@
 // Copyright 2026 The parley authors
 #include "pi_session.hpp"
 #include "event_log.hpp"
+#include <cstdarg>
 #include <cstdio>
 
 #include <atomic>
@@ -66,6 +67,15 @@ int failure(int fatal, const char *message, std::va_list args)
     Record("failure").num("fatal", fatal == 0 ? 0 : 1).text("message", buffer).emit();
     std::fprintf(stderr, "%s", buffer);
     std::exit(EXIT_FAILURE);
+}
+
+int library_failure(int fatal, const char *message, ...)
+{
+    va_list args;
+    va_start(args, message);
+    const int result = failure(fatal, message, args);
+    va_end(args);
+    return result;
 }
 
 } // namespace wpisim::pi

@@ -36,5 +36,7 @@ bool return_codes();
 // wiringPiFailure: -1 for a failure that is not fatal under WIRINGPI_CODES;
 // else the message on stderr and the program ends, as the library ends it.
 int failure(int fatal, const char *message, std::va_list args);
+// NOLINTNEXTLINE(cert-dcl50-cpp): formats as the library's messages do
+int library_failure(int fatal, const char *message, ...);
 
 } // namespace wpisim::pi
