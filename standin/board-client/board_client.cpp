@@ -177,7 +177,8 @@ std::optional<BoardStatus> board_status()
     return s;
 }
 
-std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out)
+std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out,
+                                      const Firmware *firmware_given)
 {
     if (*BOARD_PROGRAM == '\0') {
         if (named)
@@ -193,7 +194,7 @@ std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out)
     } keep;
     // This build has the board: anything missing from here on is an error, never
     // a quiet fall back to another peer that would answer differently.
-    const Firmware chosen = chosen_firmware();
+    const Firmware chosen = firmware_given != nullptr ? *firmware_given : chosen_firmware();
     const std::string &given = chosen.path;
     std::string firmware = given;
     const std::string &what = chosen.what;

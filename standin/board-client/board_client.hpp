@@ -17,7 +17,10 @@ namespace wpisim
 // gives null, or an error when the board was asked for by name. reset: as
 // WPISIM_BOARD_RESET=1, for wpisim's reset and flash. started, if given: this
 // call started the board process, so the board is fresh from reset anyway.
-std::unique_ptr<Peer> make_board_peer(bool named, bool reset = false, bool *started = nullptr);
+// firmware, if given: this one rather than the run's choice (wpisim flash
+// resets the board into what it just flashed, whatever the caller's settings).
+std::unique_ptr<Peer> make_board_peer(bool named, bool reset = false, bool *started = nullptr,
+                                      const Firmware *firmware = nullptr);
 
 // How the board process of this state directory is, if one runs.
 struct BoardStatus {

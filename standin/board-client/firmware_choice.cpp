@@ -48,6 +48,23 @@ Firmware chosen_firmware()
     return f;
 }
 
+Firmware flashed_firmware()
+{
+    Firmware f;
+    if (const auto flash = flashed()) {
+        f.path = flash->image;
+        f.kind = flash->kind;
+        f.hold = flash->hold;
+        f.what = "flash " + quoted(flash->name);
+    } else {
+        f.path = reference_firmware();
+        f.what = "firmware " + quoted(f.path);
+    }
+    if (f.kind == nullptr)
+        f.kind = &default_board_kind();
+    return f;
+}
+
 std::string reference_firmware()
 {
     return BOARD_FIRMWARE;

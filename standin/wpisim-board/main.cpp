@@ -24,6 +24,7 @@
 #include "link.hpp"
 #include "message.hpp"
 #include "serial_port.hpp"
+#include "state_files.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -605,7 +606,7 @@ int main(int argc, char **argv)
     firmware_problem(o.firmware, *o.board, &content);
     std::string why;
     std::unique_ptr<AvrBoard> board = make_avr_board(o.firmware, *o.board, &why);
-    const std::string sock = o.state_dir + "/board.sock";
+    const std::string sock = o.state_dir + "/" + state_files::board_socket;
     const int listener = board ? listen_on(sock) : -1;
     if (board && listener < 0)
         why = "cannot listen on " + quoted(sock) + ": " + std::strerror(errno);

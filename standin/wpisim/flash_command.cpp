@@ -6,6 +6,7 @@
 // wpisim flash in avrdude's place.
 
 #include "flash_command.hpp"
+#include "firmware_choice.hpp"
 
 #include "board_client.hpp"
 #include "board_kind.hpp"
@@ -305,9 +306,8 @@ int flash_command(const std::vector<std::string> &args)
                 static_cast<unsigned>(flash_bytes));
     // A board that runs is reset into the new flash, as avrdude's upload does.
     if (board_status()) {
-        unsetenv("WPISIM_FIRMWARE");
-        setenv("WPISIM_BOARD", kind.name, 1);
-        make_board_peer(true, true);
+        const Firmware flashed = flashed_firmware();
+        make_board_peer(true, true, nullptr, &flashed);
         std::printf("board reset\n");
     }
     return 0;
