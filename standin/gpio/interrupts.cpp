@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <pthread.h>
 #include <vector>
@@ -137,10 +138,9 @@ std::int64_t next_due(std::int64_t limit)
 // edges up to edges; under lock.
 bool all_handled(int gpio, std::uint32_t edges)
 {
-    for (const Handler &h : handlers)
-        if (h.generation != 0 && h.function != nullptr && h.gpio == gpio && h.isr_seen < edges)
-            return false;
-    return true;
+    return std::all_of(std::begin(handlers), std::end(handlers), [&](const Handler &h) {
+        return h.generation == 0 || h.function == nullptr || h.gpio != gpio || h.isr_seen >= edges;
+    });
 }
 
 // Virtual time: the clock stands at the drive's time until every interrupt

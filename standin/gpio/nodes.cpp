@@ -53,9 +53,12 @@ wiringPiNodeStruct *new_node(int base, int count)
                                 "wiringPiNewNode: Pin %d overlaps with existing definition\n", pin);
     // The program may free it, as with the library's calloc.
     auto *node = static_cast<wiringPiNodeStruct *>(std::calloc(1, sizeof(wiringPiNodeStruct)));
-    if (node == nullptr)
+    if (node == nullptr) {
+        // A fatal failure ends the program; the return is for the analyzer.
         pi::library_failure(WPI_FATAL, "wiringPiNewNode: Unable to allocate memory: %s\n",
                             std::strerror(errno));
+        return nullptr;
+    }
     node->pinBase = base;
     node->pinMax = base + count - 1;
     node->pinMode = no_mode;
