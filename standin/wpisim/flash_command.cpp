@@ -306,8 +306,8 @@ int flash_command(const std::vector<std::string> &args)
                 static_cast<unsigned>(flash_bytes));
     // A board that runs is reset into the new flash, as avrdude's upload does.
     if (board_status()) {
-        const Firmware flashed = flashed_firmware();
-        make_board_peer(true, true, nullptr, &flashed);
+        const Firmware just_flashed = flashed_firmware();
+        make_board_peer(true, true, nullptr, &just_flashed);
         std::printf("board reset\n");
     }
     return 0;
