@@ -21,13 +21,14 @@ struct PeerChoice {
 namespace
 {
 
-const PeerChoice peers[] = {
-    {"script", [](const char *replies) { return make_script_peer(replies ? replies : ""); }},
+constexpr PeerChoice peers[] = {
+    {"script",
+     [](const char *replies) { return make_script_peer(replies != nullptr ? replies : ""); }},
     {"model", [](const char *) { return make_model_peer(); }},
     {"loopback", [](const char *) { return make_loopback_peer(); }},
     {"board", [](const char *) { return make_board_peer(true); }},
 };
-const ChoiceWords peer_words("WPISIM_PEER", words_of(peers, &PeerChoice::word));
+const ChoiceWords peer_words("WPISIM_PEER", peers, &PeerChoice::word);
 
 } // namespace
 

@@ -99,7 +99,7 @@ struct Wiring {
 namespace
 {
 
-const Wiring wirings[] = {
+constexpr Wiring wirings[] = {
     {"ok", std::nullopt},
     {"no-miso", Fault::no_miso},
     {"no-mosi", Fault::no_mosi},
@@ -108,7 +108,7 @@ const Wiring wirings[] = {
     {"no-ground", Fault::unpowered},
     {"no-firmware", Fault::no_firmware},
 };
-const ChoiceWords wiring_words("WPISIM_WIRING", words_of(wirings, &Wiring::word));
+const ChoiceWords wiring_words("WPISIM_WIRING", wirings, &Wiring::word);
 
 } // namespace
 

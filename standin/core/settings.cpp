@@ -384,7 +384,7 @@ void for_each_setting(const std::function<void(const Setting &)> &visit)
     }
 }
 
-ChoiceWords::ChoiceWords(const char *setting, std::vector<std::string_view> words)
+void ChoiceWords::give(const char *setting, std::vector<std::string_view> words)
 {
     const Setting &s = row(setting);
     if (s.type != SettingType::choice || !s.words.empty())

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace wpisim
@@ -80,21 +81,23 @@ std::string errno_names();
 // scope in the file that reads the setting, so every program that links the
 // reader has them before main; a choice left without words ends the process
 // when it is read.
+// Messages list the words in the table's order. Nothing made before main
+// can be caught, so a failure here ends the process.
 class ChoiceWords
 {
   public:
-    ChoiceWords(const char *setting, std::vector<std::string_view> words);
-};
+    template <class Row, class Word, std::size_t N>
+    ChoiceWords(const char *setting, const Row (&table)[N], Word Row::*word) noexcept
+    {
+        std::vector<std::string_view> words;
+        for (const Row &row : table)
+            words.emplace_back(row.*word);
+        give(setting, std::move(words));
+    }
 
-// The words of a module's table, in its order (the order messages list them).
-template <class Row, class Word, std::size_t N>
-std::vector<std::string_view> words_of(const Row (&table)[N], Word Row::*word)
-{
-    std::vector<std::string_view> words;
-    for (const Row &row : table)
-        words.emplace_back(row.*word);
-    return words;
-}
+  private:
+    static void give(const char *setting, std::vector<std::string_view> words);
+};
 
 // The row of a module's table that word names, or null.
 template <class Row, class Word, std::size_t N>

@@ -32,7 +32,7 @@ const BoardKind kinds[] = {
      mega_d6},
 };
 
-const ChoiceWords board_words("WPISIM_BOARD", words_of(kinds, &BoardKind::name));
+const ChoiceWords board_words("WPISIM_BOARD", kinds, &BoardKind::name);
 
 } // namespace
 

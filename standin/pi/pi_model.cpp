@@ -60,7 +60,7 @@ constexpr Board boards[] = {
     {"pi1-rev1", 0x0002}, {"pi1", 0x0010},      {"pi2", 0xa01041}, {"pi3", 0xa02082},
     {"zero", 0x900093},   {"zero2w", 0x902120}, {"pi4", 0xc03114}, {"pi5", 0xc04170},
 };
-const ChoiceWords pi_words("WPISIM_PI", words_of(boards, &Board::word));
+const ChoiceWords pi_words("WPISIM_PI", boards, &Board::word);
 
 constexpr std::size_t unset_board = 6;
 static_assert(boards[unset_board].word == "pi4");
