@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 // Prints the ENVIRONMENT section of wpisim(7) from the stand-in's settings
-// table, so the page cannot drift from what the stand-in reads.
+// table, with the words each module gives its choices, so the page cannot
+// drift from what the stand-in reads.
 
 #include "settings.hpp"
 

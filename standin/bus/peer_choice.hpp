@@ -5,6 +5,7 @@
 #include "peer.hpp"
 
 #include <memory>
+#include <string_view>
 
 namespace wpisim
 {
@@ -13,5 +14,9 @@ namespace wpisim
 // default: the script when WPISIM_REPLIES is set, else the simulated board
 // where it is built, else the small model.
 std::unique_ptr<Peer> make_peer();
+
+// What a WPISIM_PEER word names, or null for a word that is not a peer.
+struct PeerChoice;
+const PeerChoice *find_peer(std::string_view word);
 
 } // namespace wpisim

@@ -16,6 +16,7 @@
 #include "settings.hpp"
 
 #include <cstring>
+#include <optional>
 
 namespace wpisim
 {
@@ -87,28 +88,41 @@ class WiredPeer : public Peer
     const char *fault_name_;
 };
 
-struct Name {
-    const char *name;
-    Fault fault;
+} // namespace
+
+// WPISIM_WIRING's words are these.
+struct Wiring {
+    const char *word;
+    std::optional<Fault> fault; // none: wired as it should be
 };
 
-const Name names[] = {
-    {"no-miso", Fault::no_miso},     {"no-mosi", Fault::no_mosi},
-    {"no-ce0", Fault::no_ce0},       {"swapped", Fault::swapped},
-    {"no-ground", Fault::unpowered}, {"no-firmware", Fault::no_firmware},
+namespace
+{
+
+constexpr Wiring wirings[] = {
+    {"ok", std::nullopt},
+    {"no-miso", Fault::no_miso},
+    {"no-mosi", Fault::no_mosi},
+    {"no-ce0", Fault::no_ce0},
+    {"swapped", Fault::swapped},
+    {"no-ground", Fault::unpowered},
+    {"no-firmware", Fault::no_firmware},
 };
+const ChoiceWords wiring_words("WPISIM_WIRING", wirings, &Wiring::word);
 
 } // namespace
 
+const Wiring *find_wiring(std::string_view word)
+{
+    return find_row(word, wirings, &Wiring::word);
+}
+
 std::unique_ptr<Peer> wired(std::unique_ptr<Peer> peer)
 {
-    const auto wanted = setting_text("WPISIM_WIRING");
-    if (wanted)
-        for (const Name &n : names)
-            if (*wanted == n.name)
-                return std::make_unique<WiredPeer>(std::move(peer), n.fault, n.name);
-    // Unset or ok: the table has refused every other word.
-    return peer;
+    const Wiring *w = setting_row("WPISIM_WIRING", wirings, &Wiring::word);
+    if (w == nullptr || !w->fault)
+        return peer;
+    return std::make_unique<WiredPeer>(std::move(peer), *w->fault, w->word);
 }
 
 } // namespace wpisim

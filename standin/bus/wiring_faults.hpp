@@ -5,6 +5,7 @@
 #include "peer.hpp"
 
 #include <memory>
+#include <string_view>
 
 namespace wpisim
 {
@@ -14,5 +15,9 @@ namespace wpisim
 // wired that way; with ok or unset, returns the peer as it is. A value not
 // understood ends the process with a message, status 2.
 std::unique_ptr<Peer> wired(std::unique_ptr<Peer> peer);
+
+// What a WPISIM_WIRING word names, or null for a word that is not a wiring.
+struct Wiring;
+const Wiring *find_wiring(std::string_view word);
 
 } // namespace wpisim

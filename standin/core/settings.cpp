@@ -111,7 +111,7 @@ const std::vector<Setting> &table()
          "a peer",
          0,
          0,
-         {"script", "model", "loopback", "board"},
+         {}, // bus/peer_choice.cpp's
          nullptr},
         {"WPISIM_REPLIES",
          T::text,
@@ -160,7 +160,7 @@ const std::vector<Setting> &table()
          "a kind of board",
          0,
          0,
-         {"uno", "nano", "pro-mini", "pro-mini-8mhz", "mega"},
+         {}, // firmware-files/board_kind.cpp's
          nullptr},
         {"WPISIM_TIME",
          T::choice,
@@ -185,7 +185,7 @@ const std::vector<Setting> &table()
          "a Pi model",
          0,
          0,
-         {"pi1-rev1", "pi1", "pi2", "pi3", "zero", "zero2w", "pi4", "pi5"},
+         {}, // pi/pi_model.cpp's
          nullptr},
         {"WPISIM_CORE",
          T::pattern,
@@ -219,7 +219,7 @@ const std::vector<Setting> &table()
          "a wiring",
          0,
          0,
-         {"ok", "no-miso", "no-mosi", "no-ce0", "swapped", "no-ground", "no-firmware"},
+         {}, // bus/wiring_faults.cpp's
          nullptr},
         {"WPISIM_TRACE",
          T::path,
@@ -284,7 +284,7 @@ const std::vector<Setting> &table()
     return rows;
 }
 
-[[noreturn]] void misuse(std::string_view name, const char *why)
+[[noreturn]] void misuse(std::string_view name, const std::string &why)
 {
     // A reader asking for a row that is not there, or as another type: our bug.
     exit_with("setting " + quoted(name), why);
@@ -296,6 +296,29 @@ const Setting &row(std::string_view name)
         if (name == s.name)
             return s;
     misuse(name, "not in the settings table");
+}
+
+struct Given {
+    std::string_view setting;
+    std::vector<std::string_view> words;
+};
+
+// What the modules gave; filled before main, by ChoiceWords.
+std::vector<Given> &given()
+{
+    static std::vector<Given> all;
+    return all;
+}
+
+// A choice's words: its row's, else its module's.
+const std::vector<std::string_view> &words(const Setting &s)
+{
+    if (!s.words.empty())
+        return s.words;
+    for (const Given &g : given())
+        if (g.setting == s.name)
+            return g.words;
+    misuse(s.name, "no words: this program does not link the module that reads it");
 }
 
 // Set and not empty: an empty variable counts as unset.
@@ -326,14 +349,16 @@ std::string refusal(const Setting &s, std::string_view value)
             return "";
         return std::string("not ") + s.noun + " (" + std::to_string(s.min) + " to " +
                std::to_string(s.max) + ")";
-    case SettingType::choice:
-        for (const std::string_view word : s.words)
+    case SettingType::choice: {
+        const auto &list = words(s);
+        for (const std::string_view word : list)
             if (value == word)
                 return "";
         // Without a noun the words say it all: "not 0 or 1".
         if (s.noun == nullptr)
-            return "not " + joined(s.words, true);
-        return std::string("not ") + s.noun + " (" + joined(s.words, false) + ")";
+            return "not " + joined(list, true);
+        return std::string("not ") + s.noun + " (" + joined(list, false) + ")";
+    }
     case SettingType::errno_code:
         if (value == "0" || errno_code(value))
             return "";
@@ -348,8 +373,33 @@ std::string refusal(const Setting &s, std::string_view value)
 
 void for_each_setting(const std::function<void(const Setting &)> &visit)
 {
-    for (const Setting &s : table())
-        visit(s);
+    for (const Setting &s : table()) {
+        if (s.type != SettingType::choice || !s.words.empty()) {
+            visit(s);
+            continue;
+        }
+        Setting with_words = s;
+        with_words.words = words(s);
+        visit(with_words);
+    }
+}
+
+void ChoiceWords::give(const char *setting, std::vector<std::string_view> words)
+{
+    const Setting &s = row(setting);
+    if (s.type != SettingType::choice || !s.words.empty())
+        misuse(setting, "not a choice whose module gives its words");
+    if (words.empty())
+        misuse(setting, "given no words");
+    for (const Given &g : given())
+        if (g.setting == s.name)
+            misuse(setting, "given words twice");
+    given().push_back({s.name, std::move(words)});
+}
+
+void no_row(std::string_view setting, std::string_view word)
+{
+    misuse(setting, "takes " + quoted(word) + ", which its module's table lacks");
 }
 
 std::optional<std::string> setting_text(std::string_view name)

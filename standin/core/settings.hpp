@@ -6,12 +6,18 @@
 // the only readers of the environment for these names, so every setting
 // treats an empty value as unset, refuses the same way, and quotes what it
 // shows. wpisim(7) is printed from this table.
+//
+// A choice read outside core has no words in its row: the module that reads
+// it gives them from its own table, word to thing (ChoiceWords), so each list
+// is kept once and the reader cannot meet a word it lacks.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace wpisim
@@ -38,12 +44,12 @@ struct Setting {
     const char *noun;
     std::uint64_t min; // number: the range
     std::uint64_t max;
-    std::vector<std::string_view> words; // choice: the words allowed
+    std::vector<std::string_view> words; // choice: the words allowed; none: its module's
     // pattern: why a value is refused, or empty when it is good.
     std::string (*check)(std::string_view value);
 };
 
-// Calls visit for every row, in the table's order.
+// Calls visit for every row, in the table's order, a module's choice with its words.
 void for_each_setting(const std::function<void(const Setting &)> &visit);
 
 // The checked value, or nullopt when unset or empty. A value its row refuses,
@@ -70,5 +76,53 @@ std::optional<int> errno_code(std::string_view text);
 
 // The errno names errno_code() knows, for messages and the man page.
 std::string errno_names();
+
+// Gives a choice row the words of the module that reads it. Made at namespace
+// scope in the file that reads the setting, so every program that links the
+// reader has them before main; a choice left without words ends the process
+// when it is read.
+// Messages list the words in the table's order. Nothing made before main
+// can be caught, so a failure here ends the process.
+class ChoiceWords
+{
+  public:
+    template <class Row, class Word, std::size_t N>
+    ChoiceWords(const char *setting, const Row (&table)[N], Word Row::*word) noexcept
+    {
+        std::vector<std::string_view> words;
+        for (const Row &row : table)
+            words.emplace_back(row.*word);
+        give(setting, std::move(words));
+    }
+
+  private:
+    static void give(const char *setting, std::vector<std::string_view> words);
+};
+
+// The row of a module's table that word names, or null.
+template <class Row, class Word, std::size_t N>
+const Row *find_row(std::string_view word, const Row (&table)[N], Word Row::*member)
+{
+    for (const Row &row : table)
+        if (word == std::string_view(row.*member))
+            return &row;
+    return nullptr;
+}
+
+// A word the setting took that its module's table lacks: our bug. Ends the process.
+[[noreturn]] void no_row(std::string_view setting, std::string_view word);
+
+// The row of a module's table the setting names, or null when unset. A value
+// the setting refuses ends the process as setting_text() does.
+template <class Row, class Word, std::size_t N>
+const Row *setting_row(std::string_view setting, const Row (&table)[N], Word Row::*member)
+{
+    const auto word = setting_text(setting);
+    if (!word)
+        return nullptr;
+    if (const Row *row = find_row(*word, table, member))
+        return row;
+    no_row(setting, *word);
+}
 
 } // namespace wpisim

@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #include "board_kind.hpp"
 
+#include "settings.hpp"
+
 namespace wpisim
 {
 
@@ -16,6 +18,7 @@ constexpr PwmPin mega_d5{'E', 3, 0x90, 7, 0x98}; // PE3, timer 3's OC3A
 constexpr PwmPin mega_d6{'H', 3, 0xa0, 7, 0xa8}; // PH3, timer 4's OC4A
 
 // The 328P boards: SS is D10 (PB2), MISO D12 (PB4). The Mega: D53 (PB0), D50 (PB3).
+// WPISIM_BOARD's words are their names.
 const BoardKind kinds[] = {
     {"uno", "atmega328p", "ATmega328P", 5, 0x8000, 1024, 16000000, 'B', 2, 4, 17, 3, uno_d5,
      uno_d6},
@@ -29,14 +32,18 @@ const BoardKind kinds[] = {
      mega_d6},
 };
 
+const ChoiceWords board_words("WPISIM_BOARD", kinds, &BoardKind::name);
+
 } // namespace
+
+const BoardKind *chosen_board_kind()
+{
+    return setting_row("WPISIM_BOARD", kinds, &BoardKind::name);
+}
 
 const BoardKind *find_board_kind(const std::string &name)
 {
-    for (const BoardKind &k : kinds)
-        if (name == k.name)
-            return &k;
-    return nullptr;
+    return find_row(name, kinds, &BoardKind::name);
 }
 
 const BoardKind &default_board_kind()

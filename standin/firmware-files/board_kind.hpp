@@ -39,6 +39,8 @@ struct BoardKind {
 
 // The kind named, or null.
 const BoardKind *find_board_kind(const std::string &name);
+// The kind WPISIM_BOARD names, or null when it is unset.
+const BoardKind *chosen_board_kind();
 const BoardKind &default_board_kind();
 // "uno, nano, pro-mini, pro-mini-8mhz, mega", for messages.
 std::string board_kind_names();

@@ -2,8 +2,6 @@
 // Copyright 2026 The parley authors
 #include "pi_model.hpp"
 
-#include "diagnostic.hpp"
-#include "message.hpp"
 #include "settings.hpp"
 
 #include <array>
@@ -53,14 +51,19 @@ const OldCode old_codes[] = {
 //   zero2w    902120  Zero 2 W rev 1.0, 512 MB, Sony UK
 //   pi4       c03114  Pi 4 B rev 1.4, 4 GB, Sony UK
 //   pi5       c04170  Pi 5 rev 1.0, 4 GB, Sony UK
+// WPISIM_PI's words are these.
 struct Board {
     std::string_view word;
     unsigned code;
 };
-const Board boards[] = {
+constexpr Board boards[] = {
     {"pi1-rev1", 0x0002}, {"pi1", 0x0010},      {"pi2", 0xa01041}, {"pi3", 0xa02082},
     {"zero", 0x900093},   {"zero2w", 0x902120}, {"pi4", 0xc03114}, {"pi5", 0xc04170},
 };
+const ChoiceWords pi_words("WPISIM_PI", boards, &Board::word);
+
+constexpr std::size_t unset_board = 6;
+static_assert(boards[unset_board].word == "pi4");
 
 std::vector<Model> make_models()
 {
@@ -116,14 +119,10 @@ const Model *find_model(std::string_view word)
 
 const Model &model()
 {
+    // models() is boards, decoded, in the same order.
     static const Model *const chosen = [] {
-        const std::string word = setting_text("WPISIM_PI").value_or("pi4");
-        const Model *m = find_model(word);
-        // The settings table holds the same words, so only a mismatch between
-        // the two gets here.
-        if (m == nullptr)
-            fail("WPISIM_PI=" + quoted(word), "no such model in the stand-in");
-        return m;
+        const Board *b = setting_row("WPISIM_PI", boards, &Board::word);
+        return &models()[b != nullptr ? static_cast<std::size_t>(b - boards) : unset_board];
     }();
     return *chosen;
 }
