@@ -116,8 +116,9 @@ struct Wire {
     int gpio = 0;
     int signal = 0;
     PinShape shape;
-    bool known = false;       // told anything yet
-    std::int64_t last_ns = 0; // drawn up to here
+    bool known = false;          // told anything yet
+    std::int64_t last_ns = 0;    // drawn up to here
+    std::int64_t changed_ns = 0; // its last change drawn
     int level = unknown;
     long edges = 0;
     bool capped = false;
@@ -211,8 +212,9 @@ class VcdTrace : public Trace
         Wire *w = wire(gpio);
         if (w == nullptr || !w->known || w->shape.waving())
             return;
-        at_ns = std::max(at_ns, w->last_ns);
-        w->last_ns = at_ns;
+        // Seen late, it still falls after the pin's last change.
+        at_ns = std::max(at_ns, w->changed_ns);
+        w->last_ns = std::max(at_ns, w->last_ns);
         draw(*w, at_ns, level);
     }
 
@@ -294,6 +296,7 @@ class VcdTrace : public Trace
                          w.gpio, max_edges);
         }
         w.level = level;
+        w.changed_ns = at_ns;
         add(at_ns, w.signal, level);
     }
 
