@@ -250,8 +250,9 @@ const std::vector<Setting> &table()
          T::path,
          "FILE",
          "Write the bus of this run to FILE as a logic analyzer would record it (VCD: SCLK, "
-         "MOSI, MISO, CE0 and CE1 in each transfer's SPI mode, and the board's D5 and D6). A run "
-         "holds the file while it lives; another run tracing to it meanwhile is refused.",
+         "MOSI, MISO, CE0 and CE1 in each transfer's SPI mode, the board's D5 and D6, and the "
+         "GPIOs of WPISIM_TRACE_PINS), from SPI or GPIO set-up on. A run holds the file while it "
+         "lives; another run tracing to it meanwhile is refused.",
          "no trace",
          nullptr,
          nullptr,
