@@ -197,7 +197,8 @@ class VcdTrace : public Trace
         }
         // A timestamp after the last change, so a reader sees CE0 rise even
         // in the last exchange of a run.
-        add(end + bit_ns, none, 0);
+        bus_ns_ = std::max(bus_ns_, end + bit_ns);
+        add(bus_ns_, none, 0);
         finer(bit_ns);
         write_pending();
     }
@@ -274,12 +275,15 @@ class VcdTrace : public Trace
         pending_.push_back({ns - origin_ns_, signal, value});
     }
 
+    // The bus's lines never run back: a transfer that begins before the last
+    // one's chip select has risen is drawn from there on.
     void set(std::int64_t ns, Signal s, int value)
     {
+        bus_ns_ = std::max(bus_ns_, ns);
         if (value_[s] == value)
             return;
         value_[s] = value;
-        add(ns, s, value);
+        add(bus_ns_, s, value);
     }
 
     // A pin's level from at_ns on, unless it is already that or past its edges.
@@ -476,6 +480,7 @@ class VcdTrace : public Trace
     off_t offset_ = 0;      // the file's end
     bool redo_ = false;     // the unit changed: the whole file again
     int value_[bus_signals] = {};
+    std::int64_t bus_ns_ = INT64_MIN; // the bus's last change
     std::vector<int> pins_;
     std::vector<Wire> wires_;
     std::vector<Change> changes_; // written, in time order
