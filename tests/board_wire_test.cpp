@@ -405,4 +405,164 @@ TEST(BusTrace, ARunHoldsItsTraceAndDrawsEachChannelAtItsOwnClock)
     expect_trace_of(vcd, holder.calls());
 }
 
+// One wire of a VCD trace: when it changed, in ns, and to what; of changes
+// at one time the last, as a reader takes them.
+std::vector<std::pair<long long, char>> wire_of(const std::string &vcd, const std::string &wire)
+{
+    std::ifstream in(vcd);
+    std::vector<std::pair<long long, char>> changes;
+    std::string word;
+    std::string id;
+    double unit_ns = 1;
+    long long now = 0;
+    while (in >> word) {
+        if (word == "$timescale") {
+            std::string number;
+            std::string scale;
+            in >> number >> scale;
+            unit_ns = std::stod(number) * (scale == "us" ? 1000 : 1);
+        } else if (word == "$var") {
+            std::string type;
+            std::string width;
+            std::string var;
+            std::string name;
+            in >> type >> width >> var >> name;
+            id = name == wire ? var : id;
+        } else if (word[0] == '#') {
+            now = std::llround(std::stod(word.substr(1)) * unit_ns);
+        } else if (!id.empty() && word.substr(1) == id) {
+            if (!changes.empty() && changes.back().first == now)
+                changes.pop_back();
+            if (changes.empty() || changes.back().second != word[0])
+                changes.emplace_back(now, word[0]);
+        }
+    }
+    return changes;
+}
+
+// A traced GPIO changes where the virtual clock stood: the program's own
+// writes, outside drives at their scheduled times, and a write as a transfer
+// ends beside that transfer's chip select.
+TEST(PinTrace, TracedPinsChangeAtTheirVirtualTimes)
+{
+    using Changes = std::vector<std::pair<long long, char>>;
+    struct Case {
+        const char *name;
+        std::vector<std::vector<std::string>> drives; // wpisim pin GPIO LEVEL --at MS
+        std::vector<std::string> probe;
+        std::vector<std::pair<std::string, Changes>> wires;
+    };
+    const Case cases[] = {
+        {"blink",
+         {},
+         {"setup", "gpio", "mode", "17",    "1",  "write", "17", "1", "delay", "10",
+          "write", "17",   "0",    "delay", "10", "write", "17", "1", "delay", "5"},
+         {{"GPIO17", {{0, '1'}, {10000000, '0'}, {20000000, '1'}}}, {"GPIO27", {{0, '0'}}}}},
+        {"outside drives",
+         {{"17", "high", "5"}, {"17", "low", "7"}},
+         {"setup", "gpio", "mode", "17", "0", "delay", "20"},
+         {{"GPIO17", {{0, '0'}, {5000000, '1'}, {7000000, '0'}}}}},
+        {"a write as a transfer ends",
+         {},
+         {"setup", "gpio", "mode", "17", "1", "spi-setup", "0", "5000", "transfer", "0", "6162",
+          "write", "17", "1", "delay", "1"},
+         {{"GPIO17", {{0, '0'}, {3200000, '1'}}}, {"CE0", {{0, '0'}, {3300000, '1'}}}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox box;
+        for (const auto &d : c.drives)
+            ASSERT_EQ(box.program("wpisim").args({"pin", d[0], d[1], "--at", d[2]}).run().status,
+                      0);
+        const std::string vcd = box.dir() + "/pins.vcd";
+        const auto r = virtual_run(box, "library_probe")
+                           .args(c.probe)
+                           .env("WPISIM_PEER", "loopback")
+                           .env("WPISIM_TRACE", vcd)
+                           .env("WPISIM_TRACE_PINS", "17,27")
+                           .run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const auto &[wire, changes] : c.wires)
+            EXPECT_EQ(wire_of(vcd, wire), changes) << wire;
+    }
+}
+
+// In wall time a scheduled drive is applied when the program next looks at
+// the clock, but drawn at its own time, before what the trace already holds.
+TEST(PinTrace, AnEdgeSeenLateIsDrawnAtItsOwnTime)
+{
+    Sandbox box;
+    ASSERT_EQ(box.program("wpisim").args({"pin", "17", "high", "--at", "5"}).run().status, 0);
+    const std::string vcd = box.dir() + "/pins.vcd";
+    const auto r = box.program("library_probe")
+                       .args({"setup", "gpio", "mode", "17", "0", "mode", "27", "1", "delay", "30",
+                              "write", "27", "1", "micros"})
+                       .env("WPISIM_TRACE", vcd)
+                       .env("WPISIM_TRACE_PINS", "17,27")
+                       .run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rises = wire_of(vcd, "GPIO17");
+    ASSERT_FALSE(rises.empty());
+    EXPECT_EQ(rises.back().second, '1');
+    // Set-up opens the trace a moment after the schedule's origin.
+    EXPECT_NEAR(static_cast<double>(rises.back().first), 5e6, 1e6);
+    const auto written = wire_of(vcd, "GPIO27");
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(written.back().second, '1');
+    EXPECT_GE(written.back().first, 30000000);
+}
+
+// sigrok's PWM decoder finds in the trace the wave the program set, in
+// hardware and in software.
+TEST(PinTrace, SigrokMeasuresAPwmAsTheProgramSetIt)
+{
+    REQUIRE_TOOL(SIGROK_CLI);
+    struct Case {
+        std::vector<std::string> probe;
+        const char *gpio;
+        const char *period;
+        const char *duty;
+    };
+    const Case cases[] = {
+        // 19.2 MHz / 192 / 100: 1 kHz, mark:space.
+        {{"setup", "gpio", "mode", "18", "2", "pwm-mode", "0", "pwm-range", "100", "pwm-clock",
+          "192", "pwm", "18", "25", "delay", "30"},
+         "18",
+         "1000.0 μs",
+         "25.000000%"},
+        // 20 steps of 100 us, 5 of them high.
+        {{"setup", "gpio", "soft-pwm", "17", "5", "20", "delay", "50"},
+         "17",
+         "2.0 ms",
+         "25.000000%"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("GPIO") + c.gpio);
+        Sandbox box;
+        const std::string vcd = box.dir() + "/pwm.vcd";
+        const auto r = virtual_run(box, "library_probe")
+                           .args(c.probe)
+                           .env("WPISIM_TRACE", vcd)
+                           .env("WPISIM_TRACE_PINS", c.gpio)
+                           .run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string output;
+        ASSERT_TRUE(run_sigrok("-I vcd -i '" + vcd + "' -P pwm:data=GPIO" + c.gpio +
+                                   " -A pwm=duty-cycle:period",
+                               output));
+        // The wave settles once set-up is done; the last periods are all its own.
+        std::vector<std::string> periods;
+        std::vector<std::string> duties;
+        std::istringstream lines(output);
+        for (std::string line; std::getline(lines, line);)
+            (line.back() == '%' ? duties : periods).push_back(line);
+        ASSERT_GE(periods.size(), 15U) << output;
+        ASSERT_GE(duties.size(), 15U) << output;
+        for (std::size_t i = periods.size() - 15; i < periods.size(); ++i)
+            EXPECT_EQ(periods[i], std::string("pwm-1: ") + c.period);
+        for (std::size_t i = duties.size() - 15; i < duties.size(); ++i)
+            EXPECT_EQ(duties[i], std::string("pwm-1: ") + c.duty);
+    }
+}
+
 } // namespace

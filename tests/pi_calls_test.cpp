@@ -69,6 +69,9 @@ const Row rows[] = {
      "$PROBE setup gpio mode 18 2 pwm-mode 0 pwm-range 100 pwm-clock 192 pwm 18 25 alt 18\n"
      "$WPISIM pins | grep '^ |  18 |' | cut -d'|' -f5,9",
      "0\n2\n ALT5 | 1 kHz 25.0%        \n", ""},
+    {"ATracedGpioThePiLacksIsRefusedAtSetUp",
+     "WPISIM_PI=pi3 WPISIM_TRACE=t.vcd WPISIM_TRACE_PINS=17,55 $PROBE setup gpio", "",
+     "wpisim: WPISIM_TRACE_PINS=\"17,55\": GPIO 55: a pi3 has GPIOs 0 to 53\n"},
     {"SoftPwmShowsItsWave",
      "WPISIM_TIME=wall $PROBE setup wpi soft-pwm 3 30 200 delay 3000 >/dev/null & sleep 1\n"
      "$WPISIM pins | grep '^ |  22 |' | cut -d'|' -f5,9; wait",

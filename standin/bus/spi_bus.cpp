@@ -88,8 +88,22 @@ void on_the_wire(wpisim::Record &rec, long n, const Channel &c, wpisim::Transfer
     // Nobody drives MISO: it stays at the Pi's pull-down.
     if (!o.answered)
         std::memset(t.data, 0, static_cast<std::size_t>(t.len));
-    if (trace != nullptr)
-        trace->transfer(t, sent.data(), o);
+    if (trace != nullptr) {
+        wpisim::Exchange x;
+        x.channel = t.channel;
+        x.mode = t.mode;
+        // Drawn where it really ran: a busy bus starts it later.
+        x.start_ns = o.began_ns >= 0 ? o.began_ns : t.start_ns;
+        x.bit_ns = t.bit_ns;
+        x.called_ns = t.start_ns;
+        x.len = t.len;
+        x.sent = sent.data();
+        x.got = t.data;
+        x.has_outputs = o.has_outputs;
+        x.d5 = o.d5;
+        x.d6 = o.d6;
+        trace->transfer(x);
+    }
     // A bus busy with another run's transfer starts this one later; the
     // transfer blocks for its time on the wire, 8 bit-times a byte.
     const std::int64_t began = o.began_ns >= 0 ? o.began_ns : t.start_ns;
@@ -146,7 +160,7 @@ int wpisim::bus::setup(int number, int channel, int speed, int mode)
             peer = wpisim::wired(wpisim::make_peer()).release();
             peer_cpu = wpisim::thread_cpu_ns() - cpu_before;
             // The trace shows the lines at the Pi's header, after any wiring fault.
-            trace = wpisim::open_trace().release();
+            trace = wpisim::run_trace();
         }
     }
     wpisim::Record rec("spi-setup");

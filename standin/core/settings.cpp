@@ -70,6 +70,31 @@ std::string transfer_fault_check(std::string_view value)
     return "";
 }
 
+// GPIO[,GPIO...]: BCM numbers up to the BCM2711's 58 lines, each once; what a
+// given Pi lacks is refused at GPIO set-up.
+std::string trace_pins_check(std::string_view value)
+{
+    constexpr int lines = 58;
+    bool listed[lines] = {};
+    for (std::size_t from = 0;;) {
+        const std::size_t comma = value.find(',', from);
+        const std::string_view item = value.substr(from, comma - from);
+        const auto gpio = decimal(item, 0, lines - 1);
+        if (!gpio) {
+            if (decimal(item, 0, std::numeric_limits<std::uint64_t>::max()))
+                return "GPIO " + std::string(item) + ": no Pi has it (0 to " +
+                       std::to_string(lines - 1) + ")";
+            return "not a list of BCM GPIO numbers split by commas, such as 17,18";
+        }
+        if (listed[*gpio])
+            return "GPIO " + std::to_string(*gpio) + " is named twice";
+        listed[*gpio] = true;
+        if (comma == std::string_view::npos)
+            return "";
+        from = comma + 1;
+    }
+}
+
 const std::vector<Setting> &table()
 {
     using T = SettingType;
@@ -225,8 +250,9 @@ const std::vector<Setting> &table()
          T::path,
          "FILE",
          "Write the bus of this run to FILE as a logic analyzer would record it (VCD: SCLK, "
-         "MOSI, MISO, CE0 and CE1 in each transfer's SPI mode, and the board's D5 and D6). A run "
-         "holds the file while it lives; another run tracing to it meanwhile is refused.",
+         "MOSI, MISO, CE0 and CE1 in each transfer's SPI mode, the board's D5 and D6, and the "
+         "GPIOs of WPISIM_TRACE_PINS), from SPI or GPIO set-up on. A run holds the file while it "
+         "lives; another run tracing to it meanwhile is refused.",
          "no trace",
          nullptr,
          nullptr,
@@ -280,6 +306,20 @@ const std::vector<Setting> &table()
          2147483647,
          {},
          nullptr},
+        {"WPISIM_TRACE_PINS",
+         T::pattern,
+         "GPIO[,GPIO...]",
+         "Add these BCM GPIOs to the trace, each a wire named GPIO17 and so on carrying the "
+         "pin's level over the run: the program's changes, outside drives and PWM, soft PWM and "
+         "tones edge by edge (up to 1000000 edges a pin, unknown after). A GPIO the Pi lacks is "
+         "refused at GPIO set-up.",
+         "the bus only",
+         "WPISIM_TRACE",
+         nullptr,
+         0,
+         0,
+         {},
+         trace_pins_check},
     };
     return rows;
 }

@@ -7,6 +7,7 @@
 #include "event_log.hpp"
 #include "pi_session.hpp"
 #include "pin_bank.hpp"
+#include "pin_trace.hpp"
 #include "pins.hpp"
 #include "this_pi.hpp"
 
@@ -123,6 +124,7 @@ void apply(const Due &d)
 {
     Record("outside-drive").num("gpio", d.gpio).num("drive", d.drive).num("at_ns", d.at_ns).emit();
     settle(shared(), d.gpio, d.at_ns, -1, -1, d.drive);
+    trace_pins();
 }
 
 std::int64_t next_due(std::int64_t limit)
@@ -275,6 +277,7 @@ int isr(int pin, int mode, void (*function)())
     Bank &b = shared();
     // The kernel's line request makes the pin an input.
     settle(b, gpio, bench_now_ns(), fn_input, -1, -1);
+    trace_pins();
     std::lock_guard<std::mutex> hold(lock);
     const std::uint32_t edges = b.pins[gpio].edges.load();
     lines[gpio] = Line{true, mode, edges};

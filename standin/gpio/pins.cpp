@@ -12,13 +12,13 @@
 #include "nodes.hpp"
 #include "pi_session.hpp"
 #include "pin_bank.hpp"
+#include "pin_trace.hpp"
 #include "state_dir.hpp"
 #include "this_pi.hpp"
 
 #include <wiringPi.h>
 
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -126,6 +126,7 @@ void show_soft(int pin, std::uint32_t value, std::uint32_t range)
     p.soft_value.store(value);
     p.soft_range.store(range);
     p.soft_pid.store(getpid());
+    trace_pins();
 }
 
 void hide_soft(int pin)
@@ -133,6 +134,7 @@ void hide_soft(int pin)
     const int gpio = (pin & ~63) != 0 ? -1 : to_gpio(pin);
     if (gpio >= 0 && gpio < gpio_count)
         pin_of(gpio).soft_pid.store(0);
+    trace_pins();
 }
 
 // After a memory set-up that failed the library has no registers mapped, and
@@ -176,6 +178,7 @@ void request_line(int gpio, unsigned direction)
                                                   : -1;
     settle(*shared, gpio, bench_now_ns(), direction == line_output ? fn_output : fn_input, pull,
            -1);
+    trace_pins();
 }
 
 } // namespace
@@ -227,6 +230,7 @@ int setup(Numbering numbering, int fault, const char *call)
         errno = fault;
         return result;
     }
+    trace_setup(*shared);
     errno = caller_errno;
     return 0;
 }
@@ -280,6 +284,11 @@ int level_at(int gpio, std::int64_t now_ns)
 
 int level_of(const Bank &b, int gpio, std::int64_t now_ns)
 {
+    return shape_of(b, gpio).level_at(now_ns);
+}
+
+PinShape shape_of(const Bank &b, int gpio)
+{
     const Pin &p = b.pins[gpio];
     const int fn = p.function.load(std::memory_order_relaxed);
     const std::uint32_t soft_range = p.soft_range.load(std::memory_order_relaxed);
@@ -287,27 +296,24 @@ int level_of(const Bank &b, int gpio, std::int64_t now_ns)
     if (fn == fn_output && soft_pid != 0) {
         // A soft PWM makes 100 us steps; a soft tone a square wave.
         const std::uint32_t value = p.soft_value.load(std::memory_order_relaxed);
-        if (soft_range != 0) {
-            const std::int64_t period = static_cast<std::int64_t>(soft_range) * 100000;
-            return (now_ns % period) < static_cast<std::int64_t>(value) * 100000 ? 1 : 0;
-        }
+        if (soft_range != 0)
+            return PinShape::wave(soft_range * 100000.0, value * 100000.0);
         if (value != 0) {
             const std::int64_t half = 500000000 / value;
-            return (now_ns / half) % 2 == 0 ? 1 : 0;
+            return PinShape::wave(2.0 * static_cast<double>(half), static_cast<double>(half));
         }
-        return p.latch.load(std::memory_order_relaxed);
+        return PinShape::steady(p.latch.load(std::memory_order_relaxed));
     }
     const int channel = this_pi::pwm_channel(gpio);
     if (fn != fn_input && fn != fn_output && channel >= 0 && fn == this_pi::pwm_function(gpio)) {
         const Wave w = pwm_wave(b.pwm[channel], this_pi::pwm_clock_hz(b.clock_divisor));
         if (w.hz <= 0)
-            return w.duty >= 1 ? 1 : 0;
-        const double phase = std::fmod(static_cast<double>(now_ns) * w.hz / 1e9, 1.0);
-        return phase < w.duty ? 1 : 0;
+            return PinShape::steady(w.duty >= 1 ? 1 : 0);
+        return PinShape::wave(1e9 / w.hz, w.duty * 1e9 / w.hz);
     }
-    return settled_level(fn, p.latch.load(std::memory_order_relaxed),
-                         p.pull.load(std::memory_order_relaxed),
-                         p.drive.load(std::memory_order_relaxed));
+    return PinShape::steady(settled_level(fn, p.latch.load(std::memory_order_relaxed),
+                                          p.pull.load(std::memory_order_relaxed),
+                                          p.drive.load(std::memory_order_relaxed)));
 }
 
 namespace
@@ -325,6 +331,7 @@ void plain_mode(int pin, int gpio, int function)
     soft_pwm_stop(pin);
     soft_tone_stop(pin);
     settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+    trace_pins();
 }
 
 void pwm_output(int pin, int gpio, int mode)
@@ -336,6 +343,7 @@ void pwm_output(int pin, int gpio, int mode)
     if (function < 0)
         return;
     settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+    trace_pins();
     bench_spend(pwm_function_wait_ns);
     // The RP1 runs mark:space only, and the library does not ask it otherwise.
     if (!this_pi::rp1())
@@ -444,6 +452,7 @@ void write(int pin, int value)
     }
     need_registers("digitalWrite", pin);
     pin_of(gpio).latch.store(value == LOW ? 0 : 1, std::memory_order_relaxed);
+    trace_pins();
     bench_spend(register_ns);
 }
 
@@ -501,6 +510,7 @@ void set_pull(int pin, int pud)
     need_registers("pullUpDnControl", pin);
     bench_spend(this_pi::legacy_pull() ? legacy_pull_ns : register_ns);
     settle(*shared, gpio, bench_now_ns(), -1, pud, -1);
+    trace_pins();
 }
 
 int alt(int pin)
@@ -526,6 +536,7 @@ void set_alt(int pin, int mode)
     need_registers("pinModeAlt", pin);
     bench_spend(register_ns);
     settle(*shared, gpio, bench_now_ns(), mode & 7, -1, -1);
+    trace_pins();
 }
 
 void pwm_write(int pin, int value)
@@ -553,6 +564,7 @@ void pwm_write(int pin, int value)
     // register, which the bench does not model.
     if (target >= 0)
         shared->pwm[target].data.store(static_cast<std::uint32_t>(value));
+    trace_pins();
 }
 
 void pwm_set_mode(int mode)
@@ -568,6 +580,7 @@ void pwm_set_mode(int mode)
     bench_spend(register_ns);
     for (PwmChannel &c : shared->pwm)
         c.mark_space.store(mode == PWM_MODE_MS ? 1 : 0);
+    trace_pins();
 }
 
 void pwm_set_range(unsigned range)
@@ -581,6 +594,7 @@ void pwm_set_range(unsigned range)
     bench_spend(pwm_range_wait_ns);
     for (PwmChannel &c : shared->pwm)
         c.range.store(range);
+    trace_pins();
 }
 
 void pwm_set_clock(int divisor)
@@ -594,6 +608,7 @@ void pwm_set_clock(int divisor)
     bench_spend(pwm_clock_wait_ns);
     shared->clock_divisor.store(static_cast<std::uint32_t>(
         this_pi::pwm_divisor(divisor, static_cast<int>(shared->clock_divisor.load()))));
+    trace_pins();
 }
 
 void clock_set(int pin, int hz)
@@ -706,6 +721,7 @@ void write_byte(int value, bool second)
         if (gpio >= 0 && gpio < gpio_count)
             pin_of(gpio).latch.store(((value >> bit) & 1) != 0 ? 1 : 0);
     }
+    trace_pins();
     bench_spend(2 * register_ns);
 }
 

@@ -5,6 +5,8 @@
 // each call does with a pin and value, and what it costs a Pi. The state is the
 // shared pin bank's; this is one program's view of it.
 
+#include "trace.hpp"
+
 #include <cstdint>
 
 namespace wpisim::gpio
@@ -74,5 +76,7 @@ Bank &pins_bank(const char *call);
 // included; level_at for the bank set-up mapped.
 int level_of(const Bank &b, int gpio, std::int64_t now_ns);
 int level_at(int gpio, std::int64_t now_ns);
+// What sets that level: a steady one, or a wave locked to the bench clock.
+PinShape shape_of(const Bank &b, int gpio);
 
 } // namespace wpisim::gpio
