@@ -72,6 +72,9 @@ const Row rows[] = {
     {"ATracedGpioThePiLacksIsRefusedAtSetUp",
      "WPISIM_PI=pi3 WPISIM_TRACE=t.vcd WPISIM_TRACE_PINS=17,55 $PROBE setup gpio", "",
      "wpisim: WPISIM_TRACE_PINS=\"17,55\": GPIO 55: a pi3 has GPIOs 0 to 53\n"},
+    {"AnyPinModeStopsASoftPwmFirst",
+     "$PROBE setup wpi soft-pwm 3 100 100 read 3 mode 3 3 read 3 soft-pwm 3 100 100",
+     "0\n0\n1\n0\n0\n", ""},
     {"SoftPwmShowsItsWave",
      "WPISIM_TIME=wall $PROBE setup wpi soft-pwm 3 30 200 delay 3000 >/dev/null & sleep 1\n"
      "$WPISIM pins | grep '^ |  22 |' | cut -d'|' -f5,9; wait",

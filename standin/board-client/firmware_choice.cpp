@@ -13,22 +13,10 @@
 namespace wpisim
 {
 
-namespace
-{
-
-// WPISIM_BOARD: the kind of board the firmware runs on, or null.
-const BoardKind *board_kind_asked()
-{
-    const auto name = setting_text("WPISIM_BOARD");
-    return name ? find_board_kind(*name) : nullptr;
-}
-
-} // namespace
-
 Firmware chosen_firmware()
 {
     Firmware f;
-    const BoardKind *asked = board_kind_asked();
+    const BoardKind *asked = chosen_board_kind();
     if (const auto named = setting_text("WPISIM_FIRMWARE")) {
         f.path = *named;
         f.what = "WPISIM_FIRMWARE=" + quoted(f.path);

@@ -263,16 +263,22 @@ int isr(int pin, int mode, void (*function)())
         handlers[pin].function = function;
     }
     bench_wait_until(bench_now_ns() + isr_setup_ns);
-    // No edge asked for: no line, and the library's thread ends at once.
-    if (mode != INT_EDGE_FALLING && mode != INT_EDGE_RISING && mode != INT_EDGE_BOTH)
+    // No edge asked for, or no line: the library's thread ends at once, and
+    // takes the function with it.
+    const auto no_thread = [&] {
+        std::lock_guard<std::mutex> hold(lock);
+        handlers[pin].function = nullptr;
         return 0;
+    };
+    if (mode != INT_EDGE_FALLING && mode != INT_EDGE_RISING && mode != INT_EDGE_BOTH)
+        return no_thread();
     const int gpio = line_of(pin);
     if (gpio < 0 || gpio >= this_pi::gpio_lines()) {
         std::fprintf(stderr,
                      "wiringPi: ERROR: ioctl get line event of %d (%s) returned error 'Invalid "
                      "argument' (-1)\n",
                      gpio, mode_word(mode));
-        return 0;
+        return no_thread();
     }
     Bank &b = shared();
     // The kernel's line request makes the pin an input.

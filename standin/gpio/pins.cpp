@@ -396,6 +396,9 @@ void set_mode(int pin, int mode)
         return;
     }
     need_registers("pinMode", pin);
+    // Whatever the mode, a soft PWM or tone on the pin stops first.
+    soft_pwm_stop(pin);
+    soft_tone_stop(pin);
     switch (mode) {
     case INPUT:
     case PM_OFF:
