@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iostream>
 #include <map>
@@ -274,12 +275,13 @@ struct Sclk {
     }
 };
 
-// SCLK within each window of a VCD trace where CE0 or CE1 is low.
-Sclk sclk_of(const std::string &vcd)
+// Each change of a one-bit wire in a VCD trace, in order: its name, the new
+// value and when, in ns.
+void for_each_change(const std::string &vcd,
+                     const std::function<void(const std::string &, char, double)> &seen)
 {
     std::ifstream in(vcd);
     std::map<std::string, std::string> names; // identifier -> signal
-    Sclk sclk;
     std::string word;
     double unit_ns = 1;
     double now = 0;
@@ -298,10 +300,21 @@ Sclk sclk_of(const std::string &vcd)
             names[id] = name;
         } else if (word[0] == '#') {
             now = std::stod(word.substr(1)) * unit_ns;
-        } else if ((word[0] == '0' || word[0] == '1') && names.count(word.substr(1)) != 0) {
-            sclk.change(names[word.substr(1)], word[0], now);
+        } else if ((word[0] == '0' || word[0] == '1' || word[0] == 'x') &&
+                   names.count(word.substr(1)) != 0) {
+            seen(names[word.substr(1)], word[0], now);
         }
     }
+}
+
+// SCLK within each window of a VCD trace where CE0 or CE1 is low.
+Sclk sclk_of(const std::string &vcd)
+{
+    Sclk sclk;
+    for_each_change(vcd, [&](const std::string &name, char value, double now) {
+        if (value != 'x')
+            sclk.change(name, value, now);
+    });
     return sclk;
 }
 
@@ -409,34 +422,16 @@ TEST(BusTrace, ARunHoldsItsTraceAndDrawsEachChannelAtItsOwnClock)
 // at one time the last, as a reader takes them.
 std::vector<std::pair<long long, char>> wire_of(const std::string &vcd, const std::string &wire)
 {
-    std::ifstream in(vcd);
     std::vector<std::pair<long long, char>> changes;
-    std::string word;
-    std::string id;
-    double unit_ns = 1;
-    long long now = 0;
-    while (in >> word) {
-        if (word == "$timescale") {
-            std::string number;
-            std::string scale;
-            in >> number >> scale;
-            unit_ns = std::stod(number) * (scale == "us" ? 1000 : 1);
-        } else if (word == "$var") {
-            std::string type;
-            std::string width;
-            std::string var;
-            std::string name;
-            in >> type >> width >> var >> name;
-            id = name == wire ? var : id;
-        } else if (word[0] == '#') {
-            now = std::llround(std::stod(word.substr(1)) * unit_ns);
-        } else if (!id.empty() && word.substr(1) == id) {
-            if (!changes.empty() && changes.back().first == now)
-                changes.pop_back();
-            if (changes.empty() || changes.back().second != word[0])
-                changes.emplace_back(now, word[0]);
-        }
-    }
+    for_each_change(vcd, [&](const std::string &name, char value, double at) {
+        if (name != wire)
+            return;
+        const long long now = std::llround(at);
+        if (!changes.empty() && changes.back().first == now)
+            changes.pop_back();
+        if (changes.empty() || changes.back().second != value)
+            changes.emplace_back(now, value);
+    });
     return changes;
 }
 

@@ -131,15 +131,6 @@ void PrintTo(const Row &row, std::ostream *os)
     *os << row.name;
 }
 
-// The words that start a built program, as one shell word list.
-std::string shell_words(const harness::Sandbox &box, const std::string &program)
-{
-    std::string words;
-    for (const std::string &w : box.command(program))
-        words += (words.empty() ? "" : " ") + w;
-    return words;
-}
-
 class CarefulUser : public testing::TestWithParam<Row>
 {
 };
@@ -151,19 +142,12 @@ TEST_P(CarefulUser, GetsTheSoundBehaviour)
     if (row.as_root && geteuid() != 0)
         GTEST_SKIP() << "makes files of another user, which needs root";
     harness::Sandbox box;
-    const auto r =
-        harness::ProgramRun({"/bin/sh", "-c", std::string("cd \"$BOX\" || exit 99\n") + row.script})
-            .without_env("WPISIM_")
-            .env("BOX", box.dir())
-            .env("WPISIM_STATE_DIR", box.dir() + "/st")
-            .env("WPISIM", shell_words(box, "wpisim"))
-            .env("PROBE", shell_words(box, "library_probe"))
-            .env("PARLEY", shell_words(box, "parley"))
-            .env("UNO", USER_SKETCH_UNO_HEX)
-            .env("MK", USER_SKETCH_MK_HEX)
-            .env("ECHO", ECHO_SKETCH_HEX)
-            .timeout_ms(90000)
-            .run();
+    const auto r = box.script(row.script)
+                       .env("UNO", USER_SKETCH_UNO_HEX)
+                       .env("MK", USER_SKETCH_MK_HEX)
+                       .env("ECHO", ECHO_SKETCH_HEX)
+                       .timeout_ms(90000)
+                       .run();
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.out, row.out) << r.err;
     EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;

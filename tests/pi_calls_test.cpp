@@ -86,14 +86,6 @@ void PrintTo(const Row &row, std::ostream *os)
     *os << row.name;
 }
 
-std::string shell_words(const harness::Sandbox &box, const std::string &program)
-{
-    std::string words;
-    for (const std::string &w : box.command(program))
-        words += (words.empty() ? "" : " ") + w;
-    return words;
-}
-
 class PiCalls : public testing::TestWithParam<Row>
 {
 };
@@ -102,16 +94,7 @@ TEST_P(PiCalls, DoWhatAPiDoes)
 {
     const Row &row = GetParam();
     harness::Sandbox box;
-    const auto r =
-        harness::ProgramRun({"/bin/sh", "-c", std::string("cd \"$BOX\" || exit 99\n") + row.script})
-            .without_env("WPISIM_")
-            .env("BOX", box.dir())
-            .env("WPISIM_STATE_DIR", box.dir() + "/st")
-            .env("WPISIM_TIME", "virtual")
-            .env("WPISIM", shell_words(box, "wpisim"))
-            .env("PROBE", shell_words(box, "library_probe"))
-            .timeout_ms(60000)
-            .run();
+    const auto r = box.script(row.script).env("WPISIM_TIME", "virtual").timeout_ms(60000).run();
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.err, row.err);

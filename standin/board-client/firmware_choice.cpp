@@ -16,23 +16,15 @@ namespace wpisim
 Firmware chosen_firmware()
 {
     Firmware f;
-    const BoardKind *asked = chosen_board_kind();
     if (const auto named = setting_text("WPISIM_FIRMWARE")) {
         f.path = *named;
         f.what = "WPISIM_FIRMWARE=" + quoted(f.path);
-    } else if (const auto flash = flashed()) {
-        f.path = flash->image;
-        f.kind = flash->kind;
-        f.hold = flash->hold;
-        f.what = "flash " + quoted(flash->name);
-    } else {
-        f.path = reference_firmware();
-        f.what = "firmware " + quoted(f.path);
-    }
-    if (asked != nullptr)
-        f.kind = asked;
-    if (f.kind == nullptr)
         f.kind = &default_board_kind();
+    } else {
+        f = flashed_firmware();
+    }
+    if (const BoardKind *asked = chosen_board_kind())
+        f.kind = asked;
     return f;
 }
 

@@ -72,6 +72,23 @@ int bcm_of_wpi(int pin)
 
 } // namespace
 
+ProgramRun Sandbox::script(const std::string &text) const
+{
+    auto words = [this](const std::string &program) {
+        std::string joined;
+        for (const std::string &w : command(program))
+            joined += (joined.empty() ? "" : " ") + w;
+        return joined;
+    };
+    return ProgramRun({"/bin/sh", "-c", "cd \"$BOX\" || exit 99\n" + text})
+        .without_env("WPISIM_")
+        .env("BOX", dir_)
+        .env("WPISIM_STATE_DIR", dir_ + "/st")
+        .env("WPISIM", words("wpisim"))
+        .env("PROBE", words("library_probe"))
+        .env("PARLEY", words("parley"));
+}
+
 std::string Sandbox::pin_state(int pin) const
 {
     // As a user sees it: wpisim pins, the row of this wiringPi pin.

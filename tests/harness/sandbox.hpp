@@ -28,6 +28,10 @@ class Sandbox
     // The words that start a built program: a cross build's emulator first.
     std::vector<std::string> command(const std::string &name) const;
     std::vector<Call> calls() const;
+    // A shell script run in the sandbox's folder as a user at a terminal runs
+    // it: none of the caller's WPISIM_ settings, the state directory st there,
+    // and the built programs in $WPISIM, $PROBE and $PARLEY.
+    ProgramRun script(const std::string &text) const;
     // Whether the programs run under an emulator (a cross build's qemu-user).
     static bool emulated();
     // The pin's mode and level as "mode level", e.g. "output high"; "-" for
