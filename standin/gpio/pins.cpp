@@ -214,6 +214,10 @@ int setup(Numbering numbering, int fault, const char *call)
         errno = fault;
         return -1;
     }
+    // Opened before the epoch is taken, so the trace's zero is never after the
+    // time millis() and scheduled drives count from.
+    if (fault == 0)
+        trace_setup(*shared);
     // A memory set-up counts as done before it opens anything, so a failed
     // one is a set-up too, without registers.
     chosen = numbering;
@@ -230,7 +234,6 @@ int setup(Numbering numbering, int fault, const char *call)
         errno = fault;
         return result;
     }
-    trace_setup(*shared);
     errno = caller_errno;
     return 0;
 }
