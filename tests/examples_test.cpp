@@ -111,9 +111,7 @@ TEST(Examples, RunOnTheVirtualClockWithTheirOutputExact)
          "servo: 1.5 ms pulse every 20 ms\nled: 25% for one second\n",
          18,
          "50 Hz 7.5%"},
-#if HAS_SPI_MODE_EXAMPLE
         {"spi_mode3", "loopback", {}, "out: de ad be ef\nin: de ad be ef\n", -1, ""},
-#endif
     };
     for (const Example &e : examples) {
         SCOPED_TRACE(e.name);
