@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -72,6 +77,9 @@ const Row rows[] = {
     {"ATracedGpioThePiLacksIsRefusedAtSetUp",
      "WPISIM_PI=pi3 WPISIM_TRACE=t.vcd WPISIM_TRACE_PINS=17,55 $PROBE setup gpio", "",
      "wpisim: WPISIM_TRACE_PINS=\"17,55\": GPIO 55: a pi3 has GPIOs 0 to 53\n"},
+    {"AProgramsOwnWriteIsAnEdgeAtItsTime",
+     "$PROBE setup gpio pull 17 2 isr 17 3 mode 17 1 delay 5 write 17 1 delay 10 mode 17 0 delay 5",
+     "0\n0\nisr 17 1000000\nisr 17 1005000\n", ""},
     {"AnyPinModeStopsASoftPwmFirst",
      "$PROBE setup wpi soft-pwm 3 100 100 read 3 mode 3 3 read 3 soft-pwm 3 100 100",
      "0\n0\n1\n0\n0\n", ""},
@@ -98,6 +106,43 @@ TEST_P(PiCalls, DoWhatAPiDoes)
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.err, row.err);
+}
+
+// The bank's lock names its holder: one that died holding it is taken over,
+// and one that keeps it is an error within a time limit, never a hang.
+TEST(PinBank, ALockItsHolderLeftIsTakenOverAndOneKeptIsAnError)
+{
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    const struct {
+        pid_t holder;
+        int status;
+        const char *why;
+    } rows[] = {{dead, 0, ""}, {getpid(), 2, " has held it for 5 s\n"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.holder == dead ? "dead holder" : "live holder");
+        harness::Sandbox box;
+        ASSERT_EQ(box.script("$WPISIM pins >/dev/null").run().status, 0);
+        {
+            // The lock word follows the magic, the version and the size.
+            std::fstream bank(box.dir() + "/st/pins",
+                              std::ios::in | std::ios::out | std::ios::binary);
+            const auto holder = static_cast<std::uint32_t>(row.holder);
+            bank.seekp(16);
+            bank.write(reinterpret_cast<const char *>(&holder), sizeof holder);
+        }
+        const auto r = box.script("$WPISIM pin 17 high").timeout_ms(30000).run();
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.status, row.status);
+        if (row.status == 0)
+            EXPECT_EQ(r.err, "");
+        else
+            EXPECT_EQ(r.err, "wpisim: pin bank \"" + box.dir() + "/st/pins\": process " +
+                                 std::to_string(row.holder) + row.why);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PiCalls, testing::ValuesIn(rows),

@@ -203,6 +203,9 @@ extern "C" void delay(unsigned int howLong)
     const std::int64_t start = wpisim::bench_now_ns();
     // Absolute deadline: an interrupted sleep never ends early.
     wpisim::bench_wait_until(start + static_cast<std::int64_t>(howLong) * 1000000);
+    // In wall time a drive scheduled within the wait reaches the pin at its end.
+    if (!wpisim::virtual_time())
+        gpio::catch_up();
     wpisim::Record("delay")
         .num("ms", howLong)
         .num("start_ns", start)
@@ -259,10 +262,12 @@ extern "C" int piThreadCreate(void *(*fn)(void *))
 extern "C" void piLock(int key)
 {
     pthread_mutex_lock(&locks[key & 3]);
+    gpio::note_user_lock(1);
 }
 
 extern "C" void piUnlock(int key)
 {
+    gpio::note_user_lock(-1);
     pthread_mutex_unlock(&locks[key & 3]);
 }
 

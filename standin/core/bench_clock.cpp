@@ -124,15 +124,32 @@ std::int64_t bench_now_ns()
 
 std::int64_t bench_clock_reading()
 {
-    if (!virtual_time())
-        return now_ns();
+    // The run holding the clock decides: a virtual-time run waiting for this
+    // drive counts on its own clock, whatever the caller's setting.
     const int fd = open_own(clock_file, O_RDONLY);
     if (fd < 0)
-        return 0;
-    char text[32] = {};
-    const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+        return virtual_time() ? 0 : now_ns();
+    struct flock held {
+    };
+    held.l_type = F_RDLCK;
+    held.l_whence = SEEK_SET;
+    const bool run_holds = fcntl(fd, F_GETLK, &held) == 0 && held.l_type != F_UNLCK;
+    std::int64_t reading = 0;
+    if (run_holds || virtual_time()) {
+        // Read until two readings agree: the run may be writing it.
+        std::string last;
+        for (int tries = 0; tries < 100; ++tries) {
+            char text[32] = {};
+            const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+            const std::string now(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (now == last)
+                break;
+            last = now;
+        }
+        reading = std::strtoll(last.c_str(), nullptr, 10);
+    }
     close(fd);
-    return n > 0 ? std::strtoll(text, nullptr, 10) : 0;
+    return run_holds || virtual_time() ? reading : now_ns();
 }
 
 namespace
@@ -142,7 +159,7 @@ ClockEvents events{};
 
 // Steps to t through every event due on the way; one at a time, so an event
 // that schedules another sooner still gets it in order.
-void step_to(std::int64_t t)
+void step_to(std::int64_t t, bool waiting)
 {
     VirtualClock &clock = virtual_clock();
     while (events.next_due != nullptr) {
@@ -150,7 +167,7 @@ void step_to(std::int64_t t)
         if (due < 0)
             break;
         clock.advance_to(due);
-        events.happen(due);
+        events.happen(due, waiting);
     }
     clock.advance_to(t);
 }
@@ -160,7 +177,7 @@ void step_to(std::int64_t t)
 void bench_wait_until(std::int64_t t)
 {
     if (virtual_time())
-        step_to(t);
+        step_to(t, true);
     else
         sleep_until_ns(t);
 }
@@ -168,7 +185,7 @@ void bench_wait_until(std::int64_t t)
 void bench_spend(std::int64_t ns)
 {
     if (virtual_time())
-        step_to(virtual_clock().now() + ns);
+        step_to(virtual_clock().now() + ns, false);
 }
 
 void on_clock_events(ClockEvents e)

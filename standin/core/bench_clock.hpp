@@ -35,10 +35,11 @@ void bench_spend(std::int64_t ns);
 
 // What happens on the bench at a time of its own, for virtual time: the
 // earliest such time not after limit (or -1), and the happening, called with
-// the clock at that time.
+// the clock at that time; waiting: the step is a wait (delay, a timeout), not
+// a call's own cost.
 struct ClockEvents {
     std::int64_t (*next_due)(std::int64_t limit);
-    void (*happen)(std::int64_t at);
+    void (*happen)(std::int64_t at, bool waiting);
 };
 void on_clock_events(ClockEvents events);
 

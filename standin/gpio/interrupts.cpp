@@ -38,8 +38,9 @@ constexpr std::int64_t isr_setup_ns = 1000000000;
 // How long a wait may sleep before it looks at the schedule again.
 constexpr std::int64_t look_every_ns = 50000000;
 // In virtual time the clock stands still while an interrupt function runs for
-// a scheduled edge; one that runs longer than this lets it go on.
-constexpr std::int64_t handler_limit_ns = 10000000000;
+// a scheduled edge; one that runs longer than this (one that waits for a lock
+// the waiting thread holds) lets it go on.
+constexpr std::int64_t handler_limit_ns = 1000000000;
 
 // A line whose events this process asked the kernel for: what
 // waitForInterrupt reads. wiringPiISR requests it by GPIO.
@@ -76,7 +77,9 @@ std::vector<Due> schedule_taken; // under lock, soonest last
 // The GPIO whose interrupt function this thread runs, if it is such a thread:
 // one that waits for its own function would wait for itself.
 thread_local int serving = -1;
-std::uint32_t schedule_seen = 0;
+std::atomic<std::uint32_t> schedule_seen{0};
+// Whether a drive was taken and not yet applied, for a look without the lock.
+std::atomic<bool> drives_waiting{false};
 
 Bank &shared()
 {
@@ -93,9 +96,9 @@ bool matches(int mode, bool rising)
 void take_new(Bank &b)
 {
     const std::uint32_t now = b.scheduled.load(std::memory_order_acquire);
-    if (now == schedule_seen)
+    if (now == schedule_seen.load(std::memory_order_relaxed))
         return;
-    schedule_seen = now;
+    schedule_seen.store(now, std::memory_order_relaxed);
     for (Scheduled &slot : b.schedule) {
         if (slot.state.load(std::memory_order_acquire) != slot_pending)
             continue;
@@ -107,6 +110,7 @@ void take_new(Bank &b)
     // Soonest last; drives at one time keep the order they were given in.
     std::stable_sort(schedule_taken.begin(), schedule_taken.end(),
                      [](const Due &a, const Due &b) { return a.at_ns > b.at_ns; });
+    drives_waiting = !schedule_taken.empty();
 }
 
 // The drives due by now, taken off the list; under lock.
@@ -145,16 +149,20 @@ bool all_handled(int gpio, std::uint32_t edges)
     });
 }
 
+// piLock keys this thread holds: an interrupt function may want one.
+thread_local int user_locks = 0;
+
 // Virtual time: the clock stands at the drive's time until every interrupt
-// function of this program has seen its edge, so the function runs then.
-void happen(std::int64_t at)
+// function of this program has seen its edge, so the function runs then. A
+// call's own cost, or a thread holding a piLock, does not wait for it.
+void happen(std::int64_t at, bool waiting)
 {
     std::unique_lock<std::mutex> hold(lock);
     for (const Due &d : pop_due(at)) {
         hold.unlock();
         apply(d);
         hold.lock();
-        if (serving == d.gpio)
+        if (serving == d.gpio || !waiting || user_locks != 0)
             continue;
         const std::uint32_t edges = shared().pins[d.gpio].edges.load();
         handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
@@ -164,6 +172,7 @@ void happen(std::int64_t at)
 
 struct ThreadStart {
     int pin;
+    int gpio;
     std::uint64_t generation;
 };
 
@@ -175,9 +184,9 @@ void *serve(void *arg)
     const ThreadStart start = *static_cast<ThreadStart *>(arg);
     delete static_cast<ThreadStart *>(arg);
     Bank &b = shared();
-    std::unique_lock<std::mutex> hold(lock);
-    const int gpio = handlers[start.pin].gpio;
+    const int gpio = start.gpio;
     Pin &p = b.pins[gpio];
+    std::unique_lock<std::mutex> hold(lock);
     serving = gpio;
     for (;;) {
         Handler &h = handlers[start.pin];
@@ -188,7 +197,7 @@ void *serve(void *arg)
             hold.unlock();
             if (!virtual_time())
                 catch_up();
-            wait_word(p.edges, edges, look_every_ns);
+            wait_edges(p, edges, look_every_ns);
             hold.lock();
             continue;
         }
@@ -230,6 +239,21 @@ const char *mode_word(int mode)
 
 } // namespace
 
+void edge_made(int gpio)
+{
+    if (!virtual_time() || serving == gpio || user_locks != 0)
+        return;
+    std::unique_lock<std::mutex> hold(lock);
+    const std::uint32_t edges = shared().pins[gpio].edges.load();
+    handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                     [&] { return all_handled(gpio, edges); });
+}
+
+void note_user_lock(int change)
+{
+    user_locks += change;
+}
+
 void start_schedule()
 {
     if (virtual_time())
@@ -240,9 +264,20 @@ void start_schedule()
 
 void catch_up()
 {
+    // Drives are taken at set-up: before it, or in a program that never sets
+    // up its pins, there are none.
+    if (!set_up())
+        return;
+    // Nothing scheduled, the common case, costs two loads.
+    Bank &b = shared();
+    if (!drives_waiting.load(std::memory_order_relaxed) &&
+        b.scheduled.load(std::memory_order_relaxed) ==
+            schedule_seen.load(std::memory_order_relaxed))
+        return;
     std::unique_lock<std::mutex> hold(lock);
-    take_new(shared());
+    take_new(b);
     const std::vector<Due> due = pop_due(bench_now_ns());
+    drives_waiting = !schedule_taken.empty();
     hold.unlock();
     for (const Due &d : due)
         apply(d);
@@ -289,7 +324,7 @@ int isr(int pin, int mode, void (*function)())
     lines[gpio] = Line{true, mode, edges};
     handlers[pin] = Handler{++generations, function, gpio, edges};
     pthread_t thread;
-    auto *start = new ThreadStart{pin, handlers[pin].generation};
+    auto *start = new ThreadStart{pin, gpio, handlers[pin].generation};
     if (pthread_create(&thread, nullptr, serve, start) != 0) {
         delete start;
         return 0;
@@ -342,7 +377,7 @@ void wait_more(Pin &p, std::uint32_t edges, std::int64_t end)
         if (due >= 0 || end >= 0)
             bench_wait_until(due >= 0 ? due : end);
         else
-            wait_word(p.edges, edges, look_every_ns);
+            wait_edges(p, edges, look_every_ns);
         return;
     }
     catch_up();
@@ -353,7 +388,7 @@ void wait_more(Pin &p, std::uint32_t edges, std::int64_t end)
     if (due >= 0)
         sleep = std::min(sleep, std::max<std::int64_t>(due - now, 0));
     if (sleep > 0)
-        wait_word(p.edges, edges, sleep);
+        wait_edges(p, edges, sleep);
 }
 
 } // namespace

@@ -16,6 +16,11 @@ void start_schedule();
 void catch_up();
 
 int isr(int pin, int mode, void (*function)());
+// In virtual time, waits until this program's interrupt functions on the
+// GPIO have had the edge the calling thread just made there.
+void edge_made(int gpio);
+// piLock and piUnlock: +1 and -1 for this thread.
+void note_user_lock(int change);
 int wait_for_interrupt(int pin, int ms);
 int isr_stop(int pin);
 

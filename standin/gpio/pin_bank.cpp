@@ -2,16 +2,20 @@
 // Copyright 2026 The parley authors
 #include "pin_bank.hpp"
 
+#include "bench_clock.hpp"
+#include "clock.hpp"
 #include "diagnostic.hpp"
 #include "state_dir.hpp"
 #include "state_files.hpp"
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -25,7 +29,7 @@ namespace
 {
 
 constexpr char magic[8] = {'w', 'p', 'i', 's', 'i', 'm', 'G', '\n'};
-constexpr std::uint32_t version = 1;
+constexpr std::uint32_t version = 2;
 
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free &&
                   std::atomic<std::int64_t>::is_always_lock_free,
@@ -44,18 +48,37 @@ long futex(std::atomic<std::uint32_t> &word, int op, std::uint32_t value, const 
                    0);
 }
 
+// How long a change of the bank may wait for another process's: changes take
+// microseconds, so this is a holder stopped or stuck.
+constexpr std::int64_t lock_limit_ns = 5000000000;
+
+// The bank's lock holds the holder's pid: one that died holding it (killed
+// mid-change) is taken over, and a live one that keeps it past the limit is
+// an error, never a hang.
 class Locked
 {
   public:
     explicit Locked(Bank &b) : word_(b.lock)
     {
-        std::uint32_t expected = 0;
-        while (!word_.compare_exchange_weak(expected, 1, std::memory_order_acquire)) {
-            // Another process holds it for a moment; a holder that died
-            // mid-change would leave it held, so the wait is bounded.
+        const auto self = static_cast<std::uint32_t>(getpid());
+        std::uint32_t holder = 0;
+        const std::int64_t limit = now_ns() + lock_limit_ns;
+        while (!word_.compare_exchange_weak(holder, self, std::memory_order_acquire)) {
+            if (holder == 0)
+                continue;
+            if (kill(static_cast<pid_t>(holder), 0) != 0 && errno == ESRCH) {
+                // Its change is half made at worst: each field is whole.
+                if (word_.compare_exchange_strong(holder, self, std::memory_order_acquire))
+                    return;
+                continue;
+            }
+            if (now_ns() > limit)
+                fail("pin bank " + quoted(state_dir_path() + "/" + state_files::pins),
+                     "process " + std::to_string(holder) + " has held it for " +
+                         std::to_string(lock_limit_ns / 1000000000) + " s");
             const timespec moment{0, 1000000};
-            futex(word_, FUTEX_WAIT, 1, &moment);
-            expected = 0;
+            futex(word_, FUTEX_WAIT, holder, &moment);
+            holder = 0;
         }
     }
     ~Locked()
@@ -70,6 +93,24 @@ class Locked
     std::atomic<std::uint32_t> &word_;
 };
 
+// Records the edge to now_level at at_ns; under the bank's lock.
+void record_edge(Pin &p, std::int64_t at_ns, int now_level)
+{
+    p.level = static_cast<std::uint8_t>(now_level);
+    const std::uint32_t n = p.edges.load(std::memory_order_relaxed);
+    Edge &e = p.ring[n % edge_ring];
+    e.at_ns.store(at_ns, std::memory_order_relaxed);
+    e.rising.store(static_cast<std::uint8_t>(now_level), std::memory_order_relaxed);
+    p.edges.store(n + 1, std::memory_order_seq_cst);
+}
+
+// After the lock is let go: a wake costs a system call, so only for waiters.
+void wake_waiters(Pin &p)
+{
+    if (p.waiters.load(std::memory_order_seq_cst) != 0)
+        wake_edges(p);
+}
+
 Bank *map_bank(const char *call, const std::uint8_t (&pulls)[gpio_count])
 {
     const int fd = open_own(state_files::pins, O_RDWR | O_CREAT);
@@ -82,7 +123,7 @@ Bank *map_bank(const char *call, const std::uint8_t (&pulls)[gpio_count])
     };
     if (fstat(fd, &st) != 0)
         bank_failed(call, std::strerror(errno));
-    const bool fresh = st.st_size == 0;
+    bool fresh = st.st_size == 0;
     if (fresh && ftruncate(fd, sizeof(Bank)) != 0)
         bank_failed(call, std::strerror(errno));
     if (!fresh && st.st_size != static_cast<off_t>(sizeof(Bank)))
@@ -91,7 +132,13 @@ Bank *map_bank(const char *call, const std::uint8_t (&pulls)[gpio_count])
     if (map == MAP_FAILED)
         bank_failed(call, std::strerror(errno));
     auto *b = static_cast<Bank *>(map);
+    // One whose maker died before it wrote the magic, which comes last, is
+    // still to be made.
+    constexpr char none[sizeof magic] = {};
+    if (!fresh && std::memcmp(b->magic, none, sizeof none) == 0)
+        fresh = true;
     if (fresh) {
+        std::memset(static_cast<void *>(b), 0, sizeof(Bank));
         // A Pi just powered on: every pin an input at its reset pull.
         for (int g = 0; g < gpio_count; ++g) {
             b->pins[g].pull = pulls[g];
@@ -131,24 +178,50 @@ int settled_level(int function, int latch, int pull, int drive)
 bool settle(Bank &b, int gpio, std::int64_t at_ns, int function, int pull, int drive)
 {
     Pin &p = b.pins[gpio];
-    const Locked hold(b);
-    if (function >= 0)
-        p.function = static_cast<std::uint8_t>(function);
-    if (pull >= 0)
-        p.pull = static_cast<std::uint8_t>(pull);
-    if (drive >= 0)
-        p.drive = static_cast<std::uint8_t>(drive);
-    const int now = settled_level(p.function, p.latch, p.pull, p.drive);
-    if (now == p.level)
-        return false;
-    p.level = static_cast<std::uint8_t>(now);
-    const std::uint32_t n = p.edges.load(std::memory_order_relaxed);
-    Edge &e = p.ring[n % edge_ring];
-    e.at_ns.store(at_ns, std::memory_order_relaxed);
-    e.rising.store(static_cast<std::uint8_t>(now), std::memory_order_relaxed);
-    p.edges.store(n + 1, std::memory_order_release);
-    wake_edges(p);
+    {
+        const Locked hold(b);
+        if (function >= 0)
+            p.function = static_cast<std::uint8_t>(function);
+        if (pull >= 0)
+            p.pull = static_cast<std::uint8_t>(pull);
+        if (drive >= 0)
+            p.drive = static_cast<std::uint8_t>(drive);
+        const int now = settled_level(p.function, p.latch, p.pull, p.drive);
+        if (now == p.level)
+            return false;
+        record_edge(p, at_ns, now);
+    }
+    wake_waiters(p);
     return true;
+}
+
+bool write_latch(Bank &b, int gpio, int value)
+{
+    Pin &p = b.pins[gpio];
+    const auto latch = static_cast<std::uint8_t>(value);
+    if (p.latch.load(std::memory_order_relaxed) == latch)
+        return false;
+    if (p.function.load(std::memory_order_relaxed) != fn_output) {
+        p.latch.store(latch, std::memory_order_relaxed);
+        return false;
+    }
+    {
+        const Locked hold(b);
+        p.latch = latch;
+        const int now = settled_level(p.function, p.latch, p.pull, p.drive);
+        if (now == p.level)
+            return false;
+        record_edge(p, bench_now_ns(), now);
+    }
+    wake_waiters(p);
+    return true;
+}
+
+void wait_edges(Pin &p, std::uint32_t seen, std::int64_t timeout_ns)
+{
+    p.waiters.fetch_add(1, std::memory_order_seq_cst);
+    wait_word(p.edges, seen, timeout_ns);
+    p.waiters.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 void wait_word(std::atomic<std::uint32_t> &word, std::uint32_t seen, std::int64_t timeout_ns)

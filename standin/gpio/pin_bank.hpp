@@ -48,6 +48,7 @@ struct Pin {
     std::atomic<std::uint8_t> level; // at the pin, as its edges last left it
     std::uint8_t pad[3];
     std::atomic<std::uint32_t> edges;      // how many so far; waiters sleep on it
+    std::atomic<std::uint32_t> waiters;    // sleeping on edges now, in any process
     std::atomic<std::int32_t> soft_pid;    // the process running a soft PWM or tone on it
     std::atomic<std::uint32_t> soft_value; // soft PWM: value of range; soft tone: Hz
     std::atomic<std::uint32_t> soft_range; // 0 for a tone
@@ -103,6 +104,15 @@ int settled_level(int function, int latch, int pull, int drive);
 // records the edge that makes, at at_ns, waking whoever waits for it.
 // True if it made an edge.
 bool settle(Bank &b, int gpio, std::int64_t at_ns, int function, int pull, int drive);
+
+// digitalWrite: the output latch; on an output that changes its level, the
+// edge is recorded as settle records it, at now on the bench clock. A write
+// that changes nothing costs no more than a load.
+bool write_latch(Bank &b, int gpio, int value);
+
+// Waits, as waitForInterrupt and an interrupt's thread wait, for the pin's
+// edge count to move from seen, or timeout_ns (-1: none).
+void wait_edges(Pin &p, std::uint32_t seen, std::int64_t timeout_ns);
 
 // Waits until a shared counter (a pin's edges, the schedule's) is no longer
 // seen, or timeout_ns (-1: none) passes; any process can wake it.

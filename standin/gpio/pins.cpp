@@ -9,6 +9,7 @@
 #include "bench_clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
+#include "interrupts.hpp"
 #include "nodes.hpp"
 #include "pi_session.hpp"
 #include "pin_bank.hpp"
@@ -107,6 +108,14 @@ Pin &pin_of(int gpio)
     return shared->pins[gpio];
 }
 
+// An edge the program made itself reaches its own interrupt functions as an
+// outside one does: in virtual time, at the time it was made.
+void made(bool edge, int gpio)
+{
+    if (edge)
+        edge_made(gpio);
+}
+
 // wiringPi's soft PWM and tone keep their state by the program's pin number;
 // the bench has no thread toggling the pin: the bank holds the wave, and a
 // read computes the level from the bench clock.
@@ -176,8 +185,9 @@ void request_line(int gpio, unsigned direction)
                      : (l.flags & bias_down) != 0 ? pull_down
                      : (l.flags & bias_off) != 0  ? pull_off
                                                   : -1;
-    settle(*shared, gpio, bench_now_ns(), direction == line_output ? fn_output : fn_input, pull,
-           -1);
+    made(settle(*shared, gpio, bench_now_ns(), direction == line_output ? fn_output : fn_input,
+                pull, -1),
+         gpio);
     trace_pins();
 }
 
@@ -296,7 +306,11 @@ PinShape shape_of(const Bank &b, int gpio)
     const int fn = p.function.load(std::memory_order_relaxed);
     const std::uint32_t soft_range = p.soft_range.load(std::memory_order_relaxed);
     const std::int32_t soft_pid = p.soft_pid.load(std::memory_order_relaxed);
-    if (fn == fn_output && soft_pid != 0) {
+    // A soft PWM or tone is its program's thread: it ends with the program,
+    // leaving the pin at its latch.
+    const bool soft_runs =
+        soft_pid != 0 && (soft_pid == getpid() || kill(soft_pid, 0) == 0 || errno == EPERM);
+    if (fn == fn_output && soft_runs) {
         // A soft PWM makes 100 us steps; a soft tone a square wave.
         const std::uint32_t value = p.soft_value.load(std::memory_order_relaxed);
         if (soft_range != 0)
@@ -333,7 +347,7 @@ void plain_mode(int pin, int gpio, int function)
     }
     soft_pwm_stop(pin);
     soft_tone_stop(pin);
-    settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+    made(settle(*shared, gpio, bench_now_ns(), function, -1, -1), gpio);
     trace_pins();
 }
 
@@ -345,7 +359,7 @@ void pwm_output(int pin, int gpio, int mode)
     const int function = this_pi::pwm_function(gpio);
     if (function < 0)
         return;
-    settle(*shared, gpio, bench_now_ns(), function, -1, -1);
+    made(settle(*shared, gpio, bench_now_ns(), function, -1, -1), gpio);
     trace_pins();
     bench_spend(pwm_function_wait_ns);
     // The RP1 runs mark:space only, and the library does not ask it otherwise.
@@ -457,7 +471,7 @@ void write(int pin, int value)
         }
     }
     need_registers("digitalWrite", pin);
-    pin_of(gpio).latch.store(value == LOW ? 0 : 1, std::memory_order_relaxed);
+    made(write_latch(*shared, gpio, value == LOW ? 0 : 1), gpio);
     trace_pins();
     bench_spend(register_ns);
 }
@@ -481,6 +495,9 @@ int read(int pin)
         request_line(gpio, line_input);
     need_registers("digitalRead", pin);
     bench_spend(register_ns);
+    // In wall time a drive scheduled for now or before reaches the pin here.
+    if (!virtual_time())
+        catch_up();
     const int level = level_at(gpio, bench_now_ns());
     Record("digital-read").num("pin", pin).num("value", level).emit();
     return level;
@@ -515,7 +532,7 @@ void set_pull(int pin, int pud)
     }
     need_registers("pullUpDnControl", pin);
     bench_spend(this_pi::legacy_pull() ? legacy_pull_ns : register_ns);
-    settle(*shared, gpio, bench_now_ns(), -1, pud, -1);
+    made(settle(*shared, gpio, bench_now_ns(), -1, pud, -1), gpio);
     trace_pins();
 }
 
@@ -541,7 +558,7 @@ void set_alt(int pin, int mode)
         return;
     need_registers("pinModeAlt", pin);
     bench_spend(register_ns);
-    settle(*shared, gpio, bench_now_ns(), mode & 7, -1, -1);
+    made(settle(*shared, gpio, bench_now_ns(), mode & 7, -1, -1), gpio);
     trace_pins();
 }
 
@@ -725,7 +742,7 @@ void write_byte(int value, bool second)
     for (int bit = 0; bit < 8; ++bit) {
         const int gpio = second ? 20 + bit : this_pi::wpi_to_gpio(bit);
         if (gpio >= 0 && gpio < gpio_count)
-            pin_of(gpio).latch.store(((value >> bit) & 1) != 0 ? 1 : 0);
+            made(write_latch(*shared, gpio, ((value >> bit) & 1) != 0 ? 1 : 0), gpio);
     }
     trace_pins();
     bench_spend(2 * register_ns);
@@ -737,6 +754,8 @@ unsigned read_byte(bool second)
         return 0;
     if (device_numbering() || shared == nullptr)
         no_registers(second ? "digitalReadByte2" : "digitalReadByte", 0);
+    if (!virtual_time())
+        catch_up();
     bench_spend(register_ns);
     const std::int64_t now = bench_now_ns();
     unsigned data = 0;

@@ -356,10 +356,11 @@ int pin(const std::vector<std::string> &args)
 {
     if (args.size() != 2 && !(args.size() == 4 && args[2] == "--at"))
         usage_error("pin takes GPIO high|low|float [--at MS]");
-    const auto bcm = decimal(args[0], 0, gpio::gpio_count - 1);
+    const int lines = gpio::this_pi::gpio_lines();
+    const auto bcm = decimal(args[0], 0, static_cast<std::uint64_t>(lines - 1));
     if (!bcm)
-        usage_error("pin " + quoted(args[0]) + ": not a BCM GPIO number (0 to " +
-                    std::to_string(gpio::gpio_count - 1) + ")");
+        usage_error("pin " + quoted(args[0]) + ": not a GPIO of a " + gpio::this_pi::word() +
+                    " (0 to " + std::to_string(lines - 1) + ")");
     const std::string &word = args[1];
     int drive = -1;
     if (word == "high")
