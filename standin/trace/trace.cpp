@@ -311,10 +311,12 @@ class VcdTrace : public Trace
             return;
         if (w.known && w.shape.waving() && !w.capped) {
             const double period = w.shape.period_ns;
-            const double after = static_cast<double>(w.last_ns);
-            const double until = static_cast<double>(at_ns);
-            for (double k = std::floor(after / period); k * period <= until && !w.capped; ++k) {
-                const double rise = k * period;
+            const auto after = static_cast<double>(w.last_ns);
+            const auto until = static_cast<double>(at_ns);
+            // Counted in whole periods, so no rounding creeps into the count.
+            for (auto k = static_cast<std::int64_t>(std::floor(after / period));
+                 static_cast<double>(k) * period <= until && !w.capped; ++k) {
+                const double rise = static_cast<double>(k) * period;
                 const double fall = rise + w.shape.high_ns;
                 if (rise > after && rise <= until)
                     draw(w, std::llround(rise), 1);
@@ -347,9 +349,9 @@ class VcdTrace : public Trace
         // Not a file that can be rewritten: what comes late is drawn late.
         if (late && rewritable_) {
             // What was there first stays first at one time.
-            const auto from =
-                std::upper_bound(changes_.begin(), changes_.begin() + old, changes_[old], early);
-            std::inplace_merge(from, changes_.begin() + old, changes_.end(), early);
+            const auto old_end = changes_.begin() + static_cast<std::ptrdiff_t>(old);
+            const auto from = std::upper_bound(changes_.begin(), old_end, changes_[old], early);
+            std::inplace_merge(from, old_end, changes_.end(), early);
             if (!redo_) {
                 redraw_from(static_cast<std::size_t>(from - changes_.begin()));
                 return;
