@@ -22,7 +22,9 @@ namespace
 const std::string &log_path()
 {
     // A path is never refused, so reading it cannot fail back into the log.
-    static const std::string path = setting_text("WPISIM_LOG").value_or("");
+    // Never destroyed: a thread of the program (an interrupt's) may still log
+    // as the program exits.
+    static const std::string &path = *new std::string(setting_text("WPISIM_LOG").value_or(""));
     return path;
 }
 
@@ -49,7 +51,8 @@ int log_fd()
 
 std::function<void(const std::string &)> &diverted()
 {
-    static std::function<void(const std::string &)> sink;
+    static std::function<void(const std::string &)> &sink =
+        *new std::function<void(const std::string &)>;
     return sink;
 }
 

@@ -62,8 +62,10 @@ struct Handler {
 
 constexpr int pin_numbers = 64;
 
-std::mutex lock;
-std::condition_variable handled;
+// Never destroyed: the interrupt threads outlive the program's static
+// objects, as the library's do.
+std::mutex &lock = *new std::mutex;
+std::condition_variable &handled = *new std::condition_variable;
 Line lines[gpio_count];
 Handler handlers[pin_numbers];
 std::uint64_t generations = 0;
@@ -73,7 +75,7 @@ struct Due {
     int gpio;
     int drive;
 };
-std::vector<Due> schedule_taken; // under lock, soonest last
+std::vector<Due> &schedule_taken = *new std::vector<Due>; // under lock, soonest last
 // The GPIO whose interrupt function this thread runs, if it is such a thread:
 // one that waits for its own function would wait for itself.
 thread_local int serving = -1;

@@ -195,10 +195,15 @@ void request_line(int gpio, unsigned direction)
 
 Bank &pins_bank(const char *call)
 {
-    std::uint8_t pulls[gpio_count];
-    for (int g = 0; g < gpio_count; ++g)
-        pulls[g] = static_cast<std::uint8_t>(this_pi::reset_pull(g));
-    return bank(call, pulls);
+    // Mapped once; later calls, an interrupt's thread's as the program exits
+    // among them, touch nothing else.
+    static Bank &mapped = [call]() -> Bank & {
+        std::uint8_t pulls[gpio_count];
+        for (int g = 0; g < gpio_count; ++g)
+            pulls[g] = static_cast<std::uint8_t>(this_pi::reset_pull(g));
+        return bank(call, pulls);
+    }();
+    return mapped;
 }
 
 int setup(Numbering numbering, int fault, const char *call)

@@ -105,7 +105,9 @@ Model decode(std::string_view word, unsigned revision_code)
 
 const std::vector<Model> &models()
 {
-    static const std::vector<Model> all = make_models();
+    // Never destroyed: an interrupt's thread may still read it as the
+    // program exits.
+    static const std::vector<Model> &all = *new std::vector<Model>(make_models());
     return all;
 }
 

@@ -95,9 +95,11 @@ int bcm_to_wpi(int layout, int bcm)
 
 const std::vector<HeaderPin> &header(const Model &m)
 {
-    static const std::vector<HeaderPin> rev1 = make_header(1, 26);
-    static const std::vector<HeaderPin> rev2_26 = make_header(2, 26);
-    static const std::vector<HeaderPin> rev2_40 = make_header(2, 40);
+    // Never destroyed: an interrupt's thread may still read them as the
+    // program exits.
+    static const std::vector<HeaderPin> &rev1 = *new std::vector<HeaderPin>(make_header(1, 26));
+    static const std::vector<HeaderPin> &rev2_26 = *new std::vector<HeaderPin>(make_header(2, 26));
+    static const std::vector<HeaderPin> &rev2_40 = *new std::vector<HeaderPin>(make_header(2, 40));
     if (m.layout == 1)
         return rev1;
     return m.forty_pins ? rev2_40 : rev2_26;
