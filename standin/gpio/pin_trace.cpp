@@ -59,9 +59,9 @@ void at_exit()
 
 } // namespace
 
-void trace_setup(Bank &b)
+void trace_setup(Bank &b, std::int64_t epoch_ns)
 {
-    Trace *t = run_trace();
+    Trace *t = run_trace(epoch_ns);
     if (t == nullptr)
         return;
     for (const int g : t->pins())

@@ -229,14 +229,14 @@ int setup(Numbering numbering, int fault, const char *call)
         errno = fault;
         return -1;
     }
-    // Opened before the epoch is taken, so the trace's zero is never after the
-    // time millis() and scheduled drives count from.
-    if (fault == 0)
-        trace_setup(*shared);
     // A memory set-up counts as done before it opens anything, so a failed
     // one is a set-up too, without registers.
     chosen = numbering;
     epoch = bench_now_ns();
+    // A trace opened here begins at the epoch, the time millis() and
+    // scheduled drives count from, however long opening it takes.
+    if (fault == 0)
+        trace_setup(*shared, epoch);
     if (fault != 0) {
         errno = fault;
         const int result = pi::library_failure(

@@ -143,8 +143,9 @@ std::vector<int> pins_of(const std::optional<std::string> &text)
 class VcdTrace : public Trace
 {
   public:
-    VcdTrace(int fd, std::string path, bool rewritable, std::vector<int> pins)
-        : fd_(fd), path_(std::move(path)), rewritable_(rewritable), origin_ns_(bench_now_ns()),
+    VcdTrace(int fd, std::string path, bool rewritable, std::vector<int> pins,
+             std::int64_t origin_ns)
+        : fd_(fd), path_(std::move(path)), rewritable_(rewritable), origin_ns_(origin_ns),
           unit_ns_(rewritable ? 1000 : 1), pins_(std::move(pins))
     {
         for (int s = 0; s < bus_signals; ++s)
@@ -492,8 +493,13 @@ class VcdTrace : public Trace
     std::atomic<bool> broken_{false};
 };
 
+// Where the trace's time begins, when whoever opens it says.
+std::atomic<std::int64_t> origin_asked{-1};
+
 Trace *open_trace()
 {
+    const std::int64_t asked = origin_asked.load();
+    const std::int64_t origin = asked >= 0 ? asked : bench_now_ns();
     // Read first, so a list without a trace to go in is refused.
     const auto pin_list = setting_text("WPISIM_TRACE_PINS");
     const auto path = setting_text("WPISIM_TRACE");
@@ -513,7 +519,7 @@ Trace *open_trace()
     if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0))
         fail(what, std::string("cannot write: ") + std::strerror(errno));
     // Lives as long as the process: the program may still be exiting.
-    return new VcdTrace(fd, *path, S_ISREG(st.st_mode), pins_of(pin_list));
+    return new VcdTrace(fd, *path, S_ISREG(st.st_mode), pins_of(pin_list), origin);
 }
 
 } // namespace
@@ -522,6 +528,12 @@ Trace *run_trace()
 {
     static Trace *const trace = open_trace();
     return trace;
+}
+
+Trace *run_trace(std::int64_t origin_ns)
+{
+    origin_asked = origin_ns;
+    return run_trace();
 }
 
 } // namespace wpisim

@@ -74,5 +74,8 @@ class Trace
 // that cannot be written, or that another run is tracing to, ends the
 // process, status 2, as does a WPISIM_TRACE_PINS refused.
 Trace *run_trace();
+// The same; a trace this opens has its time begin at origin_ns on the bench
+// clock (the GPIO's epoch), however long opening it takes.
+Trace *run_trace(std::int64_t origin_ns);
 
 } // namespace wpisim
