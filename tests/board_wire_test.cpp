@@ -499,12 +499,14 @@ TEST(PinTrace, AnEdgeSeenLateIsDrawnAtItsOwnTime)
     const auto rises = wire_of(vcd, "GPIO17");
     ASSERT_FALSE(rises.empty());
     EXPECT_EQ(rises.back().second, '1');
-    // Set-up opens the trace a moment after the schedule's origin.
-    EXPECT_NEAR(static_cast<double>(rises.back().first), 5e6, 1e6);
     const auto written = wire_of(vcd, "GPIO27");
     ASSERT_FALSE(written.empty());
     EXPECT_EQ(written.back().second, '1');
     EXPECT_GE(written.back().first, 30000000);
+    // Drawn at its own time, not where the program picked it up after its
+    // 30 ms wait; how close to 5 ms is the machine's pace, not a guarantee.
+    EXPECT_GE(rises.back().first, 5000000);
+    EXPECT_LT(rises.back().first, written.back().first);
 }
 
 // sigrok's PWM decoder finds in the trace the wave the program set, in
