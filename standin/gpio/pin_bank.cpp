@@ -81,11 +81,9 @@ class Locked
             holder = 0;
         }
     }
-    ~Locked()
-    {
-        word_.store(0, std::memory_order_release);
-        futex(word_, FUTEX_WAKE, 1, nullptr);
-    }
+    // No wake: a waiter looks again within a millisecond, and a change that
+    // makes a system call on every write would cost a pin toggle tenfold.
+    ~Locked() { word_.store(0, std::memory_order_release); }
     Locked(const Locked &) = delete;
     Locked &operator=(const Locked &) = delete;
 
