@@ -553,8 +553,7 @@ TEST(PinTrace, SigrokMeasuresAPwmAsTheProgramSetIt)
         std::istringstream lines(output);
         for (std::string line; std::getline(lines, line);)
             (line.back() == '%' ? duties : periods).push_back(line);
-        ASSERT_GE(periods.size(), 15U) << output;
-        ASSERT_GE(duties.size(), 15U) << output;
+        ASSERT_TRUE(periods.size() >= 15 && duties.size() >= 15) << output;
         for (std::size_t i = periods.size() - 15; i < periods.size(); ++i)
             EXPECT_EQ(periods[i], std::string("pwm-1: ") + c.period);
         for (std::size_t i = duties.size() - 15; i < duties.size(); ++i)

@@ -121,8 +121,8 @@ TEST(PinBank, ALockItsHolderLeftIsTakenOverAndOneKeptIsAnError)
         pid_t holder;
         int status;
         const char *why;
-    } rows[] = {{dead, 0, ""}, {getpid(), 2, " has held it for 5 s\n"}};
-    for (const auto &row : rows) {
+    } holders[] = {{dead, 0, ""}, {getpid(), 2, " has held it for 5 s\n"}};
+    for (const auto &row : holders) {
         SCOPED_TRACE(row.holder == dead ? "dead holder" : "live holder");
         harness::Sandbox box;
         ASSERT_EQ(box.script("$WPISIM pins >/dev/null").run().status, 0);

@@ -136,7 +136,8 @@ Bank *map_bank(const char *call, const std::uint8_t (&pulls)[gpio_count])
     if (!fresh && std::memcmp(b->magic, none, sizeof none) == 0)
         fresh = true;
     if (fresh) {
-        std::memset(static_cast<void *>(b), 0, sizeof(Bank));
+        // The file's zeros are the rest: a half-made bank's maker wrote no
+        // more than these same values.
         // A Pi just powered on: every pin an input at its reset pull.
         for (int g = 0; g < gpio_count; ++g) {
             b->pins[g].pull = pulls[g];
