@@ -64,8 +64,16 @@ constexpr int pin_numbers = 64;
 
 // Never destroyed: the interrupt threads outlive the program's static
 // objects, as the library's do.
-std::mutex &lock = *new std::mutex;
-std::condition_variable &handled = *new std::condition_variable;
+std::mutex &state_lock()
+{
+    static auto *const m = new std::mutex;
+    return *m;
+}
+std::condition_variable &handled()
+{
+    static auto *const c = new std::condition_variable;
+    return *c;
+}
 Line lines[gpio_count];
 Handler handlers[pin_numbers];
 std::uint64_t generations = 0;
@@ -75,7 +83,12 @@ struct Due {
     int gpio;
     int drive;
 };
-std::vector<Due> &schedule_taken = *new std::vector<Due>; // under lock, soonest last
+// Under the lock, soonest last.
+std::vector<Due> &schedule_taken()
+{
+    static auto *const v = new std::vector<Due>;
+    return *v;
+}
 // The GPIO whose interrupt function this thread runs, if it is such a thread:
 // one that waits for its own function would wait for itself.
 thread_local int serving = -1;
@@ -107,21 +120,21 @@ void take_new(Bank &b)
         const Due d{epoch_ns() + slot.at_ns, slot.gpio, slot.drive};
         std::uint32_t expected = slot_pending;
         if (slot.state.compare_exchange_strong(expected, slot_free))
-            schedule_taken.push_back(d);
+            schedule_taken().push_back(d);
     }
     // Soonest last; drives at one time keep the order they were given in.
-    std::stable_sort(schedule_taken.begin(), schedule_taken.end(),
+    std::stable_sort(schedule_taken().begin(), schedule_taken().end(),
                      [](const Due &a, const Due &b) { return a.at_ns > b.at_ns; });
-    drives_waiting = !schedule_taken.empty();
+    drives_waiting = !schedule_taken().empty();
 }
 
 // The drives due by now, taken off the list; under lock.
 std::vector<Due> pop_due(std::int64_t now)
 {
     std::vector<Due> due;
-    while (!schedule_taken.empty() && schedule_taken.back().at_ns <= now) {
-        due.push_back(schedule_taken.back());
-        schedule_taken.pop_back();
+    while (!schedule_taken().empty() && schedule_taken().back().at_ns <= now) {
+        due.push_back(schedule_taken().back());
+        schedule_taken().pop_back();
     }
     return due;
 }
@@ -135,11 +148,11 @@ void apply(const Due &d)
 
 std::int64_t next_due(std::int64_t limit)
 {
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(state_lock());
     take_new(shared());
-    if (schedule_taken.empty() || schedule_taken.back().at_ns > limit)
+    if (schedule_taken().empty() || schedule_taken().back().at_ns > limit)
         return -1;
-    return schedule_taken.back().at_ns;
+    return schedule_taken().back().at_ns;
 }
 
 // Whether every interrupt function of this process on the GPIO has had its
@@ -159,7 +172,7 @@ thread_local int user_locks = 0;
 // call's own cost, or a thread holding a piLock, does not wait for it.
 void happen(std::int64_t at, bool waiting)
 {
-    std::unique_lock<std::mutex> hold(lock);
+    std::unique_lock<std::mutex> hold(state_lock());
     for (const Due &d : pop_due(at)) {
         hold.unlock();
         apply(d);
@@ -167,8 +180,8 @@ void happen(std::int64_t at, bool waiting)
         if (serving == d.gpio || !waiting || user_locks != 0)
             continue;
         const std::uint32_t edges = shared().pins[d.gpio].edges.load();
-        handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
-                         [&] { return all_handled(d.gpio, edges); });
+        handled().wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                           [&] { return all_handled(d.gpio, edges); });
     }
 }
 
@@ -188,7 +201,7 @@ void *serve(void *arg)
     Bank &b = shared();
     const int gpio = start.gpio;
     Pin &p = b.pins[gpio];
-    std::unique_lock<std::mutex> hold(lock);
+    std::unique_lock<std::mutex> hold(state_lock());
     serving = gpio;
     for (;;) {
         Handler &h = handlers[start.pin];
@@ -219,7 +232,7 @@ void *serve(void *arg)
         hold.lock();
         if (handlers[start.pin].generation == start.generation)
             ++handlers[start.pin].isr_seen;
-        handled.notify_all();
+        handled().notify_all();
     }
 }
 
@@ -245,10 +258,10 @@ void edge_made(int gpio)
 {
     if (!virtual_time() || serving == gpio || user_locks != 0)
         return;
-    std::unique_lock<std::mutex> hold(lock);
+    std::unique_lock<std::mutex> hold(state_lock());
     const std::uint32_t edges = shared().pins[gpio].edges.load();
-    handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
-                     [&] { return all_handled(gpio, edges); });
+    handled().wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                       [&] { return all_handled(gpio, edges); });
 }
 
 void note_user_lock(int change)
@@ -260,7 +273,7 @@ void start_schedule()
 {
     if (virtual_time())
         on_clock_events({next_due, happen});
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(state_lock());
     take_new(shared());
 }
 
@@ -276,10 +289,10 @@ void catch_up()
         b.scheduled.load(std::memory_order_relaxed) ==
             schedule_seen.load(std::memory_order_relaxed))
         return;
-    std::unique_lock<std::mutex> hold(lock);
+    std::unique_lock<std::mutex> hold(state_lock());
     take_new(b);
     const std::vector<Due> due = pop_due(bench_now_ns());
-    drives_waiting = !schedule_taken.empty();
+    drives_waiting = !schedule_taken().empty();
     hold.unlock();
     for (const Due &d : due)
         apply(d);
@@ -294,7 +307,7 @@ int isr(int pin, int mode, void (*function)())
         return pi::library_failure(
             WPI_FATAL, "wiringPiISR: wiringPi has not been initialised. Unable to continue.\n");
     {
-        std::lock_guard<std::mutex> hold(lock);
+        std::lock_guard<std::mutex> hold(state_lock());
         if (handlers[pin].function != nullptr)
             std::printf("wiringPi: ISR function alread active, ignoring \n");
         handlers[pin].function = function;
@@ -303,7 +316,7 @@ int isr(int pin, int mode, void (*function)())
     // No edge asked for, or no line: the library's thread ends at once, and
     // takes the function with it.
     const auto no_thread = [&] {
-        std::lock_guard<std::mutex> hold(lock);
+        std::lock_guard<std::mutex> hold(state_lock());
         handlers[pin].function = nullptr;
         return 0;
     };
@@ -321,7 +334,7 @@ int isr(int pin, int mode, void (*function)())
     // The kernel's line request makes the pin an input.
     settle(b, gpio, bench_now_ns(), fn_input, -1, -1);
     trace_pins();
-    std::lock_guard<std::mutex> hold(lock);
+    std::lock_guard<std::mutex> hold(state_lock());
     const std::uint32_t edges = b.pins[gpio].edges.load();
     lines[gpio] = Line{true, mode, edges};
     handlers[pin] = Handler{++generations, function, gpio, edges};
@@ -361,8 +374,8 @@ int next_event(std::unique_lock<std::mutex> &hold, Line &l, const Pin &p, int gp
         // In virtual time the interrupt function has its edge first, as a
         // scheduled edge gives it, so a run goes the same way twice.
         if (virtual_time() && serving != gpio)
-            handled.wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
-                             [&] { return all_handled(gpio, index + 1); });
+            handled().wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                               [&] { return all_handled(gpio, index + 1); });
         return rising ? event_rising : event_falling;
     }
     return 0;
@@ -403,7 +416,7 @@ int wait_for_interrupt(int pin, int ms)
     Pin &p = shared().pins[gpio];
     const std::int64_t end = ms < 0 ? -1 : bench_now_ns() + static_cast<std::int64_t>(ms) * 1000000;
     for (;;) {
-        std::unique_lock<std::mutex> hold(lock);
+        std::unique_lock<std::mutex> hold(state_lock());
         Line &l = lines[gpio];
         if (!l.active)
             return -2;
@@ -426,7 +439,7 @@ int isr_stop(int pin)
         return 0;
     int woken = -1;
     {
-        std::lock_guard<std::mutex> hold(lock);
+        std::lock_guard<std::mutex> hold(state_lock());
         // As 3.14: the thread and function by the number given, and the line
         // by that same number taken as a GPIO, which in wiringPi or physical
         // numbering is another line, left requested.
@@ -434,7 +447,7 @@ int isr_stop(int pin)
         handlers[pin] = Handler{};
         if (pin < gpio_count)
             lines[pin].active = false;
-        handled.notify_all();
+        handled().notify_all();
     }
     // Its thread sees it at its next look, or at once.
     if (woken >= 0)
