@@ -47,7 +47,7 @@ const Row rows[] = {
      "0\n0\nisr 22 1500000\nwait 1 1500000\nisr 22 1600000\nwait 2 1600000\nwait 0 1700000\n",
      "wiringPi: ERROR: poll returned=0\n"},
     {"AnOutsideEdgeWakesAProgramBlockedInWait",
-     "WPISIM_LOG=log $PROBE setup gpio isr 23 2 wait 23 -1 > out & p=$!\n"
+     "WPISIM_LOG=log timeout 30 $PROBE setup gpio isr 23 2 wait 23 -1 > out & p=$!\n"
      "until grep -q isr-setup log 2>/dev/null; do sleep 0.05; done\n"
      "$WPISIM pin 23 high; wait $p; cat out",
      "0\n0\nisr 23 1000000\nwait 1 1000000\n", ""},
