@@ -145,6 +145,7 @@ struct WireSpec {
     std::uint8_t bit = 0;
     std::uint8_t divider = 0; // a divider brings a 5 V output down to the Pi's 3.3 V
     std::uint8_t pad = 0;
+    char board[16] = {}; // the board's name on the bench, NUL-terminated
 };
 
 // What one end puts on a wire: nothing, a pull, or a level it drives.

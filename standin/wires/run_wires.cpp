@@ -2,13 +2,13 @@
 // Copyright 2026 The parley authors
 #include "run_wires.hpp"
 
+#include "bench_file.hpp"
 #include "board_client.hpp"
 #include "board_line.hpp"
 #include "diagnostic.hpp"
 #include "link.hpp"
 
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,27 +34,17 @@ std::int64_t sync(std::int64_t until_ns, bool stop_at_change)
     return session()->sync(until_ns, stop_at_change).change_ns;
 }
 
-// TMP until the bench file: GPIO:PORTBIT,...
 std::vector<link::WireSpec> bench_wires()
 {
     std::vector<link::WireSpec> wires;
-    const char *text = std::getenv("WPISIM_TMP_WIRES");
-    if (text == nullptr)
-        return wires;
-    std::string s = text;
-    for (std::size_t from = 0; from < s.size();) {
-        std::size_t comma = s.find(',', from);
-        if (comma == std::string::npos)
-            comma = s.size();
-        const std::string item = s.substr(from, comma - from);
-        link::WireSpec w{};
-        const std::size_t colon = item.find(':');
-        w.gpio = std::atoi(item.substr(0, colon).c_str());
-        w.port = item[colon + 1];
-        w.bit = static_cast<std::uint8_t>(item[colon + 2] - '0');
-        w.divider = item.size() > colon + 3 ? 1 : 0;
-        wires.push_back(w);
-        from = comma + 1;
+    for (const BenchWire &w : the_bench().wires) {
+        link::WireSpec spec{};
+        spec.gpio = w.gpio;
+        spec.port = w.board_pin.port;
+        spec.bit = w.board_pin.bit;
+        spec.divider = w.divider ? 1 : 0;
+        std::snprintf(spec.board, sizeof spec.board, "%s", w.board.c_str());
+        wires.push_back(spec);
     }
     return wires;
 }

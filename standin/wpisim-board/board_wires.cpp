@@ -52,10 +52,6 @@ int drive_of(int side)
 }
 
 constexpr int pi_millivolts = 3300;
-int TMP_millivolts(const BoardKind &k)
-{
-    return std::strcmp(k.name, "pro-mini-8mhz") == 0 ? 3300 : 5000;
-}
 
 } // namespace
 
@@ -151,14 +147,14 @@ void BoardWires::check(int wire, std::int64_t at_ns)
               " drives it " + (board_[i] == link::side_high ? "high" : "low"));
     }
     if (board_[i] == link::side_high && wires_[i].divider == 0 && kind_ != nullptr &&
-        TMP_millivolts(*kind_) > pi_millivolts) {
+        kind_->millivolts > pi_millivolts) {
         Record("wire-overvoltage")
             .num("gpio", gpio)
             .text("pin", pin_name(wire))
             .num("at_ns", at_ns)
             .emit();
         warn_("wpisim: " + pin_name(wire) + " drives GPIO " + std::to_string(gpio) + " high at " +
-              std::to_string(TMP_millivolts(*kind_) / 1000) +
+              std::to_string(kind_->millivolts / 1000) +
               " V, and no Pi pin tolerates more than 3.3 V: "
               "put a divider on the wire (see docs/raspberry-pi.md) and say divider = true");
     }
@@ -167,8 +163,8 @@ void BoardWires::check(int wire, std::int64_t at_ns)
 std::string BoardWires::pin_name(int wire) const
 {
     const link::WireSpec &w = wires_[static_cast<std::size_t>(wire)];
-    const std::string board = kind_ != nullptr ? kind_->name : "the board";
-    return board + " " + std::string("P") + w.port + std::to_string(w.bit);
+    const std::string board(w.board, strnlen(w.board, sizeof w.board));
+    return board + " " + board_pin_name(*kind_, BoardPin{w.port, w.bit});
 }
 
 } // namespace wpisim
