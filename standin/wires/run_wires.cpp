@@ -9,6 +9,7 @@
 #include "link.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ void wire_run_to_board()
     for (const link::WireSpec &w : wires)
         gpios.push_back(w.gpio);
     gpio::wire_to_board(gpios.data(), static_cast<int>(gpios.size()), {pi_side, sync});
+    // The board runs to the run's end, so what the run's last calls did to it
+    // (a short, a level it answers) happens, and is told, before it ends.
+    std::atexit([] { gpio::board_to_now(); });
 }
 
 } // namespace wpisim

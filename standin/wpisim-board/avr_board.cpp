@@ -284,19 +284,18 @@ class SimulatedAvr : public AvrBoard
         return true;
     }
 
-    std::string set_wires(const std::vector<link::WireSpec> &wires,
-                          std::function<void(int, int, std::int64_t)> changed) override
+    std::string set_wires(const std::vector<link::WireSpec> &wires, WireChanged changed) override
     {
-        return pins_->wire(wires, [this, changed = std::move(changed)](int wire, int side,
-                                                                       avr_cycle_count_t cycle) {
-            // A sync that waits for the board's next change stops here: the
-            // Pi reads this wire.
+        return pins_->wire(wires, [this, changed = std::move(changed)](
+                                      int wire, bool board, int side, avr_cycle_count_t cycle) {
+            // A sync that waits for the board's next change stops at one the
+            // Pi reads.
             const int pi = pins_->pi_side_now(wire);
-            if (stop_at_change_ && pi != link::side_low && pi != link::side_high) {
+            if (board && stop_at_change_ && pi != link::side_low && pi != link::side_high) {
                 changed_ = true;
                 changed_at_ = cycle;
             }
-            changed(wire, side, ns_at(cycle));
+            changed(wire, board, side, ns_at(cycle));
         });
     }
 

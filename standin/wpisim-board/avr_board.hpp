@@ -58,11 +58,12 @@ class AvrBoard
     static constexpr std::int64_t busy_every_ns = 20000000;
 
     // The board's pins wired to the Pi's GPIO, each a port letter and bit:
-    // empty, or why one is not this board's. changed hears each change of the
-    // board's side of a wire (a link::WireSide) at its time on the bench clock.
-    virtual std::string
-    set_wires(const std::vector<link::WireSpec> &wires,
-              std::function<void(int wire, int side, std::int64_t at_ns)> changed) = 0;
+    // empty, or why one is not this board's. changed hears each change of a
+    // wire's side, the board's (board true) or the Pi's as the AVR gets it,
+    // a link::WireSide, at its time on the bench clock.
+    using WireChanged = std::function<void(int wire, bool board, int side, std::int64_t at_ns)>;
+    virtual std::string set_wires(const std::vector<link::WireSpec> &wires,
+                                  WireChanged changed) = 0;
     // What the Pi puts on a wire from at_ns on (at once, if that is past).
     virtual void pi_side(int wire, int side, std::int64_t at_ns) = 0;
     virtual int board_side(int wire) const = 0;

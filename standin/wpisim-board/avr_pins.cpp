@@ -123,6 +123,8 @@ void AvrPins::apply(int wire, int side)
     Pin &p = pins_[static_cast<std::size_t>(wire)];
     p.pi = side;
     hold(p.port, p.bit, side == link::side_none ? -1 : level_of(side));
+    if (changed_)
+        changed_(wire, false, side, avr_->cycle);
     if (side != link::side_none)
         avr_raise_irq(pin_irq(avr_, p.port, p.bit), static_cast<std::uint32_t>(level_of(side)));
     else if (p.avr == link::side_pull_up)
@@ -182,7 +184,7 @@ void AvrPins::look(const Watch &w)
             continue;
         p.avr = side;
         if (changed_)
-            changed_(static_cast<int>(i), side, avr_->cycle);
+            changed_(static_cast<int>(i), true, side, avr_->cycle);
     }
 }
 

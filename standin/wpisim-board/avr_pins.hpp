@@ -28,9 +28,10 @@ class AvrPins
     AvrPins(const AvrPins &) = delete;
     AvrPins &operator=(const AvrPins &) = delete;
 
-    using Changed = std::function<void(int wire, int side, avr_cycle_count_t cycle)>;
-    // The wires, each a port letter and bit; changed hears each change of the
-    // AVR's side from here on. Empty, or why a pin is not this AVR's.
+    // A side of a wire changed: the AVR's (board true) or the Pi's, at cycle.
+    using Changed = std::function<void(int wire, bool board, int side, avr_cycle_count_t cycle)>;
+    // The wires, each a port letter and bit; changed hears each change of
+    // either side from here on. Empty, or why a pin is not this AVR's.
     std::string wire(const std::vector<link::WireSpec> &wires, Changed changed);
     // The Pi's side of a wire from cycle on (at once if that is past).
     void pi_side(int wire, int side, avr_cycle_count_t cycle);

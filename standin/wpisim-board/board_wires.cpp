@@ -91,16 +91,17 @@ std::string BoardWires::rewire(AvrBoard &board, const BoardKind &kind)
     kind_ = &kind;
     pi_.assign(wires_.size(), link::side_none);
     board_.assign(wires_.size(), link::side_none);
-    const std::string why = board.set_wires(
-        wires_, [this](int wire, int side, std::int64_t at) { board_changed(wire, side, at); });
+    const std::string why =
+        board.set_wires(wires_, [this](int wire, bool on_board, int side, std::int64_t at) {
+            changed(wire, on_board, side, at);
+        });
     if (!why.empty())
         return why;
     const std::int64_t now = board.bench_ns();
     for (std::size_t i = 0; i < wires_.size(); ++i) {
         const int wire = static_cast<int>(i);
-        pi_[i] = pi_side_in_bank(wires_[i].gpio);
-        board.pi_side(wire, pi_[i], now);
-        board_changed(wire, board.board_side(wire), now);
+        board.pi_side(wire, pi_side_in_bank(wires_[i].gpio), now);
+        changed(wire, true, board.board_side(wire), now);
     }
     return "";
 }
@@ -110,17 +111,20 @@ bool BoardWires::pi_pin(const link::PiPin &pin, AvrBoard &board)
     for (std::size_t i = 0; i < wires_.size(); ++i) {
         if (wires_[i].gpio != pin.gpio)
             continue;
-        pi_[i] = pin.side;
         board.pi_side(static_cast<int>(i), pin.side, pin.at_ns);
-        check(static_cast<int>(i), pin.at_ns);
         return true;
     }
     return false;
 }
 
-void BoardWires::board_changed(int wire, int side, std::int64_t at_ns)
+void BoardWires::changed(int wire, bool on_board, int side, std::int64_t at_ns)
 {
     const auto i = static_cast<std::size_t>(wire);
+    if (!on_board) {
+        pi_[i] = side;
+        check(wire, at_ns);
+        return;
+    }
     board_[i] = side;
     gpio::settle(pi_bank(), wires_[i].gpio, at_ns, -1, -1, drive_of(side));
     Record("wire")

@@ -37,7 +37,7 @@ class BoardWires
     bool any() const { return !wires_.empty(); }
 
   private:
-    void board_changed(int wire, int side, std::int64_t at_ns);
+    void changed(int wire, bool on_board, int side, std::int64_t at_ns);
     void check(int wire, std::int64_t at_ns);
     std::string pin_name(int wire) const;
 
