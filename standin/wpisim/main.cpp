@@ -7,6 +7,7 @@
 
 #include "bench_clock.hpp"
 #include "bench_command.hpp"
+#include "bench_file.hpp"
 #include "board_client.hpp"
 #include "board_kind.hpp"
 #include "clock.hpp"
@@ -56,7 +57,7 @@ const char usage_text[] =
     "  reset                       press the board's reset button\n"
     "  status                      the board, its firmware, uptime and outputs\n"
     "  serial                      the board's serial port on this terminal (Ctrl-] leaves)\n"
-    "  pins                        the simulated Pi's GPIO pins: mode, level, pull, PWM\n"
+    "  pins                        the simulated Pi's GPIO pins: mode, level, pull, PWM, wires\n"
     "  pin GPIO high|low|float [--at MS]\n"
     "                              drive a Pi input from outside, as a button would: now,\n"
     "                              or MS ms after the set-up of the run that takes it\n"
@@ -324,16 +325,34 @@ const char *pull_name(int pull)
     return pull == gpio::pull_up ? "up" : pull == gpio::pull_down ? "down" : "off";
 }
 
+// The board pin the bench wires to a GPIO: what drives it from there shows
+// in the Driven column.
+std::string wire_text(int bcm)
+{
+    const Bench &bench = the_bench();
+    for (const BenchWire &w : bench.wires) {
+        if (w.gpio != bcm)
+            continue;
+        std::string pin = w.pin;
+        for (const BenchBoard &board : bench.boards)
+            if (board.name == w.board)
+                pin = board_pin_name(*board.kind, w.board_pin);
+        return (w.board + " " + pin + (w.divider ? " /div" : "")).substr(0, 18);
+    }
+    return "";
+}
+
 int pins()
 {
     gpio::Bank &b = gpio::pins_bank("pins");
     const std::int64_t now = bench_clock_reading();
-    std::printf(
-        " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
-    std::printf(
-        " | BCM | wPi |  Name   | Mode | V | Pull | Driven | PWM                | Physical |\n");
-    std::printf(
-        " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
+    const char *const rule =
+        " +-----+-----+---------+------+---+------+--------+--------------------"
+        "+--------------------+----------+\n";
+    std::printf("%s", rule);
+    std::printf(" | BCM | wPi |  Name   | Mode | V | Pull | Driven | PWM                | Wire     "
+                "          | Physical |\n");
+    std::printf("%s", rule);
     // The header's GPIO pins, in wiringPi's order, as gpio readall lists them.
     std::vector<pi::HeaderPin> rows;
     for (const pi::HeaderPin &h : pi::header(pi::model()))
@@ -344,16 +363,15 @@ int pins()
     for (const pi::HeaderPin &h : rows) {
         const gpio::Pin &p = b.pins[h.bcm];
         const int drive = p.drive.load();
-        std::printf(" | %3d | %3d | %-7s | %-4s | %d | %-4s | %-6s | %-18s |    %2d    |\n", h.bcm,
-                    h.wpi, h.name, function_name(p.function.load()), gpio::level_of(b, h.bcm, now),
-                    pull_name(p.pull.load()),
+        std::printf(" | %3d | %3d | %-7s | %-4s | %d | %-4s | %-6s | %-18s | %-18s |    %2d    |\n",
+                    h.bcm, h.wpi, h.name, function_name(p.function.load()),
+                    gpio::level_of(b, h.bcm, now), pull_name(p.pull.load()),
                     drive == gpio::drive_high  ? "high"
                     : drive == gpio::drive_low ? "low"
                                                : "",
-                    wave_text(b, h.bcm).c_str(), h.physical);
+                    wave_text(b, h.bcm).c_str(), wire_text(h.bcm).c_str(), h.physical);
     }
-    std::printf(
-        " +-----+-----+---------+------+---+------+--------+--------------------+----------+\n");
+    std::printf("%s", rule);
     return 0;
 }
 
