@@ -37,7 +37,7 @@ namespace
     fail("board", why);
 }
 
-class BoardClient : public Peer
+class BoardClient : public Peer, public SerialLink
 {
   public:
     BoardClient(int fd, std::int32_t pid) : fd_(fd), pid_(pid) {}
@@ -121,6 +121,17 @@ class BoardClient : public Peer
     }
 
     const char *name() const override { return "board"; }
+
+    link::SerialSyncAnswer serial_sync(const link::SerialSyncRequest &req) override
+    {
+        // The board may run the whole span asked for; it says when it works on.
+        const link::Message m =
+            ask("serial", link::encode(link::serial_sync, req), link::silence_limit_ns);
+        link::SerialSyncAnswer answer{};
+        if (m.kind != link::serial_sync_answer || !m.fixed_as(&answer))
+            unanswered("serial", "an answer out of step");
+        return answer;
+    }
 
   private:
     // Sends a request and reads its answer within limit_ns, or ends the run.
@@ -236,6 +247,14 @@ std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out,
         .emit();
     Record("board-firmware").text("path", given).emit();
     return board;
+}
+
+std::unique_ptr<SerialLink> make_serial_link()
+{
+    std::unique_ptr<Peer> peer = make_board_peer(false);
+    if (!peer)
+        return nullptr;
+    return std::unique_ptr<SerialLink>(static_cast<BoardClient *>(peer.release()));
 }
 
 } // namespace wpisim

@@ -22,6 +22,18 @@ namespace wpisim
 std::unique_ptr<Peer> make_board_peer(bool named, bool reset = false, bool *started = nullptr,
                                       const Firmware *firmware = nullptr);
 
+// A run's link to the board's serial ports on the virtual clock (see
+// link::SerialSyncRequest): the board runs only when a run asks.
+class SerialLink
+{
+  public:
+    virtual ~SerialLink() = default;
+    virtual link::SerialSyncAnswer serial_sync(const link::SerialSyncRequest &req) = 0;
+};
+// The board's, connecting to or starting its process; null when this build
+// has no simulated board.
+std::unique_ptr<SerialLink> make_serial_link();
+
 // How the board process of this state directory is, if one runs.
 struct BoardStatus {
     link::StatusAnswer answer;

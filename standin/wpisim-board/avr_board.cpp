@@ -29,6 +29,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -46,6 +47,12 @@ constexpr avr_io_addr_t spdr_address = 0x4e;
 constexpr unsigned spe_bit = 6;
 constexpr unsigned cpol_bit = 3;
 constexpr unsigned cpha_bit = 2;
+// UART0's registers, at the same data-space addresses on the 328P and the 2560.
+constexpr avr_io_addr_t ucsr0a_address = 0xc0;
+constexpr avr_io_addr_t ucsr0b_address = 0xc1;
+constexpr avr_io_addr_t ucsr0c_address = 0xc2;
+constexpr avr_io_addr_t ubrr0l_address = 0xc4;
+constexpr avr_io_addr_t ubrr0h_address = 0xc5;
 // How long a board has been on, or out of reset, when the first run talks to it.
 constexpr double power_on_s = 0.1;
 // The least time CE0 stays high between two transfers on the bus.
@@ -280,7 +287,60 @@ class SimulatedAvr : public AvrBoard
         return true;
     }
 
+    UartFormat uart_format() const override
+    {
+        const std::uint8_t *d = avr_->data;
+        const unsigned ubrr = (d[ubrr0h_address] & 0x0fU) << 8 | d[ubrr0l_address];
+        const unsigned per_bit = (ubrr + 1) * ((d[ucsr0a_address] >> 1 & 1) != 0 ? 8 : 16);
+        UartFormat f;
+        f.bit_ns = per_bit * 1e9 / avr_->frequency;
+        const unsigned size = (d[ucsr0c_address] >> 1 & 3) | (d[ucsr0b_address] >> 2 & 1) << 2;
+        // 9-bit frames are not modelled: taken as 8.
+        f.data_bits = size < 4 ? 5 + static_cast<int>(size) : 8;
+        const unsigned upm = d[ucsr0c_address] >> 4 & 3;
+        f.parity = upm == 2 ? 'E' : upm == 3 ? 'O' : 'N';
+        f.stop_bits = (d[ucsr0c_address] >> 3 & 1) != 0 ? 2 : 1;
+        return f;
+    }
+
+    std::int64_t board_ns() const override { return ns_at(avr_->cycle); }
+
+    void serial_in_at(std::int64_t at_ns, std::uint8_t byte, bool framing_error) override
+    {
+        // simavr's UART raises RXC a frame's time (its own count, parity
+        // always included) after it is handed a byte: handed over early by
+        // that much, the firmware sees it when its stop bit is in.
+        const UartFormat f = uart_format();
+        const auto latency = static_cast<avr_cycle_count_t>(
+            f.bit_ns * (3 + f.data_bits + f.stop_bits - 1) * avr_->frequency / 1e9);
+        const avr_cycle_count_t at = cycle_at(at_ns);
+        const std::uint32_t value =
+            byte | (framing_error ? static_cast<std::uint32_t>(UART_INPUT_FE) : 0U);
+        if (uart_in_ == nullptr)
+            return;
+        if (at <= avr_->cycle + latency) {
+            avr_raise_irq(uart_in_, value);
+            return;
+        }
+        const bool idle = serial_queue_.empty();
+        serial_queue_.push_back({at - latency, value});
+        if (idle)
+            avr_cycle_timer_register(avr_, serial_queue_.front().first - avr_->cycle, on_serial_due,
+                                     this);
+    }
+
   private:
+    static avr_cycle_count_t on_serial_due(avr_t *avr, avr_cycle_count_t when, void *param)
+    {
+        auto *self = static_cast<SimulatedAvr *>(param);
+        auto &q = self->serial_queue_;
+        while (!q.empty() && q.front().first <= when) {
+            avr_raise_irq(self->uart_in_, q.front().second);
+            q.pop_front();
+        }
+        return q.empty() ? 0 : std::max(q.front().first, avr->cycle + 1);
+    }
+
     // One instruction, or a sleeping AVR's jump; now and then a look at the
     // host's clock, to let the board process look after its runs.
     void step()
@@ -583,6 +643,8 @@ class SimulatedAvr : public AvrBoard
     bool given_up_ = false;
     avr_irq_t *uart_in_ = nullptr;
     bool uart_ready_ = true;
+    // Bytes on their way to the UART's receiver: the cycle each is handed over.
+    std::deque<std::pair<avr_cycle_count_t, std::uint32_t>> serial_queue_;
     bool stop_ = false;
     std::vector<Watched> watched_;
 };

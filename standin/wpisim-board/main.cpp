@@ -23,6 +23,7 @@
 #include "firmware_check.hpp"
 #include "link.hpp"
 #include "message.hpp"
+#include "pi_serial.hpp"
 #include "serial_port.hpp"
 #include "state_files.hpp"
 
@@ -35,6 +36,7 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -190,9 +192,9 @@ class Server
 {
   public:
     Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware, const BoardKind &kind,
-           std::string path, SerialPort &serial, int time)
+           std::string path, SerialPort &serial, PiSerial &pi, int time)
         : board_(std::move(board)), firmware_(firmware), kind_(&kind), path_(std::move(path)),
-          serial_(serial), time_(time)
+          serial_(serial), pi_(pi), time_(time)
     {
         wire_serial();
         board_->power_on();
@@ -203,10 +205,18 @@ class Server
     void between()
     {
         serial_.poll_terminal();
-        for (int byte;
-             (byte = serial_.typed()) >= 0 && board_->serial_in(static_cast<std::uint8_t>(byte));)
+        // The Pi's TX, wired straight to D0, holds the board's RX against the
+        // USB chip's, which goes through a resistor: typing is lost meanwhile.
+        const bool pi_holds_rx = pi_.pi_open();
+        for (int byte; (byte = serial_.typed()) >= 0 &&
+                       (pi_holds_rx || board_->serial_in(static_cast<std::uint8_t>(byte)));)
             serial_.taken();
         catch_up();
+        // In wall time the Pi's port goes on by itself, a little behind the clock.
+        if (time_ == 0) {
+            pi_.take_pi_writes(*board_, board_->board_ns(), 0);
+            pi_.advance(*board_, board_->board_ns());
+        }
         // Lines of no run's request, such as the board's start, go to all runs.
         if (!lines_.empty() && !clients_.empty()) {
             for (Client &c : clients_)
@@ -289,6 +299,13 @@ class Server
         }
         if (c.time < 0)
             return false;
+        link::SerialSyncRequest sync{};
+        if (m.kind == link::serial_sync && m.fixed_as(&sync) && sync.until_ns >= sync.now_ns) {
+            serial_sync(sync, out);
+            if (c.time == 1)
+                latest_ = std::max(latest_, sync.until_ns);
+            return true;
+        }
         link::ExchangeRequest req{};
         if (m.kind != link::exchange || !m.fixed_as(&req) || req.len < 0 ||
             m.tail.size() != static_cast<std::size_t>(req.len) || req.bit_ns <= 0 || req.mode < 0 ||
@@ -304,6 +321,47 @@ class Server
         if (c.time == 1)
             latest_ = std::max(latest_, a.start_ns);
         *out += link::encode(link::exchange_answer, a, data);
+        return true;
+    }
+
+    // The Pi's serial port on the virtual clock: what the Pi wrote goes on
+    // the line at its time, and the board runs on until a byte reaches the
+    // Pi's port (the one asked about) or until the time asked, in steps no
+    // longer than the quickest byte could arrive.
+    void serial_sync(const link::SerialSyncRequest &req, std::string *out)
+    {
+        link::SerialSyncAnswer a{};
+        usb_sent_ = 0;
+        bool going = run_to(req.now_ns);
+        pi_.take_pi_writes(*board_, req.now_ns, req.port == link::serial_uart ? req.written : 0);
+        int to_uart = pi_.advance(*board_, req.now_ns);
+        auto arrived = [&] { return req.port == link::serial_uart ? to_uart : usb_sent_; };
+        std::int64_t t = req.now_ns;
+        while (going && arrived() == 0 && t < req.until_ns) {
+            std::int64_t step =
+                t + std::max<std::int64_t>(
+                        1000, static_cast<std::int64_t>(pi_.shortest_frame_ns(*board_) / 2));
+            const std::int64_t next = pi_.next_arrival();
+            if (next >= 0)
+                step = std::min(step, std::max(next, t + 1));
+            step = std::min(step, req.until_ns);
+            going = run_to(step);
+            to_uart += pi_.advance(*board_, step);
+            t = step;
+        }
+        a.reached_ns = t;
+        a.delivered = arrived();
+        a.open = pi_.pi_open() ? 1 : 0;
+        *out += link::encode(link::serial_sync_answer, a);
+    }
+
+    // Runs the AVR exactly to simulated time t, looking after the other runs
+    // meanwhile; false if the asking run went away or a reset was asked.
+    bool run_to(std::int64_t t)
+    {
+        while (!board_->run_towards(t, std::numeric_limits<std::int64_t>::max() / 4, slice_ns))
+            if (!look_around())
+                return false;
         return true;
     }
 
@@ -396,7 +454,11 @@ class Server
 
     void wire_serial()
     {
-        board_->on_serial([this](std::uint8_t byte) { serial_.sent(byte); });
+        board_->on_serial([this](std::uint8_t byte) {
+            serial_.sent(byte);
+            ++usb_sent_;
+            pi_.board_sent(byte, board_->board_ns(), board_->uart_format());
+        });
         board_->on_busy([this] { return look_around(); });
     }
 
@@ -477,6 +539,8 @@ class Server
     const BoardKind *kind_;
     std::string path_;
     SerialPort &serial_;
+    PiSerial &pi_;
+    int usb_sent_ = 0; // bytes the board sent during a serial sync
     std::deque<Client> clients_;
     int listener_ = -1;
     std::string sock_;
@@ -619,8 +683,12 @@ int main(int argc, char **argv)
     SerialPort serial(o.state_dir, &serial_why);
     if (!serial_why.empty())
         Record("board-error").text("message", serial_why).emit();
+    std::string pi_why;
+    PiSerial pi(o.state_dir, &pi_why);
+    if (!pi_why.empty())
+        Record("board-error").text("message", pi_why).emit();
     Server server(std::move(board), link::content_id(content, o.board->name), *o.board, o.firmware,
-                  serial, o.time);
+                  serial, pi, o.time);
     Record("board-start").text("firmware", o.firmware).emit();
     say(o.ready_fd, "ok");
     close(o.ready_fd);
