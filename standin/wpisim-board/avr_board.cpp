@@ -29,6 +29,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -140,6 +141,14 @@ class SimulatedAvr : public AvrBoard
             avr_irq_register_notify(xon, on_xon, this);
         if (avr_irq_t *xoff = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF))
             avr_irq_register_notify(xoff, on_xoff, this);
+        for (avr_io_t *io = avr_->io_port; io != nullptr; io = io->next)
+            if (std::strcmp(io->kind, "uart") == 0 &&
+                reinterpret_cast<avr_uart_t *>(io)->name == '0')
+                uart_ = reinterpret_cast<avr_uart_t *>(io);
+        for (const avr_io_addr_t a :
+             {ucsr0a_address, ucsr0b_address, ucsr0c_address, ubrr0l_address, ubrr0h_address})
+            avr_irq_register_notify(avr_iomem_getirq(avr_, a, nullptr, AVR_IOMEM_IRQ_ALL),
+                                    on_uart_setting, this);
         base_ns_ = now_ns();
     }
 
@@ -307,35 +316,50 @@ class SimulatedAvr : public AvrBoard
 
     void serial_in_at(std::int64_t at_ns, std::uint8_t byte, bool framing_error) override
     {
-        // simavr's UART raises RXC a frame's time (its own count, parity
-        // always included) after it is handed a byte: handed over early by
-        // that much, the firmware sees it when its stop bit is in.
-        const UartFormat f = uart_format();
-        const auto latency = static_cast<avr_cycle_count_t>(
-            f.bit_ns * (3 + f.data_bits + f.stop_bits - 1) * avr_->frequency / 1e9);
         const avr_cycle_count_t at = cycle_at(at_ns);
         const std::uint32_t value =
             byte | (framing_error ? static_cast<std::uint32_t>(UART_INPUT_FE) : 0U);
         if (uart_in_ == nullptr)
             return;
-        if (at <= avr_->cycle + latency) {
-            avr_raise_irq(uart_in_, value);
+        if (at <= avr_->cycle) {
+            receive_now(value);
             return;
         }
         const bool idle = serial_queue_.empty();
-        serial_queue_.push_back({at - latency, value});
+        serial_queue_.push_back({at, value});
         if (idle)
             avr_cycle_timer_register(avr_, serial_queue_.front().first - avr_->cycle, on_serial_due,
                                      this);
     }
 
   private:
+    // A byte whose stop bit is in: RXC at once. simavr's own UART would
+    // raise it a frame's time after it is handed the byte.
+    void receive_now(std::uint32_t value)
+    {
+        avr_raise_irq(uart_in_, value);
+        if (uart_ != nullptr && avr_regbit_get(avr_, uart_->rxen) != 0)
+            avr_raise_interrupt(avr_, &uart_->rxc);
+    }
+
+    // simavr paces what the UART sends at a frame of 1 + data + 1 + stop
+    // bits, parity or none; a real one sends back to back, frame after frame.
+    static void on_uart_setting(avr_irq_t * /*irq*/, std::uint32_t /*value*/, void *param)
+    {
+        auto *self = static_cast<SimulatedAvr *>(param);
+        if (self->uart_ == nullptr)
+            return;
+        const UartFormat f = self->uart_format();
+        self->uart_->cycles_per_byte = static_cast<avr_cycle_count_t>(
+            std::llround(f.frame_ns() * self->avr_->frequency / 1e9));
+    }
+
     static avr_cycle_count_t on_serial_due(avr_t *avr, avr_cycle_count_t when, void *param)
     {
         auto *self = static_cast<SimulatedAvr *>(param);
         auto &q = self->serial_queue_;
         while (!q.empty() && q.front().first <= when) {
-            avr_raise_irq(self->uart_in_, q.front().second);
+            self->receive_now(q.front().second);
             q.pop_front();
         }
         return q.empty() ? 0 : std::max(q.front().first, avr->cycle + 1);
@@ -642,6 +666,7 @@ class SimulatedAvr : public AvrBoard
     std::int64_t slip_to_ns_ = 0; // the exchange's asked-for start
     bool given_up_ = false;
     avr_irq_t *uart_in_ = nullptr;
+    avr_uart_t *uart_ = nullptr; // UART0, for its receive flag and its pace
     bool uart_ready_ = true;
     // Bytes on their way to the UART's receiver: the cycle each is handed over.
     std::deque<std::pair<avr_cycle_count_t, std::uint32_t>> serial_queue_;
