@@ -151,6 +151,7 @@ extern "C" int serialOpen(const char *device, const int baud)
         return -2;
     const int kind = board_port(device);
     std::string path = device;
+    const char *tty = kind == link::serial_uart ? state_files::pi_tty : state_files::board_tty;
     if (kind >= 0) {
         const std::lock_guard<std::mutex> hold(ports_lock());
         if (!board_link())
@@ -160,10 +161,17 @@ extern "C" int serialOpen(const char *device, const int baud)
             errno = ENOENT;
             return -1;
         }
-        path = state_dir_path() + "/" +
-               (kind == link::serial_uart ? state_files::pi_tty : state_files::board_tty);
+        path = state_dir_path() + "/" + tty;
     }
+    struct stat st {
+    };
+    // The board's terminals are this user's own: another's would let them
+    // read or steer the run's serial line.
+    if (kind >= 0 && lstat(path.c_str(), &st) == 0)
+        require_own(st.st_uid, tty);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NDELAY | O_NONBLOCK);
+    if (kind >= 0 && fd >= 0 && fstat(fd, &st) == 0)
+        require_own(st.st_uid, tty);
     Record("serial-open")
         .text("device", device)
         .num("baud", baud)
@@ -196,9 +204,6 @@ extern "C" int serialOpen(const char *device, const int baud)
     errno = saved;
     if (kind >= 0) {
         const std::lock_guard<std::mutex> hold(ports_lock());
-        struct stat st {
-        };
-        fstat(fd, &st);
         ports()[fd] = Port{kind, st.st_rdev, st.st_ino, 0};
         sync(fd, ports()[fd], 0);
     }
