@@ -214,7 +214,7 @@ class Server
         catch_up();
         // In wall time the Pi's port goes on by itself, a little behind the clock.
         if (time_ == 0) {
-            pi_.take_pi_writes(*board_, board_->board_ns(), 0);
+            pi_.pace_pi_writes(*board_, board_->board_ns());
             pi_.advance(*board_, board_->board_ns());
         }
         // Lines of no run's request, such as the board's start, go to all runs.

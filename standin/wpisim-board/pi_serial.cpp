@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -24,6 +25,10 @@ namespace
 // How long the board waits for bytes a run says it wrote to come through the
 // terminal: they are on their way, the kernel's hand-over takes microseconds.
 constexpr std::int64_t written_limit_ns = 1000000000;
+// What the Pi's side holds ready for the line in wall time: the PL011's FIFO
+// and the driver's hand-over, and more than the board process's pace between
+// two looks at the terminal.
+constexpr int fifo_frames = 64;
 
 double baud_of(speed_t s)
 {
@@ -119,6 +124,21 @@ void PiSerial::board_sent(std::uint8_t byte, std::int64_t at_ns, const UartForma
     to_pi_.send(byte, static_cast<double>(at_ns));
 }
 
+std::uint64_t PiSerial::read_pi(std::int64_t at_ns, std::uint64_t limit)
+{
+    std::uint8_t buffer[512];
+    const ssize_t n = read(master_, buffer, std::min<std::uint64_t>(sizeof buffer, limit));
+    for (ssize_t i = 0; i < n; ++i)
+        to_board_.send(buffer[i], static_cast<double>(at_ns));
+    return n > 0 ? static_cast<std::uint64_t>(n) : 0;
+}
+
+void PiSerial::hand_over(AvrBoard &board, std::int64_t at_ns)
+{
+    for (const Received &r : to_board_.receive(static_cast<double>(at_ns)))
+        board.serial_in_at(static_cast<std::int64_t>(r.at_ns), r.byte, r.framing_error);
+}
+
 void PiSerial::take_pi_writes(AvrBoard &board, std::int64_t at_ns, std::uint64_t written)
 {
     if (master_ < 0)
@@ -128,21 +148,30 @@ void PiSerial::take_pi_writes(AvrBoard &board, std::int64_t at_ns, std::uint64_t
     const std::int64_t give_up = now_ns() + written_limit_ns;
     std::uint64_t taken = 0;
     for (;;) {
-        std::uint8_t buffer[512];
-        const ssize_t n = read(master_, buffer, sizeof buffer);
-        for (ssize_t i = 0; i < n; ++i)
-            to_board_.send(buffer[i], static_cast<double>(at_ns));
-        if (n > 0) {
-            taken += static_cast<std::uint64_t>(n);
+        const std::uint64_t n = read_pi(at_ns, SIZE_MAX);
+        taken += n;
+        if (n > 0)
             continue;
-        }
         if (taken >= written || now_ns() >= give_up || !pi_open())
             break;
         pollfd p{master_, POLLIN, 0};
         ::poll(&p, 1, 10);
     }
-    for (const Received &r : to_board_.receive(static_cast<double>(at_ns)))
-        board.serial_in_at(static_cast<std::int64_t>(r.at_ns), r.byte, r.framing_error);
+    hand_over(board, at_ns);
+}
+
+void PiSerial::pace_pi_writes(AvrBoard &board, std::int64_t at_ns)
+{
+    if (master_ < 0)
+        return;
+    const UartFormat pi = pi_format();
+    to_board_.set_sender(pi);
+    to_board_.set_receiver(board.uart_format());
+    const double until = static_cast<double>(at_ns) + fifo_frames * pi.frame_ns();
+    const double free_from = std::max(to_board_.busy_until(), static_cast<double>(at_ns));
+    if (free_from < until)
+        read_pi(at_ns, static_cast<std::uint64_t>((until - free_from) / pi.frame_ns()) + 1);
+    hand_over(board, at_ns);
 }
 
 int PiSerial::advance(AvrBoard &board, std::int64_t now_ns)

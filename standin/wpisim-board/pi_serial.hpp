@@ -33,8 +33,12 @@ class PiSerial
     // The board's UART started sending a byte at at_ns.
     void board_sent(std::uint8_t byte, std::int64_t at_ns, const UartFormat &board);
     // What the Pi has written goes on the line from at_ns; waits a moment
-    // for at least the bytes the run says it wrote (written) to show.
+    // for at least the bytes the run says it wrote (written) to show. On the
+    // virtual clock all it wrote is taken at once, as its time is known.
     void take_pi_writes(AvrBoard &board, std::int64_t at_ns, std::uint64_t written);
+    // In wall time only what the line carries within its FIFO's time of
+    // at_ns, so the Pi's writes wait for the line as they do on a Pi.
+    void pace_pi_writes(AvrBoard &board, std::int64_t at_ns);
     // Moves both lines on to now_ns: the board's receiver gets its bytes, and
     // those due at the Pi by then go into its port. How many went to the Pi.
     int advance(AvrBoard &board, std::int64_t now_ns);
@@ -46,6 +50,9 @@ class PiSerial
 
   private:
     UartFormat pi_format();
+    // Reads at most limit bytes the Pi wrote onto the line from at_ns.
+    std::uint64_t read_pi(std::int64_t at_ns, std::uint64_t limit);
+    void hand_over(AvrBoard &board, std::int64_t at_ns);
 
     std::string dir_;
     int master_ = -1;
