@@ -301,9 +301,9 @@ class Server
             return false;
         link::SerialSyncRequest sync{};
         if (m.kind == link::serial_sync && m.fixed_as(&sync) && sync.until_ns >= sync.now_ns) {
-            serial_sync(sync, out);
+            const std::int64_t reached = serial_sync(sync, out);
             if (c.time == 1)
-                latest_ = std::max(latest_, sync.until_ns);
+                latest_ = std::max(latest_, reached);
             return true;
         }
         link::ExchangeRequest req{};
@@ -327,8 +327,8 @@ class Server
     // The Pi's serial port on the virtual clock: what the Pi wrote goes on
     // the line at its time, and the board runs on until a byte reaches the
     // Pi's port (the one asked about) or until the time asked, in steps no
-    // longer than the quickest byte could arrive.
-    void serial_sync(const link::SerialSyncRequest &req, std::string *out)
+    // longer than the quickest byte could arrive. Returns where it stopped.
+    std::int64_t serial_sync(const link::SerialSyncRequest &req, std::string *out)
     {
         link::SerialSyncAnswer a{};
         usb_sent_ = 0;
@@ -353,6 +353,7 @@ class Server
         a.delivered = arrived();
         a.open = pi_.pi_open() ? 1 : 0;
         *out += link::encode(link::serial_sync_answer, a);
+        return t;
     }
 
     // Runs the AVR exactly to simulated time t, looking after the other runs
