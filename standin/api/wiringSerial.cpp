@@ -169,7 +169,8 @@ extern "C" int serialOpen(const char *device, const int baud)
     // read or steer the run's serial line.
     if (kind >= 0 && lstat(path.c_str(), &st) == 0)
         require_own(st.st_uid, tty);
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NDELAY | O_NONBLOCK);
+    // 3.14 asks for O_NDELAY too: the same flag on Linux.
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (kind >= 0 && fd >= 0 && fstat(fd, &st) == 0)
         require_own(st.st_uid, tty);
     Record("serial-open")

@@ -48,7 +48,7 @@ struct Received {
 class UartLine
 {
   public:
-    UartLine(UartFormat sender, UartFormat receiver) : tx_(sender), rx_(receiver) {}
+    UartLine(const UartFormat &sender, const UartFormat &receiver) : tx_(sender), rx_(receiver) {}
 
     void set_sender(const UartFormat &f) { tx_ = f; }
     void set_receiver(const UartFormat &f) { rx_ = f; }

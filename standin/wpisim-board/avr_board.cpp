@@ -326,7 +326,7 @@ class SimulatedAvr : public AvrBoard
             return;
         }
         const bool idle = serial_queue_.empty();
-        serial_queue_.push_back({at, value});
+        serial_queue_.emplace_back(at, value);
         if (idle)
             avr_cycle_timer_register(avr_, serial_queue_.front().first - avr_->cycle, on_serial_due,
                                      this);

@@ -92,7 +92,7 @@ bool PiSerial::pi_open()
 }
 
 // The terminal's settings are the slave's, read through the master.
-UartFormat PiSerial::pi_format()
+UartFormat PiSerial::pi_format() const
 {
     UartFormat f;
     termios t{};
@@ -176,7 +176,7 @@ void PiSerial::pace_pi_writes(AvrBoard &board, std::int64_t at_ns)
 
 int PiSerial::advance(AvrBoard &board, std::int64_t now_ns)
 {
-    const double now = static_cast<double>(now_ns);
+    const auto now = static_cast<double>(now_ns);
     to_board_.set_receiver(board.uart_format());
     for (const Received &r : to_board_.receive(now))
         board.serial_in_at(static_cast<std::int64_t>(r.at_ns), r.byte, r.framing_error);
@@ -212,7 +212,7 @@ std::int64_t PiSerial::next_arrival() const
     return due_.empty() ? -1 : static_cast<std::int64_t>(due_.front().at_ns);
 }
 
-double PiSerial::shortest_frame_ns(const AvrBoard &board)
+double PiSerial::shortest_frame_ns(const AvrBoard &board) const
 {
     return std::min(board.uart_format().frame_ns(), pi_format().frame_ns());
 }

@@ -46,10 +46,10 @@ class PiSerial
     std::int64_t next_arrival() const;
     // The shortest frame either side sends now: no byte reaches the Pi
     // sooner than this after the board starts it.
-    double shortest_frame_ns(const AvrBoard &board);
+    double shortest_frame_ns(const AvrBoard &board) const;
 
   private:
-    UartFormat pi_format();
+    UartFormat pi_format() const;
     // Reads at most limit bytes the Pi wrote onto the line from at_ns.
     std::uint64_t read_pi(std::int64_t at_ns, std::uint64_t limit);
     void hand_over(AvrBoard &board, std::int64_t at_ns);
