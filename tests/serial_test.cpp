@@ -64,4 +64,24 @@ TEST(Serial, PiProgramTalksToASketchExactlyAtItsRateAndGarbledAtAnother)
     }
 }
 
+// A terminal on the board's USB port and a Pi program on D0/D1 at once: the
+// Pi's TX, wired straight to D0, holds the line against the USB chip's
+// resistor, so typing is lost while the Pi has its port open.
+TEST(Serial, TheTerminalsTypingIsLostWhileThePiHoldsTheBoardsRx)
+{
+    REQUIRE_BOARD();
+    harness::Sandbox box;
+    const auto r = box.script("$WPISIM flash \"$ECHO\" >/dev/null; $WPISIM reset >/dev/null\n"
+                              "exec 3<>st/board.tty\n"
+                              "printf alone >&3; timeout 1 cat <&3; echo\n"
+                              "exec 4<>st/pi.tty\n"
+                              "printf held >&3; timeout 1 cat <&3; echo\n"
+                              "exec 4>&-\n"
+                              "printf again >&3; timeout 1 cat <&3; echo\n")
+                       .env("ECHO", ECHO_SKETCH_HEX)
+                       .timeout_ms(60000)
+                       .run();
+    EXPECT_EQ(r.out, "alone\n\nagain\n") << r.err;
+}
+
 } // namespace
