@@ -216,6 +216,8 @@ class Server
         if (time_ == 0) {
             pi_.pace_pi_writes(*board_, board_->board_ns());
             pi_.advance(*board_, board_->board_ns());
+        } else {
+            pi_.hold_pi_writes();
         }
         // Lines of no run's request, such as the board's start, go to all runs.
         if (!lines_.empty() && !clients_.empty()) {

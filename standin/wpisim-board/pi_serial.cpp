@@ -29,6 +29,9 @@ constexpr std::int64_t written_limit_ns = 1000000000;
 // and the driver's hand-over, and more than the board process's pace between
 // two looks at the terminal.
 constexpr int fifo_frames = 64;
+// Written on the virtual clock and kept for the next sync, at most: beyond
+// it the Pi's writes wait in the terminal.
+constexpr std::size_t held_bytes = std::size_t{1} << 20;
 
 double baud_of(speed_t s)
 {
@@ -146,7 +149,10 @@ void PiSerial::take_pi_writes(AvrBoard &board, std::int64_t at_ns, std::uint64_t
     to_board_.set_sender(pi_format());
     to_board_.set_receiver(board.uart_format());
     const std::int64_t give_up = now_ns() + written_limit_ns;
-    std::uint64_t taken = 0;
+    std::uint64_t taken = held_.size();
+    for (const char c : held_)
+        to_board_.send(static_cast<std::uint8_t>(c), static_cast<double>(at_ns));
+    held_.clear();
     for (;;) {
         const std::uint64_t n = read_pi(at_ns, SIZE_MAX);
         taken += n;
@@ -158,6 +164,15 @@ void PiSerial::take_pi_writes(AvrBoard &board, std::int64_t at_ns, std::uint64_t
         ::poll(&p, 1, 10);
     }
     hand_over(board, at_ns);
+}
+
+void PiSerial::hold_pi_writes()
+{
+    char buffer[4096];
+    ssize_t n = 0;
+    while (master_ >= 0 && held_.size() < held_bytes &&
+           (n = read(master_, buffer, sizeof buffer)) > 0)
+        held_.append(buffer, static_cast<std::size_t>(n));
 }
 
 void PiSerial::pace_pi_writes(AvrBoard &board, std::int64_t at_ns)

@@ -36,6 +36,10 @@ class PiSerial
     // for at least the bytes the run says it wrote (written) to show. On the
     // virtual clock all it wrote is taken at once, as its time is known.
     void take_pi_writes(AvrBoard &board, std::int64_t at_ns, std::uint64_t written);
+    // On the virtual clock, between requests: what the Pi writes is kept
+    // for the next sync, which puts it on the line at the run's time, so a
+    // write larger than the terminal holds never waits for ever.
+    void hold_pi_writes();
     // In wall time only what the line carries within its FIFO's time of
     // at_ns, so the Pi's writes wait for the line as they do on a Pi.
     void pace_pi_writes(AvrBoard &board, std::int64_t at_ns);
@@ -59,6 +63,7 @@ class PiSerial
     UartLine to_board_;
     UartLine to_pi_;
     std::deque<Received> due_; // taken by the Pi's UART, not yet in its port
+    std::string held_;         // written by the Pi, for the next sync
 };
 
 } // namespace wpisim
