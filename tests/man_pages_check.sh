@@ -49,7 +49,10 @@ if [ "$standin_page" = yes ]; then
         "pinN.level" "board.sock" "board.lock" "spi-transfer" "status 2" \
         "parley(1), allumer(1), eteindre(1)" "board.tty" "serial.log" "flash"
     check wpisim.1 "wpisim flash [--board kind] file" "-U flash:w:file[:i|:e|:a]" \
-        "uno (the default), nano, pro-mini (16 MHz), pro-mini-8mhz or mega" "wpisim(7)"
+        "uno (the default), nano, pro-mini (16 MHz), pro-mini-8mhz or mega" "wpisim(7)" \
+        "wpisim check [file]" "wpisim wire [gpio board:pin [--divider] | --remove gpio]" \
+        "wpisim.toml:2: unknown key \"modle\" in [pi] (model, time, trace, trace_pins, i2c_hz)" \
+        "wpisim.toml"
 else
     see_wpisim=""
     [ ! -e "$dir/wpisim.7" ] || fail "wpisim.7 was made on a build that should not have it"

@@ -10,6 +10,7 @@
 #include "nodes.hpp"
 #include "pi_session.hpp"
 #include "pins.hpp"
+#include "run_wires.hpp"
 
 #include <wiringPi.h>
 
@@ -36,8 +37,10 @@ int memory_set_up()
     wpisim::pi::install_pin_tables();
     const int result =
         gpio::setup(gpio::numbering_wpi, wpisim::gpio_setup_fault(), "wiringPiSetup");
-    if (result == 0)
+    if (result == 0) {
         gpio::start_schedule();
+        wpisim::wire_run_to_board();
+    }
     return result;
 }
 
@@ -116,8 +119,10 @@ extern "C" int wiringPiSetupGpioDevice(enum WPIPinType pinType)
         return -1;
     }
     const int result = gpio::setup(numbering, 0, "wiringPiSetupGpioDevice");
-    if (result == 0)
+    if (result == 0) {
         gpio::start_schedule();
+        wpisim::wire_run_to_board();
+    }
     return result;
 }
 

@@ -9,6 +9,7 @@
 // run asks, so each call on a board's port tells it where the run's time is.
 
 #include "bench_clock.hpp"
+#include "bench_file.hpp"
 #include "board_client.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
@@ -17,6 +18,7 @@
 
 #include <wiringSerial.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -68,6 +70,18 @@ int board_port(const char *device)
     return -1;
 }
 
+// Whether the bench has a board on that port: a bench file's board says
+// serial = "uart" or "usb"; the default bench's one board is on both.
+bool on_the_bench(int kind)
+{
+    const Bench &bench = the_bench();
+    if (bench.path.empty())
+        return true;
+    const char *how = kind == link::serial_uart ? "uart" : "usb";
+    return std::any_of(bench.boards.begin(), bench.boards.end(),
+                       [how](const BenchBoard &b) { return b.serial == how; });
+}
+
 struct Port {
     int kind = link::serial_uart;
     dev_t dev = 0;
@@ -85,9 +99,9 @@ std::map<int, Port> &ports()
     static std::map<int, Port> p;
     return p;
 }
-std::unique_ptr<SerialLink> &board_link()
+SerialLink *&board_link()
 {
-    static std::unique_ptr<SerialLink> l;
+    static SerialLink *l = nullptr;
     return l;
 }
 
@@ -154,10 +168,11 @@ extern "C" int serialOpen(const char *device, const int baud)
     const char *tty = kind == link::serial_uart ? state_files::pi_tty : state_files::board_tty;
     if (kind >= 0) {
         const std::lock_guard<std::mutex> hold(ports_lock());
-        if (!board_link())
-            board_link() = make_serial_link();
-        if (!board_link()) {
-            // No board in this build: a Pi with nothing on that port.
+        if (!board_link() && on_the_bench(kind))
+            board_link() = serial_link();
+        if (!board_link() || !on_the_bench(kind)) {
+            // No board on that port, or none in this build: a Pi with
+            // nothing there.
             errno = ENOENT;
             return -1;
         }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ namespace
     fail("board", why);
 }
 
-class BoardClient : public Peer, public SerialLink
+class BoardClient : public Peer, public BoardSession, public SerialLink
 {
   public:
     BoardClient(int fd, std::int32_t pid) : fd_(fd), pid_(pid) {}
@@ -133,12 +134,50 @@ class BoardClient : public Peer, public SerialLink
         return answer;
     }
 
+    std::string wire(const std::vector<link::WireSpec> &wires) override
+    {
+        const std::string_view tail(reinterpret_cast<const char *>(wires.data()),
+                                    wires.size() * sizeof(link::WireSpec));
+        const link::Message m =
+            ask("wiring", link::encode_tail(link::wires, tail), link::silence_limit_ns);
+        if (m.kind != link::wires_answer)
+            unanswered("wiring", "an answer out of step");
+        return m.tail;
+    }
+
+    void pi_pin(int gpio, int side, std::int64_t at_ns) override
+    {
+        link::PiPin pin{};
+        pin.gpio = gpio;
+        pin.side = side;
+        pin.at_ns = at_ns;
+        std::string why;
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (!link::send(fd_, link::encode(link::pi_pin, pin), now_ns() + link::silence_limit_ns,
+                        &why))
+            unanswered("pin change", why);
+    }
+
+    link::SyncAnswer sync(std::int64_t until_ns, bool stop_at_change) override
+    {
+        link::SyncRequest req{};
+        req.until_ns = until_ns;
+        req.stop_at_change = stop_at_change ? 1 : 0;
+        const link::Message m = ask("sync", link::encode(link::sync, req), link::silence_limit_ns);
+        link::SyncAnswer answer{};
+        if (m.kind != link::sync_answer || !m.fixed_as(&answer))
+            unanswered("sync", "an answer out of step");
+        return answer;
+    }
+
   private:
     // Sends a request and reads its answer within limit_ns, or ends the run.
+    // Threads take turns: an interrupt's thread may ask while the main one does.
     link::Message ask(const char *what, const std::string &request, std::int64_t limit_ns) const
     {
         std::string why;
         link::Message m;
+        const std::lock_guard<std::mutex> hold(lock_);
         const std::int64_t deadline = now_ns() + limit_ns;
         if (!link::send(fd_, request, deadline, &why) ||
             !link::read_answer(fd_, &m, deadline, &why))
@@ -154,6 +193,7 @@ class BoardClient : public Peer, public SerialLink
 
     int fd_;
     std::int32_t pid_;
+    mutable std::mutex lock_;
     int d5_ = 0;
     int d6_ = 0;
     bool stop_told_ = false;
@@ -164,7 +204,39 @@ bool reset_asked()
     return setting_flag("WPISIM_BOARD_RESET");
 }
 
+std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started_out,
+                                           const Firmware *firmware_given);
+
+// The SPI bus's peer in a run: the run's session.
+class SessionPeer : public Peer
+{
+  public:
+    explicit SessionPeer(BoardClient &session) : session_(session) {}
+    Outcome exchange(const Transfer &t) override { return session_.exchange(t); }
+    const char *name() const override { return session_.name(); }
+
+  private:
+    BoardClient &session_;
+};
+
+// Never destroyed: interrupt threads may still use it as the program ends.
+BoardClient *session = nullptr;
+std::mutex session_lock;
+
+BoardClient *run_session(bool named)
+{
+    const std::lock_guard<std::mutex> hold(session_lock);
+    if (session == nullptr)
+        session = connect_board(named, false, nullptr, nullptr).release();
+    return session;
+}
+
 } // namespace
+
+BoardSession *board_session(bool named)
+{
+    return run_session(named);
+}
 
 std::optional<BoardStatus> board_status()
 {
@@ -190,6 +262,23 @@ std::optional<BoardStatus> board_status()
 
 std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out,
                                       const Firmware *firmware_given)
+{
+    // A run's transfers share its session with its wires; wpisim's resets
+    // and flashes are sessions of their own.
+    if (!reset && started_out == nullptr && firmware_given == nullptr) {
+        BoardClient *shared = run_session(named);
+        if (shared == nullptr)
+            return nullptr;
+        return std::make_unique<SessionPeer>(*shared);
+    }
+    return connect_board(named, reset, started_out, firmware_given);
+}
+
+namespace
+{
+
+std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started_out,
+                                           const Firmware *firmware_given)
 {
     if (*BOARD_PROGRAM == '\0') {
         if (named)
@@ -249,12 +338,11 @@ std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out,
     return board;
 }
 
-std::unique_ptr<SerialLink> make_serial_link()
+} // namespace
+
+SerialLink *serial_link()
 {
-    std::unique_ptr<Peer> peer = make_board_peer(false);
-    if (!peer)
-        return nullptr;
-    return std::unique_ptr<SerialLink>(static_cast<BoardClient *>(peer.release()));
+    return run_session(false);
 }
 
 } // namespace wpisim

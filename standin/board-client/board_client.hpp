@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace wpisim
 {
@@ -22,6 +23,23 @@ namespace wpisim
 std::unique_ptr<Peer> make_board_peer(bool named, bool reset = false, bool *started = nullptr,
                                       const Firmware *firmware = nullptr);
 
+// The run's session with the board process, which its SPI transfers and its
+// wires share, so the board has them in the order the run made them. Made on
+// first use, as make_board_peer(named) makes its board; null where this
+// build has no board and none was named. Safe from any thread.
+class BoardSession
+{
+  public:
+    virtual ~BoardSession() = default;
+    // The Pi's GPIO wired to the board's pins: empty, or why not.
+    virtual std::string wire(const std::vector<link::WireSpec> &wires) = 0;
+    // What the Pi now puts on a wired GPIO; the board has it at at_ns.
+    virtual void pi_pin(int gpio, int side, std::int64_t at_ns) = 0;
+    // Runs the board to until_ns, or with stop_at_change to its first change
+    // on a wire the Pi reads.
+    virtual link::SyncAnswer sync(std::int64_t until_ns, bool stop_at_change) = 0;
+};
+BoardSession *board_session(bool named);
 // A run's link to the board's serial ports on the virtual clock (see
 // link::SerialSyncRequest): the board runs only when a run asks.
 class SerialLink
@@ -30,9 +48,9 @@ class SerialLink
     virtual ~SerialLink() = default;
     virtual link::SerialSyncAnswer serial_sync(const link::SerialSyncRequest &req) = 0;
 };
-// The board's, connecting to or starting its process; null when this build
-// has no simulated board.
-std::unique_ptr<SerialLink> make_serial_link();
+// The run's session's, as board_session(false) makes it: null where this
+// build has no simulated board.
+SerialLink *serial_link();
 
 // How the board process of this state directory is, if one runs.
 struct BoardStatus {

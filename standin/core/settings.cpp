@@ -125,6 +125,19 @@ const std::vector<Setting> &table()
          0,
          {},
          nullptr},
+        {"WPISIM_BENCH",
+         T::path,
+         "FILE",
+         "The bench file: the Pi, the boards and the wires (see wpisim(1)). Each variable here "
+         "overrides the file's value; a FILE that does not exist is an error.",
+         "wpisim.toml in the working directory if there is one, else one board on CE0 and "
+         "nothing else wired",
+         nullptr,
+         nullptr,
+         0,
+         0,
+         {},
+         nullptr},
         {"WPISIM_PEER",
          T::choice,
          "PEER",
@@ -361,6 +374,8 @@ const std::vector<std::string_view> &words(const Setting &s)
     misuse(s.name, "no words: this program does not link the module that reads it");
 }
 
+SettingSource source = nullptr;
+
 // Set and not empty: an empty variable counts as unset.
 const char *raw(const char *name)
 {
@@ -442,16 +457,33 @@ void no_row(std::string_view setting, std::string_view word)
     misuse(setting, "takes " + quoted(word) + ", which its module's table lacks");
 }
 
+void give_setting_source(SettingSource given_source)
+{
+    source = given_source;
+}
+
+std::string setting_refusal(std::string_view name, std::string_view value)
+{
+    return refusal(row(name), value);
+}
+
 std::optional<std::string> setting_text(std::string_view name)
 {
     const Setting &s = row(name);
-    const char *value = raw(s.name);
-    if (value == nullptr)
+    std::string value;
+    std::string what;
+    if (const char *set = raw(s.name)) {
+        value = set;
+        what = std::string(s.name) + "=" + quoted(value);
+    } else if (auto from = source != nullptr ? source(s.name) : std::nullopt) {
+        value = std::move(from->value);
+        what = from->where + " " + quoted(value);
+    } else {
         return std::nullopt;
-    const std::string what = std::string(s.name) + "=" + quoted(value);
+    }
     if (const std::string why = refusal(s, value); !why.empty())
         fail(what, why);
-    if (s.needs != nullptr && raw(s.needs) == nullptr)
+    if (s.needs != nullptr && raw(s.needs) == nullptr && (source == nullptr || !source(s.needs)))
         fail(what, std::string("needs ") + s.needs + ", which is unset");
     return value;
 }

@@ -52,7 +52,25 @@ struct Setting {
 // Calls visit for every row, in the table's order, a module's choice with its words.
 void for_each_setting(const std::function<void(const Setting &)> &visit);
 
-// The checked value, or nullopt when unset or empty. A value its row refuses,
+// A value a setting takes from elsewhere while its variable is unset (the
+// bench file's), and where it was written, for messages: "FILE:LINE: model".
+struct SettingFallback {
+    std::string value;
+    std::string where;
+};
+using SettingSource = std::optional<SettingFallback> (*)(std::string_view name);
+
+// Gives the getters the one source of such values. Core cannot know the
+// module that has them, so that module gives it, before main; the source
+// answers for the settings it has and nullopt for the others.
+void give_setting_source(SettingSource source);
+
+// Why the setting refuses value, as its error says it ("not a Pi model
+// (...)"), or empty when it takes it. The needed setting is not looked at.
+std::string setting_refusal(std::string_view name, std::string_view value);
+
+// The checked value, or nullopt when unset or empty: the variable, else
+// the value of the source given, which a refusal names by its where. A value its row refuses,
 // or one set without the setting it needs, ends the process:
 // `wpisim: NAME="value": why`, status 2. Works for every type; for a choice
 // the result is one of its words.

@@ -3,6 +3,7 @@
 #include "interrupts.hpp"
 
 #include "bench_clock.hpp"
+#include "board_line.hpp"
 #include "clock.hpp"
 #include "event_log.hpp"
 #include "pi_session.hpp"
@@ -95,6 +96,10 @@ thread_local int serving = -1;
 std::atomic<std::uint32_t> schedule_seen{0};
 // Whether a drive was taken and not yet applied, for a look without the lock.
 std::atomic<bool> drives_waiting{false};
+// Interrupt functions and waits on GPIOs wired to a board: while there are
+// any, the clock stops at the board's changes. And the last such change.
+std::atomic<int> board_watchers{0};
+std::int64_t board_change_at = -1; // under lock
 
 Bank &shared()
 {
@@ -150,9 +155,18 @@ std::int64_t next_due(std::int64_t limit)
 {
     std::lock_guard<std::mutex> hold(state_lock());
     take_new(shared());
-    if (schedule_taken().empty() || schedule_taken().back().at_ns > limit)
-        return -1;
-    return schedule_taken().back().at_ns;
+    std::int64_t due = -1;
+    if (!schedule_taken().empty() && schedule_taken().back().at_ns <= limit)
+        due = schedule_taken().back().at_ns;
+    if (board_watchers.load() > 0) {
+        bool changed = false;
+        const std::int64_t change = board_next_change(due >= 0 ? due : limit, &changed);
+        if (change >= 0)
+            due = change;
+        if (changed)
+            board_change_at = change;
+    }
+    return due;
 }
 
 // Whether every interrupt function of this process on the GPIO has had its
@@ -182,6 +196,17 @@ void happen(std::int64_t at, bool waiting)
         const std::uint32_t edges = shared().pins[d.gpio].edges.load();
         handled().wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
                            [&] { return all_handled(d.gpio, edges); });
+    }
+    // A board's change: the board put it in the bank at its time.
+    if (board_change_at != at || !waiting || user_locks != 0)
+        return;
+    board_change_at = -1;
+    for (int gpio = 0; gpio < gpio_count; ++gpio) {
+        if (!wired(gpio) || serving == gpio)
+            continue;
+        const std::uint32_t edges = shared().pins[gpio].edges.load();
+        handled().wait_for(hold, std::chrono::nanoseconds(handler_limit_ns),
+                           [&] { return all_handled(gpio, edges); });
     }
 }
 
@@ -333,10 +358,15 @@ int isr(int pin, int mode, void (*function)())
     Bank &b = shared();
     // The kernel's line request makes the pin an input.
     settle(b, gpio, bench_now_ns(), fn_input, -1, -1);
+    // A board's edges before the request are not the line's.
+    if (wired(gpio))
+        board_to_now();
     trace_pins();
     std::lock_guard<std::mutex> hold(state_lock());
     const std::uint32_t edges = b.pins[gpio].edges.load();
     lines[gpio] = Line{true, mode, edges};
+    if (wired(gpio) && handlers[pin].generation == 0)
+        ++board_watchers;
     handlers[pin] = Handler{++generations, function, gpio, edges};
     pthread_t thread;
     auto *start = new ThreadStart{pin, gpio, handlers[pin].generation};
@@ -391,6 +421,8 @@ void wait_more(Pin &p, std::uint32_t edges, std::int64_t end)
         const std::int64_t due = next_due(end >= 0 ? end : INT64_MAX);
         if (due >= 0 || end >= 0)
             bench_wait_until(due >= 0 ? due : end);
+        else if (board_watchers.load() > 0)
+            bench_wait_until(bench_now_ns() + look_every_ns);
         else
             wait_edges(p, edges, look_every_ns);
         return;
@@ -415,6 +447,24 @@ int wait_for_interrupt(int pin, int ms)
         return -2;
     Pin &p = shared().pins[gpio];
     const std::int64_t end = ms < 0 ? -1 : bench_now_ns() + static_cast<std::int64_t>(ms) * 1000000;
+    // The board runs on while the program waits for its edge.
+    struct Watching {
+        bool on;
+        explicit Watching(bool w) : on(w)
+        {
+            if (on)
+                ++board_watchers;
+        }
+        ~Watching()
+        {
+            if (on)
+                --board_watchers;
+        }
+        Watching(const Watching &) = delete;
+        Watching &operator=(const Watching &) = delete;
+    } watching(wired(gpio));
+    if (watching.on)
+        board_to_now();
     for (;;) {
         std::unique_lock<std::mutex> hold(state_lock());
         Line &l = lines[gpio];
@@ -444,6 +494,8 @@ int isr_stop(int pin)
         // by that same number taken as a GPIO, which in wiringPi or physical
         // numbering is another line, left requested.
         woken = handlers[pin].gpio;
+        if (handlers[pin].generation != 0 && wired(woken))
+            --board_watchers;
         handlers[pin] = Handler{};
         if (pin < gpio_count)
             lines[pin].active = false;

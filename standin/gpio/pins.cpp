@@ -6,6 +6,8 @@
 
 #include "pins.hpp"
 
+#include "board_line.hpp"
+
 #include "bench_clock.hpp"
 #include "diagnostic.hpp"
 #include "event_log.hpp"
@@ -112,6 +114,7 @@ Pin &pin_of(int gpio)
 // outside one does: in virtual time, at the time it was made.
 void made(bool edge, int gpio)
 {
+    tell_board(gpio);
     if (edge)
         edge_made(gpio);
 }
@@ -503,6 +506,8 @@ int read(int pin)
     // In wall time a drive scheduled for now or before reaches the pin here.
     if (!virtual_time())
         catch_up();
+    if (wired(gpio))
+        board_to_now();
     const int level = level_at(gpio, bench_now_ns());
     Record("digital-read").num("pin", pin).num("value", level).emit();
     return level;

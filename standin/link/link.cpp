@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,6 +73,15 @@ bool read_all(int fd, char *data, std::size_t size, std::int64_t deadline_ns, st
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// The board says a warning to every run connected, as often as it sees the
+// fault: each run shows it once.
+void warn_once(const std::string &line)
+{
+    static std::set<std::string> told;
+    if (told.insert(line).second)
+        std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 // One message whole by the deadline.
@@ -139,6 +150,10 @@ bool read_answer(int fd, Message *m, std::int64_t deadline_ns, std::string *why)
             return false;
         if (m->kind == log_lines) {
             append_records(m->tail);
+            continue;
+        }
+        if (m->kind == warning) {
+            warn_once(m->tail);
             continue;
         }
         if (m->kind != working)

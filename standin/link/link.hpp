@@ -16,12 +16,24 @@
 //   exchange       ExchangeRequest   bytes sent      exchange_answer   ExchangeAnswer  bytes back
 //   status         none              none            status_answer     StatusAnswer    firmware
 //   path
+//   wires          none              WireSpec each   wires_answer      none            why not
+//   pi_pin         PiPin             none            (no answer)
+//   sync           SyncRequest       none            sync_answer       SyncAnswer      none
 //   serial_sync    SerialSyncRequest none            serial_sync_answer SerialSyncAnswer none
 //
-// A status needs no hello; an exchange does. Before an answer the board may
+// A status needs no hello; the others do. Before an answer the board may
 // send, any number of times, working (no parts: still running the AVR
-// towards the answer) and log_lines (tail: call log lines of the board's
-// that concern this run); both also reach runs that asked nothing.
+// towards the answer), log_lines (tail: call log lines of the board's that
+// concern this run) and warning (tail: one line for the run's stderr, once
+// a run); all three also reach runs that asked nothing.
+//
+// The Pi's GPIO wired to the board: a run says which (wires) after its hello;
+// each change of what the Pi puts on a wired pin goes as a pi_pin, stamped
+// with its time on the run's clock, with no answer, so the board applies it
+// at that time however late it reads it. The board puts its own side on the
+// Pi's pin bank as an outside drive, at its own time; a sync runs the board
+// to a time, or to its first change on a wire the Pi reads, so a read or an
+// interrupt sees the board as it is then.
 //
 // Time limits: the board answers a hello within hello_limit_ns (it may boot
 // other firmware), a status within silence_limit_ns, an exchange within its
@@ -67,6 +79,12 @@ enum Kind : std::uint32_t {
     status_answer = 103,
     working = 104,
     log_lines = 105,
+    wires = 4,
+    pi_pin = 5,
+    sync = 6,
+    wires_answer = 106,
+    sync_answer = 107,
+    warning = 108,
     serial_sync = 20,
     serial_sync_answer = 120,
 };
@@ -121,6 +139,42 @@ struct StatusAnswer {
     std::int32_t pid = 0;
     std::int32_t virtual_time = 0;
     char board[16] = {};
+};
+
+// A Pi GPIO joined to a board pin (PORTx bit n).
+struct WireSpec {
+    std::int32_t gpio = 0;
+    char port = 0;
+    std::uint8_t bit = 0;
+    std::uint8_t divider = 0; // a divider brings a 5 V output down to the Pi's 3.3 V
+    std::uint8_t pad = 0;
+    char board[16] = {}; // the board's name on the bench, NUL-terminated
+};
+
+// What one end puts on a wire: nothing, a pull, or a level it drives.
+enum WireSide : std::int32_t {
+    side_none = 0,
+    side_pull_down = 1,
+    side_pull_up = 2,
+    side_low = 3,
+    side_high = 4,
+};
+
+struct PiPin {
+    std::int32_t gpio = 0;
+    std::int32_t side = 0; // a WireSide
+    std::int64_t at_ns = 0;
+};
+
+struct SyncRequest {
+    std::int64_t until_ns = 0;
+    std::int32_t stop_at_change = 0; // at the board's first change on a wire the Pi reads
+    std::int32_t pad = 0;
+};
+
+struct SyncAnswer {
+    std::int64_t reached_ns = 0;
+    std::int64_t change_ns = -1; // when it stopped at a change, else -1
 };
 
 // The Pi's serial port on the virtual clock, which the board runs only when

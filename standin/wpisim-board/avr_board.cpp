@@ -7,6 +7,8 @@
 
 #include "avr_board.hpp"
 
+#include "avr_pins.hpp"
+
 #include "clock.hpp"
 #include "event_log.hpp"
 #include "firmware_check.hpp"
@@ -117,7 +119,8 @@ void no_sleep(avr_t * /*avr*/, avr_cycle_count_t /*how_long*/) {}
 class SimulatedAvr : public AvrBoard
 {
   public:
-    SimulatedAvr(avr_t *avr, const BoardKind &kind) : avr_(avr), kind_(kind)
+    SimulatedAvr(avr_t *avr, const BoardKind &kind)
+        : avr_(avr), kind_(kind), pins_(std::make_unique<AvrPins>(avr))
     {
         spi_in_ = avr_io_getirq(avr_, AVR_IOCTL_SPI_GETIRQ(0), SPI_IRQ_INPUT);
         ss_ = avr_io_getirq(avr_, AVR_IOCTL_IOPORT_GETIRQ(kind_.spi_port), kind_.ss_bit);
@@ -169,6 +172,7 @@ class SimulatedAvr : public AvrBoard
     }
     ~SimulatedAvr() override
     {
+        pins_.reset();
         avr_terminate(avr_);
         for (std::uint32_t i = 0; i < symbol_count_; ++i)
             std::free(symbols_[i]);
@@ -312,8 +316,6 @@ class SimulatedAvr : public AvrBoard
         return f;
     }
 
-    std::int64_t board_ns() const override { return ns_at(avr_->cycle); }
-
     void serial_in_at(std::int64_t at_ns, std::uint8_t byte, bool framing_error) override
     {
         const avr_cycle_count_t at = cycle_at(at_ns);
@@ -331,6 +333,49 @@ class SimulatedAvr : public AvrBoard
             avr_cycle_timer_register(avr_, serial_queue_.front().first - avr_->cycle, on_serial_due,
                                      this);
     }
+
+    std::string set_wires(const std::vector<link::WireSpec> &wires,
+                          std::function<void(int, int, std::int64_t)> changed) override
+    {
+        return pins_->wire(wires, [this, changed = std::move(changed)](int wire, int side,
+                                                                       avr_cycle_count_t cycle) {
+            // A sync that waits for the board's next change stops here: the
+            // Pi reads this wire.
+            const int pi = pins_->pi_side_now(wire);
+            if (stop_at_change_ && pi != link::side_low && pi != link::side_high) {
+                changed_ = true;
+                changed_at_ = cycle;
+            }
+            changed(wire, side, ns_at(cycle));
+        });
+    }
+
+    void pi_side(int wire, int side, std::int64_t at_ns) override
+    {
+        pins_->pi_side(wire, side, cycle_at(at_ns));
+    }
+
+    int board_side(int wire) const override { return pins_->avr_side(wire); }
+
+    std::int64_t sync(std::int64_t until_ns, bool stop_at_change) override
+    {
+        const avr_cycle_count_t target = cycle_at(until_ns);
+        changed_ = false;
+        if (target > avr_->cycle && running()) {
+            stop_at_change_ = stop_at_change;
+            stop_ = false;
+            avr_cycle_timer_register(avr_, target - avr_->cycle, on_stop, this);
+            since_busy_ = wpisim::now_ns();
+            given_up_ = false;
+            while (going() && !changed_ && !given_up_)
+                step();
+            avr_cycle_timer_cancel(avr_, on_stop, this);
+            stop_at_change_ = false;
+        }
+        return changed_ ? ns_at(changed_at_) : -1;
+    }
+
+    std::int64_t bench_ns() const override { return ns_at(avr_->cycle); }
 
   private:
     // A byte whose stop bit is in: RXC at once. simavr's own UART would
@@ -552,11 +597,7 @@ class SimulatedAvr : public AvrBoard
     // when the firmware writes the port, instead of applying the pull-up.
     void drive_ss(unsigned level)
     {
-        avr_ioport_external_t driven{};
-        driven.name = static_cast<unsigned char>(kind_.spi_port);
-        driven.mask = 1U << kind_.ss_bit;
-        driven.value = level << kind_.ss_bit;
-        avr_ioctl(avr_, AVR_IOCTL_IOPORT_SET_EXTERNAL(kind_.spi_port), &driven);
+        pins_->hold(kind_.spi_port, kind_.ss_bit, static_cast<int>(level));
         avr_raise_irq(ss_, level);
     }
 
@@ -626,6 +667,10 @@ class SimulatedAvr : public AvrBoard
 
     avr_t *avr_;
     const BoardKind &kind_;
+    std::unique_ptr<AvrPins> pins_;
+    bool stop_at_change_ = false;
+    bool changed_ = false;
+    avr_cycle_count_t changed_at_ = 0;
     avr_irq_t *spi_in_ = nullptr;
     avr_irq_t *ss_ = nullptr;
     std::int64_t base_ns_ = 0;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace wpisim
 {
@@ -57,12 +58,25 @@ class AvrBoard
     virtual void on_busy(std::function<bool()> busy) = 0;
     // The UART's line format as its registers set it (UBRR0, U2X0, UCSR0B/C).
     virtual UartFormat uart_format() const = 0;
-    // Simulated time now, on the clock the board follows.
-    virtual std::int64_t board_ns() const = 0;
     // A byte the UART's receiver completes at at_ns, with its framing error:
     // handed to the UART then, or at once if that time has passed.
     virtual void serial_in_at(std::int64_t at_ns, std::uint8_t byte, bool framing_error) = 0;
     static constexpr std::int64_t busy_every_ns = 20000000;
+
+    // The board's pins wired to the Pi's GPIO, each a port letter and bit:
+    // empty, or why one is not this board's. changed hears each change of the
+    // board's side of a wire (a link::WireSide) at its time on the bench clock.
+    virtual std::string
+    set_wires(const std::vector<link::WireSpec> &wires,
+              std::function<void(int wire, int side, std::int64_t at_ns)> changed) = 0;
+    // What the Pi puts on a wire from at_ns on (at once, if that is past).
+    virtual void pi_side(int wire, int side, std::int64_t at_ns) = 0;
+    virtual int board_side(int wire) const = 0;
+    // Runs the AVR to until_ns on the bench clock, or, with stop_at_change, to
+    // its first change on a wire the Pi does not drive: when that was, else -1.
+    virtual std::int64_t sync(std::int64_t until_ns, bool stop_at_change) = 0;
+    // Where the AVR is, on the bench clock.
+    virtual std::int64_t bench_ns() const = 0;
 
     // For sweeps at cycle resolution: the same transfer with CE0 falling at
     // an AVR cycle (or as soon after as the bus is free); when it did.

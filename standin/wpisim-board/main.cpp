@@ -17,6 +17,7 @@
 // and prints a line a clock: "HZ exchanges wrong [offset reply vector]".
 
 #include "avr_board.hpp"
+#include "board_wires.hpp"
 #include "clock.hpp"
 #include "clock_limit.hpp"
 #include "event_log.hpp"
@@ -39,6 +40,7 @@
 #include <limits>
 #include <memory>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -159,6 +161,7 @@ struct Client {
     std::string in;
     std::string out;
     int time = -1; // 0 wall, 1 virtual, once it said hello
+    std::set<std::string> warned;
 };
 
 // The board's call log lines, for the runs they concern: this process has
@@ -194,7 +197,8 @@ class Server
     Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware, const BoardKind &kind,
            std::string path, SerialPort &serial, PiSerial &pi, int time)
         : board_(std::move(board)), firmware_(firmware), kind_(&kind), path_(std::move(path)),
-          serial_(serial), pi_(pi), time_(time)
+          serial_(serial), pi_(pi), wires_([this](const std::string &line) { warn(line); }),
+          time_(time)
     {
         wire_serial();
         board_->power_on();
@@ -214,8 +218,8 @@ class Server
         catch_up();
         // In wall time the Pi's port goes on by itself, a little behind the clock.
         if (time_ == 0) {
-            pi_.pace_pi_writes(*board_, board_->board_ns());
-            pi_.advance(*board_, board_->board_ns());
+            pi_.pace_pi_writes(*board_, board_->bench_ns());
+            pi_.advance(*board_, board_->bench_ns());
         } else {
             pi_.hold_pi_writes();
         }
@@ -301,13 +305,25 @@ class Server
         }
         if (c.time < 0)
             return false;
-        link::SerialSyncRequest sync{};
-        if (m.kind == link::serial_sync && m.fixed_as(&sync) && sync.until_ns >= sync.now_ns) {
-            const std::int64_t reached = serial_sync(sync, out);
+        link::SerialSyncRequest serial{};
+        if (m.kind == link::serial_sync && m.fixed_as(&serial) &&
+            serial.until_ns >= serial.now_ns) {
+            const std::int64_t reached = serial_sync(serial, out);
             if (c.time == 1)
                 latest_ = std::max(latest_, reached);
             return true;
         }
+        if (m.kind == link::wires)
+            return wire(m, out);
+        if (m.kind == link::pi_pin) {
+            link::PiPin pin{};
+            // One from a run whose bench another has since rewired is let go.
+            if (m.fixed_as(&pin))
+                wires_.pi_pin(pin, *board_);
+            return true;
+        }
+        if (m.kind == link::sync)
+            return sync(m, c, out);
         link::ExchangeRequest req{};
         if (m.kind != link::exchange || !m.fixed_as(&req) || req.len < 0 ||
             m.tail.size() != static_cast<std::size_t>(req.len) || req.bit_ns <= 0 || req.mode < 0 ||
@@ -366,6 +382,42 @@ class Server
             if (!look_around())
                 return false;
         return true;
+    }
+
+    bool wire(const link::Message &m, std::string *out)
+    {
+        if (m.tail.size() % sizeof(link::WireSpec) != 0)
+            return false;
+        std::vector<link::WireSpec> specs(m.tail.size() / sizeof(link::WireSpec));
+        if (!specs.empty())
+            std::memcpy(specs.data(), m.tail.data(), m.tail.size());
+        const std::string why = wires_.set(specs, *board_, *kind_);
+        if (!why.empty())
+            Record("board-error").text("message", why).emit();
+        *out += link::encode_tail(link::wires_answer, why);
+        return true;
+    }
+
+    bool sync(const link::Message &m, const Client &c, std::string *out)
+    {
+        link::SyncRequest req{};
+        if (!m.fixed_as(&req))
+            return false;
+        link::SyncAnswer a{};
+        a.change_ns = board_->sync(req.until_ns, req.stop_at_change != 0);
+        a.reached_ns = board_->bench_ns();
+        if (c.time == 1)
+            latest_ = std::max(latest_, a.reached_ns);
+        *out += link::encode(link::sync_answer, a);
+        return true;
+    }
+
+    // Each run hears a warning once.
+    void warn(const std::string &line)
+    {
+        for (Client &c : clients_)
+            if (c.fd >= 0 && c.warned.insert(line).second)
+                c.out += link::encode_tail(link::warning, line);
     }
 
     // A reset or other firmware is, to every run, the board reset: they go on
@@ -435,6 +487,8 @@ class Server
         kind_ = kind;
         path_ = path;
         wire_serial();
+        // The wires are on the board as it powers on.
+        wires_.rewire(*board_, *kind_);
         board_->power_on();
         firmware_ = link::content_id(content, kind_name);
         timed_ = false;
@@ -460,7 +514,7 @@ class Server
         board_->on_serial([this](std::uint8_t byte) {
             serial_.sent(byte);
             ++usb_sent_;
-            pi_.board_sent(byte, board_->board_ns(), board_->uart_format());
+            pi_.board_sent(byte, board_->bench_ns(), board_->uart_format());
         });
         board_->on_busy([this] { return look_around(); });
     }
@@ -474,7 +528,7 @@ class Server
     {
         for (int fd; listener_ >= 0 && (fd = accept4(listener_, nullptr, nullptr,
                                                      SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
-            clients_.push_back({fd, {}, {}});
+            clients_.push_back({fd, {}, {}, -1, {}});
         // A state directory removed ends the board, however far it is behind.
         bool go_on = inode_of(sock_) == sock_inode_;
         for (Client &c : clients_) {
@@ -544,6 +598,7 @@ class Server
     SerialPort &serial_;
     PiSerial &pi_;
     int usb_sent_ = 0; // bytes the board sent during a serial sync
+    BoardWires wires_;
     std::deque<Client> clients_;
     int listener_ = -1;
     std::string sock_;
@@ -620,7 +675,7 @@ void run(Server &server, int listener, const std::string &sock)
         if ((fds[0].revents & POLLIN) != 0)
             for (int fd;
                  (fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
-                clients.push_back({fd, {}, {}});
+                clients.push_back({fd, {}, {}, -1, {}});
     }
     if (inode_of(sock) == ours)
         unlink(sock.c_str());

@@ -2,9 +2,11 @@
 // Copyright 2026 The parley authors
 // wpisim: the bench's own command. It flashes the simulated board as avrdude
 // flashes a real one, resets it, says how it is, opens its serial port, and
-// shows the simulated Pi's pins as `gpio readall` shows a Pi's.
+// shows the simulated Pi's pins as `gpio readall` shows a Pi's; it checks
+// and edits the bench file.
 
 #include "bench_clock.hpp"
+#include "bench_command.hpp"
 #include "board_client.hpp"
 #include "board_kind.hpp"
 #include "clock.hpp"
@@ -58,6 +60,10 @@ const char usage_text[] =
     "  pin GPIO high|low|float [--at MS]\n"
     "                              drive a Pi input from outside, as a button would: now,\n"
     "                              or MS ms after the set-up of the run that takes it\n"
+    "  check [FILE]                check the bench file (wpisim.toml, or $WPISIM_BENCH):\n"
+    "                              its errors, or the boards and wires it describes\n"
+    "  wire [GPIO BOARD:PIN [--divider] | --remove GPIO]\n"
+    "                              the bench file's wires; add or remove one\n"
     "\n"
     "KIND: uno (the default), nano, pro-mini, pro-mini-8mhz, mega.\n"
     "See wpisim(1).\n";
@@ -402,6 +408,10 @@ int main(int argc, char **argv)
         return flash_command(rest);
     if (command == "pin")
         return pin(rest);
+    if (command == "check")
+        return check_command(rest);
+    if (command == "wire")
+        return wire_command(rest);
     if (!rest.empty())
         usage_error(command + " takes no arguments");
     if (command == "reset")

@@ -86,6 +86,7 @@ ProgramRun Sandbox::script(const std::string &text) const
         .env("WPISIM_STATE_DIR", dir_ + "/st")
         .env("WPISIM", words("wpisim"))
         .env("PROBE", words("library_probe"))
+        .env("BOARD_PROBE", words("board_probe"))
         .env("PARLEY", words("parley"));
 }
 

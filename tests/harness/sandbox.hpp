@@ -30,7 +30,7 @@ class Sandbox
     std::vector<Call> calls() const;
     // A shell script run in the sandbox's folder as a user at a terminal runs
     // it: none of the caller's WPISIM_ settings, the state directory st there,
-    // and the built programs in $WPISIM, $PROBE and $PARLEY.
+    // and the built programs in $WPISIM, $PROBE, $BOARD_PROBE and $PARLEY.
     ProgramRun script(const std::string &text) const;
     // Whether the programs run under an emulator (a cross build's qemu-user).
     static bool emulated();

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+#include "run_wires.hpp"
+
+#include "bench_file.hpp"
+#include "board_client.hpp"
+#include "board_line.hpp"
+#include "diagnostic.hpp"
+#include "link.hpp"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace wpisim
+{
+
+namespace
+{
+
+BoardSession *session()
+{
+    static BoardSession *const s = board_session(true);
+    return s;
+}
+
+void pi_side(int gpio, int side, std::int64_t at_ns)
+{
+    session()->pi_pin(gpio, side, at_ns);
+}
+
+std::int64_t sync(std::int64_t until_ns, bool stop_at_change)
+{
+    return session()->sync(until_ns, stop_at_change).change_ns;
+}
+
+std::vector<link::WireSpec> bench_wires()
+{
+    std::vector<link::WireSpec> wires;
+    for (const BenchWire &w : the_bench().wires) {
+        link::WireSpec spec{};
+        spec.gpio = w.gpio;
+        spec.port = w.board_pin.port;
+        spec.bit = w.board_pin.bit;
+        spec.divider = w.divider ? 1 : 0;
+        std::snprintf(spec.board, sizeof spec.board, "%s", w.board.c_str());
+        wires.push_back(spec);
+    }
+    return wires;
+}
+
+} // namespace
+
+void wire_run_to_board()
+{
+    const std::vector<link::WireSpec> wires = bench_wires();
+    if (wires.empty())
+        return;
+    BoardSession *board = session();
+    if (board == nullptr)
+        return;
+    const std::string why = board->wire(wires);
+    if (!why.empty())
+        fail("board wires", why);
+    std::vector<int> gpios;
+    for (const link::WireSpec &w : wires)
+        gpios.push_back(w.gpio);
+    gpio::wire_to_board(gpios.data(), static_cast<int>(gpios.size()), {pi_side, sync});
+}
+
+} // namespace wpisim
