@@ -60,7 +60,8 @@ TEST(Serial, PiProgramTalksToASketchExactlyAtItsRateAndGarbledAtAnother)
         EXPECT_NE(r.out.find(" bytes: "), std::string::npos) << r.out;
         // Garbled, yet the same garble on a fresh bench.
         harness::Sandbox second;
-        EXPECT_EQ(upper_run(second, row).run().out, r.out);
+        const auto again = upper_run(second, row).run();
+        EXPECT_EQ(again.out, r.out) << again.err;
     }
 }
 

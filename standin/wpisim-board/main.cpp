@@ -355,6 +355,7 @@ class Server
         int to_uart = pi_.advance(*board_, req.now_ns);
         auto arrived = [&] { return req.port == link::serial_uart ? to_uart : usb_sent_; };
         std::int64_t t = req.now_ns;
+        std::int64_t looked = wpisim::now_ns();
         while (going && arrived() == 0 && t < req.until_ns) {
             std::int64_t step =
                 t + std::max<std::int64_t>(
@@ -364,6 +365,12 @@ class Server
                 step = std::min(step, std::max(next, t + 1));
             step = std::min(step, req.until_ns);
             going = run_to(step);
+            // Many short steps never make a long run of the AVR: the other
+            // runs are looked after, and this one told the board works on.
+            if (going && wpisim::now_ns() - looked >= AvrBoard::busy_every_ns) {
+                looked = wpisim::now_ns();
+                going = look_around();
+            }
             to_uart += pi_.advance(*board_, step);
             t = step;
         }
