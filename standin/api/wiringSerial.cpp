@@ -128,7 +128,7 @@ int readable(int fd)
 // The bytes it put in the port are waited for, as the kernel hands them over.
 void sync(int fd, Port &p, std::int64_t until_ns)
 {
-    if (!virtual_time() || !board_link())
+    if (!virtual_time() || board_link() == nullptr)
         return;
     link::SerialSyncRequest req{};
     req.now_ns = bench_now_ns();
@@ -168,9 +168,9 @@ extern "C" int serialOpen(const char *device, const int baud)
     const char *tty = kind == link::serial_uart ? state_files::pi_tty : state_files::board_tty;
     if (kind >= 0) {
         const std::lock_guard<std::mutex> hold(ports_lock());
-        if (!board_link() && on_the_bench(kind))
+        if (board_link() == nullptr && on_the_bench(kind))
             board_link() = serial_link();
-        if (!board_link() || !on_the_bench(kind)) {
+        if (board_link() == nullptr || !on_the_bench(kind)) {
             // No board on that port, or none in this build: a Pi with
             // nothing there.
             errno = ENOENT;
@@ -292,7 +292,7 @@ extern "C" int serialGetchar(const int fd)
     termios t{};
     // On the virtual clock a read's wait is time passing: the board runs on
     // until a byte comes, or for the terminal's VTIME when VMIN is 0.
-    if (p != nullptr && virtual_time() && board_link() && tcgetattr(fd, &t) == 0) {
+    if (p != nullptr && virtual_time() && board_link() != nullptr && tcgetattr(fd, &t) == 0) {
         const bool timed = t.c_cc[VMIN] == 0;
         const std::int64_t deadline = bench_now_ns() + t.c_cc[VTIME] * std::int64_t{100000000};
         while (readable(fd) == 0 && (!timed || bench_now_ns() < deadline))
