@@ -484,7 +484,7 @@ void write_json(const Figures &figures, const std::string &path)
 {
     std::fprintf(stderr,
                  "parley_bench: %s\nusage: parley_bench --bin DIR [--armhf-bin DIR] "
-                 "[--json FILE] [--cycles N] [--busy-sketch HEX]\n",
+                 "[--json FILE] [--cycles N] [--busy-sketch HEX] [--serial-sketch HEX]\n",
                  why.c_str());
     std::exit(2);
 }
@@ -499,6 +499,35 @@ int cycles_from(const std::string &text)
     return static_cast<int>(n);
 }
 
+// Serial at 115200 both ways for some seconds of wall time against a sketch
+// that echoes at the same rate: what came back, and the echoes' steady pace
+// against the line's 11520 bytes a second (8N1).
+Figures measure_serial(const harness::Sandbox &box, const std::string &sketch, int seconds)
+{
+    if (sketch.empty())
+        return {};
+    const harness::Outcome r = unlogged(box, "bench_serial_stream")
+                                   .args({"115200", std::to_string(seconds)})
+                                   .env("WPISIM_FIRMWARE", sketch)
+                                   .timeout_ms((seconds + 60) * 1000)
+                                   .run();
+    if (!r.exited || r.status != 0)
+        throw failed("bench_serial_stream", r);
+    std::istringstream in(r.out);
+    double sent = 0;
+    double received = 0;
+    double wrong = 0;
+    double steady = 0;
+    if (!(in >> sent >> received >> wrong >> steady) || steady <= 0)
+        throw failed("bench_serial_stream: no figures", r);
+    const double line_bytes_per_s = 115200.0 / 10;
+    return {
+        {"serial_sent", "serial 115200: bytes written in 10 s", sent, ""},
+        {"serial_lost", "serial 115200: bytes not echoed, or wrong", sent - received + wrong, ""},
+        {"serial_pace", "serial 115200: steady echo rate / line's", steady / line_bytes_per_s, "x"},
+    };
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -507,6 +536,7 @@ int main(int argc, char **argv)
     std::string armhf_bin;
     std::string json;
     std::string busy_sketch;
+    std::string serial_sketch;
     int cycles = 24;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -519,6 +549,8 @@ int main(int argc, char **argv)
             json = argv[++i];
         else if (arg == "--busy-sketch" && has_value)
             busy_sketch = argv[++i];
+        else if (arg == "--serial-sketch" && has_value)
+            serial_sketch = argv[++i];
         else if (arg == "--cycles" && has_value)
             cycles = cycles_from(argv[++i]);
         else
@@ -531,10 +563,11 @@ int main(int argc, char **argv)
         std::printf("machine: %s\n", machine().c_str());
         std::fflush(stdout);
         Figures figures;
-        for (const Figures &part : {measure_cycles(box, cycles), measure_starts(box, 200),
-                                    measure_calls(box), measure_isr(box, 50), measure_board(box, 7),
-                                    measure_busy_sketch(box, busy_sketch, cycles),
-                                    measure_sizes(bin, armhf_bin, box.dir())})
+        for (const Figures &part :
+             {measure_cycles(box, cycles), measure_starts(box, 200), measure_calls(box),
+              measure_isr(box, 50), measure_board(box, 7),
+              measure_busy_sketch(box, busy_sketch, cycles), measure_serial(box, serial_sketch, 10),
+              measure_sizes(bin, armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
         if (!json.empty())

@@ -38,7 +38,7 @@ namespace
     fail("board", why);
 }
 
-class BoardClient : public Peer, public BoardSession
+class BoardClient : public Peer, public BoardSession, public SerialLink
 {
   public:
     BoardClient(int fd, std::int32_t pid) : fd_(fd), pid_(pid) {}
@@ -122,6 +122,17 @@ class BoardClient : public Peer, public BoardSession
     }
 
     const char *name() const override { return "board"; }
+
+    link::SerialSyncAnswer serial_sync(const link::SerialSyncRequest &req) override
+    {
+        // The board may run the whole span asked for; it says when it works on.
+        const link::Message m =
+            ask("serial", link::encode(link::serial_sync, req), link::silence_limit_ns);
+        link::SerialSyncAnswer answer{};
+        if (m.kind != link::serial_sync_answer || !m.fixed_as(&answer))
+            unanswered("serial", "an answer out of step");
+        return answer;
+    }
 
     std::string wire(const std::vector<link::WireSpec> &wires) override
     {
@@ -328,5 +339,10 @@ std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started
 }
 
 } // namespace
+
+SerialLink *serial_link()
+{
+    return run_session(false);
+}
 
 } // namespace wpisim

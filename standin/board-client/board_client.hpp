@@ -40,6 +40,17 @@ class BoardSession
     virtual link::SyncAnswer sync(std::int64_t until_ns, bool stop_at_change) = 0;
 };
 BoardSession *board_session(bool named);
+// A run's link to the board's serial ports on the virtual clock (see
+// link::SerialSyncRequest): the board runs only when a run asks.
+class SerialLink
+{
+  public:
+    virtual ~SerialLink() = default;
+    virtual link::SerialSyncAnswer serial_sync(const link::SerialSyncRequest &req) = 0;
+};
+// The run's session's, as board_session(false) makes it: null where this
+// build has no simulated board.
+SerialLink *serial_link();
 
 // How the board process of this state directory is, if one runs.
 struct BoardStatus {

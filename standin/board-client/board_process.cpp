@@ -151,15 +151,17 @@ int open_lock()
     return fd;
 }
 
-// With the lock held, no board process runs: its terminal's link is a dead
-// one's, whose pseudo-terminal number another program may have by now.
+// With the lock held, no board process runs: its terminals' links are a dead
+// one's, whose pseudo-terminal numbers another program may have by now.
 void clear_dead_board()
 {
-    struct stat st {
-    };
-    if (fstatat(state_dir_fd(), state_files::board_tty, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode) && st.st_uid == geteuid())
-        unlinkat(state_dir_fd(), state_files::board_tty, 0);
+    for (const char *tty : {state_files::board_tty, state_files::pi_tty}) {
+        struct stat st {
+        };
+        if (fstatat(state_dir_fd(), tty, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) &&
+            st.st_uid == geteuid())
+            unlinkat(state_dir_fd(), tty, 0);
+    }
 }
 
 } // namespace

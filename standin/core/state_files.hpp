@@ -11,6 +11,7 @@ constexpr const char *clock = "clock";             // the virtual clock
 constexpr const char *board_socket = "board.sock"; // the board process's link
 constexpr const char *board_lock = "board.lock";   // held by the run that starts it
 constexpr const char *board_tty = "board.tty";     // a link to the board's serial terminal
+constexpr const char *pi_tty = "pi.tty";           // a link to the Pi's UART, wired to the board
 constexpr const char *serial_log = "serial.log";   // what the board sent on serial
 constexpr const char *flash = "flash";             // a link to the latest flash's folder
 constexpr const char *flash_lock = "flash.lock";   // held while a flash is written or chosen

@@ -19,6 +19,7 @@
 //   wires          none              WireSpec each   wires_answer      none            why not
 //   pi_pin         PiPin             none            (no answer)
 //   sync           SyncRequest       none            sync_answer       SyncAnswer      none
+//   serial_sync    SerialSyncRequest none            serial_sync_answer SerialSyncAnswer none
 //
 // A status needs no hello; the others do. Before an answer the board may
 // send, any number of times, working (no parts: still running the AVR
@@ -84,6 +85,8 @@ enum Kind : std::uint32_t {
     wires_answer = 106,
     sync_answer = 107,
     warning = 108,
+    serial_sync = 20,
+    serial_sync_answer = 120,
 };
 
 constexpr std::int64_t second_ns = 1000000000;
@@ -172,6 +175,26 @@ struct SyncRequest {
 struct SyncAnswer {
     std::int64_t reached_ns = 0;
     std::int64_t change_ns = -1; // when it stopped at a change, else -1
+};
+
+// The Pi's serial port on the virtual clock, which the board runs only when
+// asked: the board takes what the Pi wrote by now_ns (written: how many bytes
+// the run's serial calls wrote since its last sync, to wait for), then runs on
+// towards until_ns, stopping as the first byte reaches the Pi. In wall time
+// the board keeps the port going by itself.
+struct SerialSyncRequest {
+    std::int64_t now_ns = 0;
+    std::int64_t until_ns = 0;
+    std::uint64_t written = 0;
+    std::int32_t port = 0; // serial_uart (pi.tty) or serial_usb (board.tty)
+    std::int32_t pad = 0;
+};
+enum : std::int32_t { serial_uart = 0, serial_usb = 1 };
+
+struct SerialSyncAnswer {
+    std::int64_t reached_ns = 0; // where the board stopped: until_ns, or a byte's arrival
+    std::int32_t delivered = 0;  // bytes put into the Pi's port by this request
+    std::int32_t open = 0;       // a program has the Pi's port open
 };
 
 // Far above any transfer a program makes, and a path.

@@ -31,6 +31,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -48,6 +50,12 @@ constexpr avr_io_addr_t spdr_address = 0x4e;
 constexpr unsigned spe_bit = 6;
 constexpr unsigned cpol_bit = 3;
 constexpr unsigned cpha_bit = 2;
+// UART0's registers, at the same data-space addresses on the 328P and the 2560.
+constexpr avr_io_addr_t ucsr0a_address = 0xc0;
+constexpr avr_io_addr_t ucsr0b_address = 0xc1;
+constexpr avr_io_addr_t ucsr0c_address = 0xc2;
+constexpr avr_io_addr_t ubrr0l_address = 0xc4;
+constexpr avr_io_addr_t ubrr0h_address = 0xc5;
 // How long a board has been on, or out of reset, when the first run talks to it.
 constexpr double power_on_s = 0.1;
 // The least time CE0 stays high between two transfers on the bus.
@@ -136,6 +144,14 @@ class SimulatedAvr : public AvrBoard
             avr_irq_register_notify(xon, on_xon, this);
         if (avr_irq_t *xoff = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF))
             avr_irq_register_notify(xoff, on_xoff, this);
+        for (avr_io_t *io = avr_->io_port; io != nullptr; io = io->next)
+            if (std::strcmp(io->kind, "uart") == 0 &&
+                reinterpret_cast<avr_uart_t *>(io)->name == '0')
+                uart_ = reinterpret_cast<avr_uart_t *>(io);
+        for (const avr_io_addr_t a :
+             {ucsr0a_address, ucsr0b_address, ucsr0c_address, ubrr0l_address, ubrr0h_address})
+            avr_irq_register_notify(avr_iomem_getirq(avr_, a, nullptr, AVR_IOMEM_IRQ_ALL),
+                                    on_uart_setting, this);
         base_ns_ = now_ns();
     }
 
@@ -284,6 +300,40 @@ class SimulatedAvr : public AvrBoard
         return true;
     }
 
+    UartFormat uart_format() const override
+    {
+        const std::uint8_t *d = avr_->data;
+        const unsigned ubrr = (d[ubrr0h_address] & 0x0fU) << 8 | d[ubrr0l_address];
+        const unsigned per_bit = (ubrr + 1) * ((d[ucsr0a_address] >> 1 & 1) != 0 ? 8 : 16);
+        UartFormat f;
+        f.bit_ns = per_bit * 1e9 / avr_->frequency;
+        const unsigned size = (d[ucsr0c_address] >> 1 & 3) | (d[ucsr0b_address] >> 2 & 1) << 2;
+        // 9-bit frames are not modelled: taken as 8.
+        f.data_bits = size < 4 ? 5 + static_cast<int>(size) : 8;
+        const unsigned upm = d[ucsr0c_address] >> 4 & 3;
+        f.parity = upm == 2 ? 'E' : upm == 3 ? 'O' : 'N';
+        f.stop_bits = (d[ucsr0c_address] >> 3 & 1) != 0 ? 2 : 1;
+        return f;
+    }
+
+    void serial_in_at(std::int64_t at_ns, std::uint8_t byte, bool framing_error) override
+    {
+        const avr_cycle_count_t at = cycle_at(at_ns);
+        const std::uint32_t value =
+            byte | (framing_error ? static_cast<std::uint32_t>(UART_INPUT_FE) : 0U);
+        if (uart_in_ == nullptr)
+            return;
+        if (at <= avr_->cycle) {
+            receive_now(value);
+            return;
+        }
+        const bool idle = serial_queue_.empty();
+        serial_queue_.emplace_back(at, value);
+        if (idle)
+            avr_cycle_timer_register(avr_, serial_queue_.front().first - avr_->cycle, on_serial_due,
+                                     this);
+    }
+
     std::string set_wires(const std::vector<link::WireSpec> &wires, WireChanged changed) override
     {
         return pins_->wire(wires, [this, changed = std::move(changed)](
@@ -327,6 +377,38 @@ class SimulatedAvr : public AvrBoard
     std::int64_t bench_ns() const override { return ns_at(avr_->cycle); }
 
   private:
+    // A byte whose stop bit is in: RXC at once. simavr's own UART would
+    // raise it a frame's time after it is handed the byte.
+    void receive_now(std::uint32_t value)
+    {
+        avr_raise_irq(uart_in_, value);
+        if (uart_ != nullptr && avr_regbit_get(avr_, uart_->rxen) != 0)
+            avr_raise_interrupt(avr_, &uart_->rxc);
+    }
+
+    // simavr paces what the UART sends at a frame of 1 + data + 1 + stop
+    // bits, parity or none; a real one sends back to back, frame after frame.
+    static void on_uart_setting(avr_irq_t * /*irq*/, std::uint32_t /*value*/, void *param)
+    {
+        auto *self = static_cast<SimulatedAvr *>(param);
+        if (self->uart_ == nullptr)
+            return;
+        const UartFormat f = self->uart_format();
+        self->uart_->cycles_per_byte = static_cast<avr_cycle_count_t>(
+            std::llround(f.frame_ns() * self->avr_->frequency / 1e9));
+    }
+
+    static avr_cycle_count_t on_serial_due(avr_t *avr, avr_cycle_count_t when, void *param)
+    {
+        auto *self = static_cast<SimulatedAvr *>(param);
+        auto &q = self->serial_queue_;
+        while (!q.empty() && q.front().first <= when) {
+            self->receive_now(q.front().second);
+            q.pop_front();
+        }
+        return q.empty() ? 0 : std::max(q.front().first, avr->cycle + 1);
+    }
+
     // One instruction, or a sleeping AVR's jump; now and then a look at the
     // host's clock, to let the board process look after its runs.
     void step()
@@ -628,7 +710,10 @@ class SimulatedAvr : public AvrBoard
     std::int64_t slip_to_ns_ = 0; // the exchange's asked-for start
     bool given_up_ = false;
     avr_irq_t *uart_in_ = nullptr;
+    avr_uart_t *uart_ = nullptr; // UART0, for its receive flag and its pace
     bool uart_ready_ = true;
+    // Bytes on their way to the UART's receiver: the cycle each is handed over.
+    std::deque<std::pair<avr_cycle_count_t, std::uint32_t>> serial_queue_;
     bool stop_ = false;
     std::vector<Watched> watched_;
 };

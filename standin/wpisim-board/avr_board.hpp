@@ -4,6 +4,7 @@
 
 #include "board_kind.hpp"
 #include "link.hpp"
+#include "uart_line.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,11 @@ class AvrBoard
     // runs. False gives up the rest of an exchange's catch-up: simulated time
     // slips to the transfer's start, which then goes on at once.
     virtual void on_busy(std::function<bool()> busy) = 0;
+    // The UART's line format as its registers set it (UBRR0, U2X0, UCSR0B/C).
+    virtual UartFormat uart_format() const = 0;
+    // A byte the UART's receiver completes at at_ns, with its framing error:
+    // handed to the UART then, or at once if that time has passed.
+    virtual void serial_in_at(std::int64_t at_ns, std::uint8_t byte, bool framing_error) = 0;
     static constexpr std::int64_t busy_every_ns = 20000000;
 
     // The board's pins wired to the Pi's GPIO, each a port letter and bit:

@@ -24,6 +24,7 @@
 #include "firmware_check.hpp"
 #include "link.hpp"
 #include "message.hpp"
+#include "pi_serial.hpp"
 #include "serial_port.hpp"
 #include "state_files.hpp"
 
@@ -36,6 +37,7 @@
 #include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <poll.h>
 #include <set>
@@ -193,9 +195,10 @@ class Server
 {
   public:
     Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware, const BoardKind &kind,
-           std::string path, SerialPort &serial, int time)
+           std::string path, SerialPort &serial, PiSerial &pi, int time)
         : board_(std::move(board)), firmware_(firmware), kind_(&kind), path_(std::move(path)),
-          serial_(serial), wires_([this](const std::string &line) { warn(line); }), time_(time)
+          serial_(serial), pi_(pi), wires_([this](const std::string &line) { warn(line); }),
+          time_(time)
     {
         wire_serial();
         board_->power_on();
@@ -206,10 +209,20 @@ class Server
     void between()
     {
         serial_.poll_terminal();
-        for (int byte;
-             (byte = serial_.typed()) >= 0 && board_->serial_in(static_cast<std::uint8_t>(byte));)
+        // The Pi's TX, wired straight to D0, holds the board's RX against the
+        // USB chip's, which goes through a resistor: typing is lost meanwhile.
+        const bool pi_holds_rx = pi_.pi_open();
+        for (int byte; (byte = serial_.typed()) >= 0 &&
+                       (pi_holds_rx || board_->serial_in(static_cast<std::uint8_t>(byte)));)
             serial_.taken();
         catch_up();
+        // In wall time the Pi's port goes on by itself, a little behind the clock.
+        if (time_ == 0) {
+            pi_.pace_pi_writes(*board_, board_->bench_ns());
+            pi_.advance(*board_, board_->bench_ns());
+        } else {
+            pi_.hold_pi_writes();
+        }
         // Lines of no run's request, such as the board's start, go to all runs.
         if (!lines_.empty() && !clients_.empty()) {
             for (Client &c : clients_)
@@ -292,6 +305,14 @@ class Server
         }
         if (c.time < 0)
             return false;
+        link::SerialSyncRequest serial{};
+        if (m.kind == link::serial_sync && m.fixed_as(&serial) &&
+            serial.until_ns >= serial.now_ns) {
+            const std::int64_t reached = serial_sync(serial, out);
+            if (c.time == 1)
+                latest_ = std::max(latest_, reached);
+            return true;
+        }
         if (m.kind == link::wires)
             return wire(m, out);
         if (m.kind == link::pi_pin) {
@@ -318,6 +339,55 @@ class Server
         if (c.time == 1)
             latest_ = std::max(latest_, a.start_ns);
         *out += link::encode(link::exchange_answer, a, data);
+        return true;
+    }
+
+    // The Pi's serial port on the virtual clock: what the Pi wrote goes on
+    // the line at its time, and the board runs on until a byte reaches the
+    // Pi's port (the one asked about) or until the time asked, in steps no
+    // longer than the quickest byte could arrive. Returns where it stopped.
+    std::int64_t serial_sync(const link::SerialSyncRequest &req, std::string *out)
+    {
+        link::SerialSyncAnswer a{};
+        usb_sent_ = 0;
+        bool going = run_to(req.now_ns);
+        pi_.take_pi_writes(*board_, req.now_ns, req.port == link::serial_uart ? req.written : 0);
+        int to_uart = pi_.advance(*board_, req.now_ns);
+        auto arrived = [&] { return req.port == link::serial_uart ? to_uart : usb_sent_; };
+        std::int64_t t = req.now_ns;
+        std::int64_t looked = wpisim::now_ns();
+        while (going && arrived() == 0 && t < req.until_ns) {
+            std::int64_t step =
+                t + std::max<std::int64_t>(
+                        1000, static_cast<std::int64_t>(pi_.shortest_frame_ns(*board_) / 2));
+            const std::int64_t next = pi_.next_arrival();
+            if (next >= 0)
+                step = std::min(step, std::max(next, t + 1));
+            step = std::min(step, req.until_ns);
+            going = run_to(step);
+            // Many short steps never make a long run of the AVR: the other
+            // runs are looked after, and this one told the board works on.
+            if (going && wpisim::now_ns() - looked >= AvrBoard::busy_every_ns) {
+                looked = wpisim::now_ns();
+                going = look_around();
+            }
+            to_uart += pi_.advance(*board_, step);
+            t = step;
+        }
+        a.reached_ns = t;
+        a.delivered = arrived();
+        a.open = pi_.pi_open() ? 1 : 0;
+        *out += link::encode(link::serial_sync_answer, a);
+        return t;
+    }
+
+    // Runs the AVR exactly to simulated time t, looking after the other runs
+    // meanwhile; false if the asking run went away or a reset was asked.
+    bool run_to(std::int64_t t)
+    {
+        while (!board_->run_towards(t, std::numeric_limits<std::int64_t>::max() / 4, slice_ns))
+            if (!look_around())
+                return false;
         return true;
     }
 
@@ -448,7 +518,11 @@ class Server
 
     void wire_serial()
     {
-        board_->on_serial([this](std::uint8_t byte) { serial_.sent(byte); });
+        board_->on_serial([this](std::uint8_t byte) {
+            serial_.sent(byte);
+            ++usb_sent_;
+            pi_.board_sent(byte, board_->bench_ns(), board_->uart_format());
+        });
         board_->on_busy([this] { return look_around(); });
     }
 
@@ -529,6 +603,8 @@ class Server
     const BoardKind *kind_;
     std::string path_;
     SerialPort &serial_;
+    PiSerial &pi_;
+    int usb_sent_ = 0; // bytes the board sent during a serial sync
     BoardWires wires_;
     std::deque<Client> clients_;
     int listener_ = -1;
@@ -672,8 +748,12 @@ int main(int argc, char **argv)
     SerialPort serial(o.state_dir, &serial_why);
     if (!serial_why.empty())
         Record("board-error").text("message", serial_why).emit();
+    std::string pi_why;
+    PiSerial pi(o.state_dir, &pi_why);
+    if (!pi_why.empty())
+        Record("board-error").text("message", pi_why).emit();
     Server server(std::move(board), link::content_id(content, o.board->name), *o.board, o.firmware,
-                  serial, o.time);
+                  serial, pi, o.time);
     Record("board-start").text("firmware", o.firmware).emit();
     say(o.ready_fd, "ok");
     close(o.ready_fd);

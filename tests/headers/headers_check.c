@@ -6,12 +6,14 @@
 #include <softTone.h>
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
+#include <wiringSerial.h>
 
-/* Each header again: the three without a guard only declare. */
+/* Each header again: those without a guard only declare. */
 #include <softPwm.h>
 #include <softTone.h>
 #include <wiringPi.h>
 #include <wiringPiSPI.h>
+#include <wiringSerial.h>
 
 static PI_THREAD(blinker)
 {
@@ -154,6 +156,17 @@ int main(void)
         wiringPiSPIxDataRW(0, 0, bytes, 2) < 0 || wiringPiSPIxGetFd(0, 0) < 0 ||
         wiringPiSPIxClose(0, 0) < 0 || wiringPiSPIClose(0) < 0)
         return 1;
+
+    {
+        const int fd = serialOpen("/dev/serial0", 115200);
+        serialPutchar(fd, 'a');
+        serialPuts(fd, "bc");
+        serialPrintf(fd, "%d", fd);
+        serialFlush(fd);
+        if (serialDataAvail(fd) < 0 || serialGetchar(fd) < 0)
+            return 1;
+        serialClose(fd);
+    }
 
     if (softPwmCreate(3, 0, 100) != 0 || softToneCreate(4) != 0)
         return 1;
