@@ -104,7 +104,7 @@ TEST(Wires, ExamplesRunOnTheirBenchFiles)
     const std::vector<Example> examples = {
         {"pin_echo", "pin_echo", PIN_ECHO_SKETCH, "\"$BIN/pin_echo\"",
          "wrote high, read 1\nwrote low, read 0\nwrote high, read 1\nwrote low, read 0\n"
-         "wrote high, read 1\nwrote low, read 0\n11 ready pulses, the first at 1000931 us\n"},
+         "wrote high, read 1\nwrote low, read 0\n11 ready pulses, the first at 1000923 us\n"},
         // The sketch tells D2's changes on its serial port; each probe is a
         // program that lets 10 ms pass on the clock.
         {"allumer and eteindre switch a board's input", "pin_echo", PIN_ECHO_SKETCH,
