@@ -484,7 +484,8 @@ void write_json(const Figures &figures, const std::string &path)
 {
     std::fprintf(stderr,
                  "parley_bench: %s\nusage: parley_bench --bin DIR [--armhf-bin DIR] "
-                 "[--json FILE] [--cycles N] [--busy-sketch HEX] [--serial-sketch HEX]\n",
+                 "[--json FILE] [--cycles N] [--busy-sketch HEX] [--serial-sketch HEX] "
+                 "[--wired-sketch FILE]\n",
                  why.c_str());
     std::exit(2);
 }
@@ -528,6 +529,36 @@ Figures measure_serial(const harness::Sandbox &box, const std::string &sketch, i
     };
 }
 
+// A digitalRead of a GPIO a board drives, in wall time: each runs the board
+// to now first. The board on the pin_echo sketch, its D4 wired to GPIO 22.
+Figures measure_wired(const harness::Sandbox &box, const std::string &sketch)
+{
+    if (sketch.empty())
+        return {};
+    const std::string bench = box.dir() + "/wired.toml";
+    std::ofstream(bench) << "[pi]\ntime = \"wall\"\n[[board]]\nname = \"uno\"\nfirmware = \""
+                         << sketch << "\"\nspi = \"ce0\"\n[[wire]]\npi = 22\npin = \"D4\"\n"
+                         << "divider = true\n";
+    const harness::Outcome r = unlogged(box, "bench_wired_read")
+                                   .args({"22", "5000"})
+                                   .env("WPISIM_BENCH", bench)
+                                   .timeout_ms(120000)
+                                   .run();
+    if (!r.exited || r.status != 0)
+        throw failed("bench_wired_read", r);
+    const auto v = named_values(r.out);
+    const auto at = [&](const std::string &key) {
+        const auto it = v.find(key);
+        return it == v.end() ? NAN : it->second / 1e3;
+    };
+    return {
+        {"wired_read_us", "digitalRead of a board-driven GPIO, host time, median",
+         at("wired_read_ns"), "us", 50},
+        {"wired_read_max_us", "digitalRead of a board-driven GPIO, host time, max",
+         at("wired_read_max_ns"), "us"},
+    };
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -537,6 +568,7 @@ int main(int argc, char **argv)
     std::string json;
     std::string busy_sketch;
     std::string serial_sketch;
+    std::string wired_sketch;
     int cycles = 24;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -551,6 +583,8 @@ int main(int argc, char **argv)
             busy_sketch = argv[++i];
         else if (arg == "--serial-sketch" && has_value)
             serial_sketch = argv[++i];
+        else if (arg == "--wired-sketch" && has_value)
+            wired_sketch = argv[++i];
         else if (arg == "--cycles" && has_value)
             cycles = cycles_from(argv[++i]);
         else
@@ -567,7 +601,7 @@ int main(int argc, char **argv)
              {measure_cycles(box, cycles), measure_starts(box, 200), measure_calls(box),
               measure_isr(box, 50), measure_board(box, 7),
               measure_busy_sketch(box, busy_sketch, cycles), measure_serial(box, serial_sketch, 10),
-              measure_sizes(bin, armhf_bin, box.dir())})
+              measure_wired(box, wired_sketch), measure_sizes(bin, armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
         if (!json.empty())
