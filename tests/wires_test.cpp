@@ -90,40 +90,4 @@ TEST(Wires, LevelsCrossBothWaysAndFaultsAreToldOnce)
     }
 }
 
-// Each example on its own bench file, as a user runs it: the file in the
-// working directory, the sketch flashed; output exact on the virtual clock.
-TEST(Wires, ExamplesRunOnTheirBenchFiles)
-{
-    struct Example {
-        const char *name;
-        const char *bench; // examples/NAME.toml
-        const char *sketch;
-        const char *script; // after the bench is in place and the sketch flashed
-        const char *out;
-    };
-    const std::vector<Example> examples = {
-        {"pin_echo", "pin_echo", PIN_ECHO_SKETCH, "\"$BIN/pin_echo\"",
-         "wrote high, read 1\nwrote low, read 0\nwrote high, read 1\nwrote low, read 0\n"
-         "wrote high, read 1\nwrote low, read 0\n11 ready pulses, the first at 1000923 us\n"},
-        // The sketch tells D2's changes on its serial port; each probe is a
-        // program that lets 10 ms pass on the clock.
-        {"allumer and eteindre switch a board's input", "pin_echo", PIN_ECHO_SKETCH,
-         "\"$BIN/allumer\" && $PROBE setup wpi delay 10 && \"$BIN/eteindre\" && "
-         "$PROBE setup wpi delay 10 && cat st/serial.log",
-         "0\n0\nD2 low at 0\r\nD2 high at 99\r\nD2 low at 109\r\n"},
-    };
-    for (const Example &e : examples) {
-        SCOPED_TRACE(e.name);
-        Sandbox box;
-        const auto r = box.script(std::string("BIN=$(dirname \"$WPISIM\") && cp '") + EXAMPLES_DIR +
-                                  "/" + e.bench + ".toml' wpisim.toml && $WPISIM flash '" +
-                                  e.sketch + "' >/dev/null && " + e.script)
-                           .timeout_ms(60000)
-                           .run();
-        EXPECT_EQ(r.out, e.out);
-        EXPECT_EQ(r.err, "");
-        EXPECT_TRUE(r.exited && r.status == 0) << "status " << r.status << " signal " << r.signal;
-    }
-}
-
 } // namespace

@@ -66,4 +66,13 @@ std::optional<std::pair<int, int>> wire_table_lines(const std::string &text, int
 // `wpisim: FILE:LINE: what`, status 2.
 const Bench &the_bench();
 
+// The run's bench's first board: the one on CE0, else the first written. It
+// starts the board process, and has the state directory's plain file names
+// (board.tty, serial.log, flash).
+const BenchBoard &first_board();
+// The run's bench's board of that name (empty: the first), or null.
+const BenchBoard *bench_board(const std::string &name);
+// Their names, for messages: "uno, sensor".
+std::string bench_board_names();
+
 } // namespace wpisim

@@ -103,4 +103,31 @@ const Bench &the_bench()
     return bench;
 }
 
+const BenchBoard &first_board()
+{
+    const Bench &b = the_bench();
+    for (const BenchBoard &board : b.boards)
+        if (board.spi == "ce0")
+            return board;
+    return b.boards.front();
+}
+
+const BenchBoard *bench_board(const std::string &name)
+{
+    if (name.empty())
+        return &first_board();
+    for (const BenchBoard &board : the_bench().boards)
+        if (board.name == name)
+            return &board;
+    return nullptr;
+}
+
+std::string bench_board_names()
+{
+    std::string names;
+    for (const BenchBoard &board : the_bench().boards)
+        names += (names.empty() ? "" : ", ") + board.name;
+    return names;
+}
+
 } // namespace wpisim

@@ -7,6 +7,7 @@
 #include "board_client.hpp"
 
 #include "bench_clock.hpp"
+#include "bench_file.hpp"
 #include "board_process.hpp"
 #include "clock.hpp"
 #include "diagnostic.hpp"
@@ -46,11 +47,19 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
     BoardClient(const BoardClient &) = delete;
     BoardClient &operator=(const BoardClient &) = delete;
 
-    link::HelloAnswer hello(bool fresh, bool any_time, std::uint64_t firmware,
-                            const BoardKind &kind, const std::string &path, std::string *reason)
+    link::HelloAnswer hello(const BenchBoard &where, bool fresh, bool any_time,
+                            std::uint64_t firmware, const BoardKind &kind, const std::string &path,
+                            std::string *reason)
     {
         link::HelloRequest req{};
         std::snprintf(req.board, sizeof req.board, "%s", kind.name);
+        std::snprintf(req.name, sizeof req.name, "%s", where.name.c_str());
+        req.first = &where == &first_board() ? 1 : 0;
+        req.cs = static_cast<std::int8_t>(where.spi == "ce0" ? 0 : where.spi == "ce1" ? 1 : -1);
+        // The default bench's one board is on both serial ports.
+        const bool default_bench = the_bench().path.empty();
+        req.uart = default_bench || where.serial == "uart" ? 1 : 0;
+        req.usb = default_bench || where.serial == "usb" ? 1 : 0;
         req.fresh = fresh ? 1 : 0;
         req.firmware = firmware;
         req.virtual_time = any_time ? link::any_time : virtual_time() ? 1 : 0;
@@ -68,14 +77,16 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
     Outcome exchange(const Transfer &t) override
     {
         Outcome o;
-        // The board's SS is wired to CE0; its outputs are what it last showed.
+        // The outputs are what the board last showed.
         o.has_outputs = true;
         o.d5 = d5_;
         o.d6 = d6_;
-        o.answered = t.channel == 0;
-        if (!o.answered)
+        if (t.channel == no_chip_select) {
+            o.answered = false;
             return o;
+        }
         link::ExchangeRequest req{};
+        req.channel = t.channel;
         req.len = t.len;
         req.mode = t.mode;
         req.start_ns = t.start_ns;
@@ -91,6 +102,9 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
         if (m.kind != link::exchange_answer || !m.fixed_as(&answer) || m.tail.size() != len)
             unanswered("transfer", "an answer out of step");
         std::memcpy(t.data, m.tail.data(), len);
+        o.answered = answer.answered != 0;
+        if (!o.answered)
+            return o;
         const link::BoardReport &report = answer.report;
         o.began_ns = answer.start_ns;
         o.remote_cpu_ns = report.cpu_ns;
@@ -205,7 +219,67 @@ bool reset_asked()
 }
 
 std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started_out,
-                                           const Firmware *firmware_given);
+                                           const Firmware *firmware_given, const BenchBoard *b);
+
+// A board's firmware, checked, with its path from the root (the board
+// process runs elsewhere) and its content; a firmware refused ends the run.
+struct Checked {
+    Firmware chosen;
+    std::string path;
+    std::string content;
+};
+
+Checked check_firmware(const Firmware &chosen)
+{
+    Checked c{chosen, chosen.path, {}};
+    const std::string refused = firmware_problem(c.path, *chosen.kind, &c.content);
+    if (!refused.empty())
+        fail(chosen.what, refused);
+    if (char *full = realpath(c.path.c_str(), nullptr)) {
+        c.path = full;
+        std::free(full);
+    }
+    return c;
+}
+
+// The firmware of a board of the bench: the first's as chosen_firmware()
+// says; another's from the bench file, else its own flash, else the
+// reference firmware, on the kind the file says.
+Firmware firmware_of(const BenchBoard &b)
+{
+    if (&b == &first_board())
+        return chosen_firmware();
+    Firmware f;
+    if (!b.firmware.empty()) {
+        f.path = b.firmware;
+        f.what = "board " + quoted(b.name) + " firmware " + quoted(b.firmware);
+    } else {
+        f = flashed_firmware(b.name);
+    }
+    if (b.kind_given || f.kind == nullptr)
+        f.kind = b.kind;
+    return f;
+}
+
+void say_hello(BoardClient &board, const BenchBoard &b, const Checked &c, bool fresh, bool tool,
+               bool started = false)
+{
+    std::string reason;
+    const link::HelloAnswer answer =
+        board.hello(b, fresh, tool, link::content_id(c.content, c.chosen.kind->name),
+                    *c.chosen.kind, c.path, &reason);
+    if (answer.ok == 0)
+        fail(answer.about_time != 0
+                 ? std::string("WPISIM_TIME=") + (virtual_time() ? "virtual" : "wall")
+                 : c.chosen.what,
+             reason);
+    Record("board-link")
+        .text("board", b.name)
+        .num("board_pid", answer.pid)
+        .num("started", started ? 1 : 0)
+        .num("reset", answer.reset)
+        .emit();
+}
 
 // The SPI bus's peer in a run: the run's session.
 class SessionPeer : public Peer
@@ -223,11 +297,19 @@ class SessionPeer : public Peer
 BoardClient *session = nullptr;
 std::mutex session_lock;
 
+// The bench's first board, then each other: a run's transfers, wires and
+// serial reach every board of its bench.
 BoardClient *run_session(bool named)
 {
     const std::lock_guard<std::mutex> hold(session_lock);
+    if (session != nullptr)
+        return session;
+    session = connect_board(named, false, nullptr, nullptr, nullptr).release();
     if (session == nullptr)
-        session = connect_board(named, false, nullptr, nullptr).release();
+        return nullptr;
+    for (const BenchBoard &b : the_bench().boards)
+        if (&b != &first_board())
+            say_hello(*session, b, check_firmware(firmware_of(b)), reset_asked(), false);
     return session;
 }
 
@@ -238,7 +320,7 @@ BoardSession *board_session(bool named)
     return run_session(named);
 }
 
-std::optional<BoardStatus> board_status()
+std::optional<BoardStatus> board_status(const std::string &name)
 {
     const int fd = find_board_process();
     if (fd < 0) {
@@ -249,7 +331,7 @@ std::optional<BoardStatus> board_status()
     std::string why;
     link::Message m;
     const std::int64_t deadline = now_ns() + link::silence_limit_ns;
-    const bool answered = link::send(fd, link::encode_tail(link::status), deadline, &why) &&
+    const bool answered = link::send(fd, link::encode_tail(link::status, name), deadline, &why) &&
                           link::read_answer(fd, &m, deadline, &why);
     close(fd);
     if (!answered)
@@ -271,14 +353,23 @@ std::unique_ptr<Peer> make_board_peer(bool named, bool reset, bool *started_out,
             return nullptr;
         return std::make_unique<SessionPeer>(*shared);
     }
-    return connect_board(named, reset, started_out, firmware_given);
+    return connect_board(named, reset, started_out, firmware_given, nullptr);
+}
+
+std::unique_ptr<Peer> make_board_peer_of(const std::string &name, bool reset, bool *started,
+                                         const Firmware *firmware)
+{
+    const BenchBoard *b = bench_board(name);
+    if (b == nullptr)
+        fail("board " + quoted(name), "not a board of the bench (" + bench_board_names() + ")");
+    return connect_board(true, reset, started, firmware, b);
 }
 
 namespace
 {
 
 std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started_out,
-                                           const Firmware *firmware_given)
+                                           const Firmware *firmware_given, const BenchBoard *b)
 {
     if (*BOARD_PROGRAM == '\0') {
         if (named)
@@ -294,47 +385,29 @@ std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started
     } keep;
     // This build has the board: anything missing from here on is an error, never
     // a quiet fall back to another peer that would answer differently.
-    const Firmware chosen = firmware_given != nullptr ? *firmware_given : chosen_firmware();
-    const std::string &given = chosen.path;
-    std::string firmware = given;
-    const std::string &what = chosen.what;
-    const BoardKind &kind = *chosen.kind;
-    std::string content;
-    const std::string refused = firmware_problem(firmware, kind, &content);
-    if (!refused.empty())
-        fail(what, refused);
-    // The board process runs elsewhere: it needs the path from the root.
-    if (char *full = realpath(firmware.c_str(), nullptr)) {
-        firmware = full;
-        std::free(full);
-    }
+    const BenchBoard &first = first_board();
+    if (b == nullptr)
+        b = &first;
+    const Checked asked =
+        check_firmware(firmware_given != nullptr ? *firmware_given : firmware_of(*b));
+    // The board process starts with the bench's first board; others join it.
+    const Checked starts = b == &first ? asked : check_firmware(firmware_of(first));
     if (access(BOARD_PROGRAM, X_OK) != 0)
         fail("board program " + quoted(BOARD_PROGRAM), std::strerror(errno));
     bool started = false;
     std::int32_t pid = 0;
-    const int fd = connect_board_process(firmware, kind, &started, &pid);
+    const int fd =
+        connect_board_process(starts.path, *starts.chosen.kind, first.name, &started, &pid);
     if (started_out != nullptr)
         *started_out = started;
     // A board this run just started is fresh from reset: resetting it again
     // would run the sketch's setup() twice.
-    const bool fresh = (reset || reset_asked()) && !started;
+    const bool fresh = (reset || reset_asked()) && !(started && b == &first);
     auto board = std::make_unique<BoardClient>(fd, pid);
-    std::string reason;
     // wpisim's reset, on its own or after a flash, fits whichever clock the
     // board is on: it makes no transfer.
-    const link::HelloAnswer answer =
-        board->hello(fresh, reset, link::content_id(content, kind.name), kind, firmware, &reason);
-    if (answer.ok == 0)
-        fail(answer.about_time != 0
-                 ? std::string("WPISIM_TIME=") + (virtual_time() ? "virtual" : "wall")
-                 : what,
-             reason);
-    Record("board-link")
-        .num("board_pid", answer.pid)
-        .num("started", started ? 1 : 0)
-        .num("reset", answer.reset)
-        .emit();
-    Record("board-firmware").text("path", given).emit();
+    say_hello(*board, *b, asked, fresh, reset, started);
+    Record("board-firmware").text("path", asked.chosen.path).emit();
     return board;
 }
 

@@ -52,11 +52,19 @@ class SerialLink
 // build has no simulated board.
 SerialLink *serial_link();
 
+// The same for the bench's board of that name: wpisim's reset, flash and
+// serial of a board but the first. A name not on the bench ends the run.
+std::unique_ptr<Peer> make_board_peer_of(const std::string &name, bool reset,
+                                         bool *started = nullptr,
+                                         const Firmware *firmware = nullptr);
+
 // How the board process of this state directory is, if one runs.
 struct BoardStatus {
     link::StatusAnswer answer;
     std::string firmware;
 };
-std::optional<BoardStatus> board_status();
+// name: the board's on the bench, or empty for the first; answer.name is
+// empty when the process has no such board.
+std::optional<BoardStatus> board_status(const std::string &name = "");
 
 } // namespace wpisim

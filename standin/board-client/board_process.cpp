@@ -74,16 +74,18 @@ struct Started {
 
 // Starts the board process with the lock this run holds, and waits for it to
 // say it is ready or why it cannot start.
-Started start_board_process(int lock, const std::string &firmware, const BoardKind &kind)
+Started start_board_process(int lock, const std::string &firmware, const BoardKind &kind,
+                            const std::string &name)
 {
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0)
         board_failed(std::strerror(errno));
     const std::string dir = state_dir_path();
     std::vector<std::string> words{BOARD_LAUNCHER};
-    words.insert(words.end(), {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board",
-                               kind.name, "--time", virtual_time() ? "virtual" : "wall",
-                               "--ready-fd", "3", "--lock-fd", "4"});
+    words.insert(words.end(),
+                 {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board", kind.name,
+                  "--name", name, "--time", virtual_time() ? "virtual" : "wall", "--ready-fd", "3",
+                  "--lock-fd", "4"});
     std::vector<char *> argv;
     argv.reserve(words.size() + 1);
     for (std::string &w : words)
@@ -206,8 +208,8 @@ int find_board_process(std::int32_t *pid)
 // The link to the board process for this state directory, starting one if
 // none runs. Exactly one of the runs that find none starts it: the one that
 // takes the lock; the others wait for its socket.
-int connect_board_process(const std::string &firmware, const BoardKind &kind, bool *started,
-                          std::int32_t *pid)
+int connect_board_process(const std::string &firmware, const BoardKind &kind,
+                          const std::string &name, bool *started, std::int32_t *pid)
 {
     const std::int64_t deadline = now_ns() + start_limit_ns;
     std::string why =
@@ -221,7 +223,7 @@ int connect_board_process(const std::string &firmware, const BoardKind &kind, bo
             // No board process holds the lock: this run starts one, which
             // takes the lock over for its life.
             clear_dead_board();
-            const Started s = start_board_process(lock, firmware, kind);
+            const Started s = start_board_process(lock, firmware, kind, name);
             close(lock);
             if (!s.ok)
                 board_failed(s.why);

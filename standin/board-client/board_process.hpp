@@ -18,8 +18,9 @@ int find_board_process(std::int32_t *pid = nullptr);
 // The same, starting a board process with this firmware when none runs.
 // Exactly one of the runs that find none starts it: the one that takes the
 // lock; the others wait for its socket. Ends the run when it cannot start.
-int connect_board_process(const std::string &firmware, const BoardKind &kind, bool *started,
-                          std::int32_t *pid);
+// name: the bench's first board's, which it starts with.
+int connect_board_process(const std::string &firmware, const BoardKind &kind,
+                          const std::string &name, bool *started, std::int32_t *pid);
 
 // Where no board process runs, removes what a killed one left that would
 // mislead: the link to its terminal.

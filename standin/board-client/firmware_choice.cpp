@@ -28,10 +28,10 @@ Firmware chosen_firmware()
     return f;
 }
 
-Firmware flashed_firmware()
+Firmware flashed_firmware(const std::string &board)
 {
     Firmware f;
-    if (const auto flash = flashed()) {
+    if (const auto flash = flashed(board)) {
         f.path = flash->image;
         f.kind = flash->kind;
         f.hold = flash->hold;

@@ -21,9 +21,10 @@ struct Firmware {
 };
 Firmware chosen_firmware();
 
-// What was flashed, on the kind of board it was flashed for, or the reference
-// firmware on an Uno when nothing was.
-Firmware flashed_firmware();
+// What was flashed to the board named (empty: the bench's first), on the
+// kind of board it was flashed for, or the reference firmware on an Uno when
+// nothing was.
+Firmware flashed_firmware(const std::string &board = "");
 
 // The reference firmware this build made, which runs until something is flashed.
 std::string reference_firmware();

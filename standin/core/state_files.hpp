@@ -3,6 +3,8 @@
 #pragma once
 // The names of the state directory's files, each spelled here and nowhere else.
 
+#include <string>
+
 namespace wpisim::state_files
 {
 
@@ -15,5 +17,19 @@ constexpr const char *pi_tty = "pi.tty";           // a link to the Pi's UART, w
 constexpr const char *serial_log = "serial.log";   // what the board sent on serial
 constexpr const char *flash = "flash";             // a link to the latest flash's folder
 constexpr const char *flash_lock = "flash.lock";   // held while a flash is written or chosen
+
+// A board's own file: the bench's first board has the plain names above, each
+// other board the same with its name in it (board-NAME.tty, serial-NAME.log,
+// flash-NAME).
+inline std::string of_board(const char *plain, const std::string &board)
+{
+    if (board.empty())
+        return plain;
+    const std::string name = plain;
+    const std::size_t dot = name.find('.');
+    if (dot == std::string::npos)
+        return name + "-" + board;
+    return name.substr(0, dot) + "-" + board + name.substr(dot);
+}
 
 } // namespace wpisim::state_files

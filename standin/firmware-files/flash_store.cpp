@@ -26,24 +26,36 @@ namespace wpisim
 namespace
 {
 
-constexpr const char *link_name = state_files::flash;
 constexpr const char *lock_name = state_files::flash_lock;
+
+// A board's flash: its link, and the prefix of its folders ("flash." for the
+// bench's first board, "flash-NAME." for another), so no board's flash
+// removes another's.
+struct Names {
+    explicit Names(const std::string &board)
+        : link(state_files::of_board(state_files::flash, board)), prefix(link + ".")
+    {
+    }
+    std::string link;
+    std::string prefix;
+};
 // A flash is a few file writes: one still holding the lock this long is stuck.
 constexpr std::int64_t lock_limit_ns = 10000000000;
 // A link swapped this often while a run reads it is not a flash going on.
 constexpr int read_tries = 100;
 
-[[noreturn]] void refuse(const std::string &why)
+[[noreturn]] void refuse(const Names &n, const std::string &why)
 {
-    fail(std::string(link_name) + " " + quoted(state_dir_path() + "/" + link_name), why);
+    fail(n.link + " " + quoted(state_dir_path() + "/" + n.link), why);
 }
 
-// A folder this code made: "flash." and mkdtemp's six characters.
-bool flash_folder_name(const std::string &name)
+// A folder this code made: the prefix and mkdtemp's six characters.
+bool flash_folder_name(const Names &n, const std::string &name)
 {
-    if (name.size() != 12 || name.compare(0, 6, "flash.") != 0)
+    const std::size_t size = n.prefix.size() + 6;
+    if (name.size() != size || name.compare(0, n.prefix.size(), n.prefix) != 0)
         return false;
-    for (std::size_t i = 6; i < name.size(); ++i)
+    for (std::size_t i = n.prefix.size(); i < name.size(); ++i)
         if (std::isalnum(static_cast<unsigned char>(name[i])) == 0)
             return false;
     return true;
@@ -91,26 +103,26 @@ bool write_file(int dir, const char *name, const std::string &text)
 }
 
 // A file of the flash folder, this user's and regular, read whole.
-std::string read_flash_file(int folder, const char *name)
+std::string read_flash_file(const Names &n, int folder, const char *name)
 {
     const int fd = open_unblocked(folder, name, O_RDONLY | O_NOFOLLOW);
     if (fd < 0)
-        refuse(std::string(name) + ": " + std::strerror(errno));
+        refuse(n, std::string(name) + ": " + std::strerror(errno));
     if (!own_file_problem(fd).empty()) {
         close(fd);
-        refuse(std::string(name) + " is not a file of yours");
+        refuse(n, std::string(name) + " is not a file of yours");
     }
     std::string text;
     char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR)
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
+        if (got < 0) {
             const int saved = errno;
             close(fd);
-            refuse(std::string(name) + ": " + std::strerror(saved));
+            refuse(n, std::string(name) + ": " + std::strerror(saved));
         }
-        text.append(buffer, static_cast<std::size_t>(n));
+        text.append(buffer, static_cast<std::size_t>(got));
     }
     close(fd);
     return text;
@@ -118,29 +130,29 @@ std::string read_flash_file(int folder, const char *name)
 
 // The folder the flash link names now, "" for none; anything but a link of
 // ours to a folder of ours is refused.
-std::string current_folder()
+std::string current_folder(const Names &n)
 {
     const int dir = state_dir_fd();
     struct stat st {
     };
-    if (fstatat(dir, link_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(dir, n.link.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return "";
-        refuse(std::strerror(errno));
+        refuse(n, std::strerror(errno));
     }
-    require_own(st.st_uid, link_name);
+    require_own(st.st_uid, n.link);
     if (!S_ISLNK(st.st_mode))
-        refuse("not the link a flash makes");
+        refuse(n, "not the link a flash makes");
     char target[64] = {};
-    const ssize_t n = readlinkat(dir, link_name, target, sizeof target - 1);
-    if (n < 0) {
+    const ssize_t got = readlinkat(dir, n.link.c_str(), target, sizeof target - 1);
+    if (got < 0) {
         if (errno == ENOENT)
             return "";
-        refuse(std::strerror(errno));
+        refuse(n, std::strerror(errno));
     }
-    std::string name(target, static_cast<std::size_t>(n));
-    if (!flash_folder_name(name))
-        refuse("points to " + quoted(name) + ", not to a flash of the state directory");
+    std::string name(target, static_cast<std::size_t>(got));
+    if (!flash_folder_name(n, name))
+        refuse(n, "points to " + quoted(name) + ", not to a flash of the state directory");
     return name;
 }
 
@@ -157,7 +169,7 @@ void remove_flash_folder(int dir, const std::string &name)
 
 // Every flash folder but the current one and those a run still reads, and
 // links a failed flash left: under the flash lock, nobody else is making any.
-void remove_old_flashes(const std::string &current)
+void remove_old_flashes(const Names &n, const std::string &current)
 {
     const int dir = state_dir_fd();
     const int listing = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -175,14 +187,15 @@ void remove_old_flashes(const std::string &current)
         const std::string name = e->d_name;
         struct stat st {
         };
-        if (name.size() == 17 && name.compare(12, 5, ".link") == 0 &&
-            flash_folder_name(name.substr(0, 12)) &&
+        const std::size_t folder_size = n.prefix.size() + 6;
+        if (name.size() == folder_size + 5 && name.compare(folder_size, 5, ".link") == 0 &&
+            flash_folder_name(n, name.substr(0, folder_size)) &&
             fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) &&
             st.st_uid == geteuid()) {
             unlinkat(dir, name.c_str(), 0);
             continue;
         }
-        if (!flash_folder_name(name) || name == current)
+        if (!flash_folder_name(n, name) || name == current)
             continue;
         const int folder =
             openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -214,7 +227,7 @@ int lock_flashing(std::string *why)
 }
 
 // The info a flash wrote: board, name and when, once each and nothing else.
-Flashed parse_info(const std::string &info)
+Flashed parse_info(const Names &n, const std::string &info)
 {
     Flashed f;
     int lines = 0;
@@ -231,20 +244,21 @@ Flashed parse_info(const std::string &info)
         else if (key == "flashed" && f.flashed.empty())
             f.flashed = value;
         else
-            refuse("info is not what a flash writes");
+            refuse(n, "info is not what a flash writes");
     }
     if (lines != 3 || f.kind == nullptr || f.name.empty())
-        refuse("info is not what a flash writes");
+        refuse(n, "info is not what a flash writes");
     return f;
 }
 
 } // namespace
 
-std::optional<Flashed> flashed()
+std::optional<Flashed> flashed(const std::string &board)
 {
+    const Names n(board);
     const int dir = state_dir_fd();
     for (int attempt = 0; attempt < read_tries; ++attempt) {
-        const std::string name = current_folder();
+        const std::string name = current_folder(n);
         if (name.empty())
             return std::nullopt;
         const int folder =
@@ -254,40 +268,43 @@ std::optional<Flashed> flashed()
         struct stat st {
         };
         if (folder < 0 || fstat(folder, &st) != 0)
-            refuse(std::strerror(errno));
+            refuse(n, std::strerror(errno));
         // The last run to let go of a flash replaced meanwhile removes it.
-        auto hold = std::shared_ptr<const int>(new int(folder), [dir, name](const int *fd) {
-            char target[64] = {};
-            const bool current =
-                readlinkat(dir, link_name, target, sizeof target - 1) > 0 && name == target;
-            if (!current && flock(*fd, LOCK_EX | LOCK_NB) == 0)
-                remove_flash_folder(dir, name);
-            close(*fd);
-            delete fd;
-        });
+        auto hold =
+            std::shared_ptr<const int>(new int(folder), [dir, name, link = n.link](const int *fd) {
+                char target[64] = {};
+                const bool current =
+                    readlinkat(dir, link.c_str(), target, sizeof target - 1) > 0 && name == target;
+                if (!current && flock(*fd, LOCK_EX | LOCK_NB) == 0)
+                    remove_flash_folder(dir, name);
+                close(*fd);
+                delete fd;
+            });
         require_own(st.st_uid, name);
         if ((st.st_mode & 022) != 0)
-            refuse(quoted(name) + " is open to others' writes");
+            refuse(n, quoted(name) + " is open to others' writes");
         // Shared while this run uses the image: a later flash removes it
         // only once no run holds it.
-        if (flock(folder, LOCK_SH | LOCK_NB) != 0 || current_folder() != name)
+        if (flock(folder, LOCK_SH | LOCK_NB) != 0 || current_folder(n) != name)
             continue;
-        Flashed f = parse_info(read_flash_file(folder, "info"));
+        Flashed f = parse_info(n, read_flash_file(n, folder, "info"));
         f.image = state_dir_path() + "/" + name + "/image";
         f.hold = std::move(hold);
         return f;
     }
-    refuse("changed " + std::to_string(read_tries) + " times while being read");
+    refuse(n, "changed " + std::to_string(read_tries) + " times while being read");
 }
 
-std::string store_flash(const std::string &content, const BoardKind &kind, const std::string &name)
+std::string store_flash(const std::string &content, const BoardKind &kind, const std::string &name,
+                        const std::string &board)
 {
+    const Names n(board);
     std::string why;
     const int lock = lock_flashing(&why);
     if (lock < 0)
         return why;
     const int dir = state_dir_fd();
-    std::string path = state_dir_path() + "/flash.XXXXXX";
+    std::string path = state_dir_path() + "/" + n.prefix + "XXXXXX";
     if (mkdtemp(path.data()) == nullptr) {
         const int saved = errno;
         close(lock);
@@ -311,14 +328,14 @@ std::string store_flash(const std::string &content, const BoardKind &kind, const
     // the old or the new, and a flash that fails leaves the old.
     const std::string link = made + ".link";
     if (!written || symlinkat(made.c_str(), dir, link.c_str()) != 0 ||
-        renameat(dir, link.c_str(), dir, link_name) != 0) {
+        renameat(dir, link.c_str(), dir, n.link.c_str()) != 0) {
         const int reason = written ? errno : saved;
         unlinkat(dir, link.c_str(), 0);
         remove_flash_folder(dir, made);
         close(lock);
         return std::strerror(reason);
     }
-    remove_old_flashes(made);
+    remove_old_flashes(n, made);
     close(lock);
     return "";
 }

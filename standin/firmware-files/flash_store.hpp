@@ -25,12 +25,14 @@ struct Flashed {
     std::shared_ptr<const int> hold; // keeps the image until the last copy goes
 };
 
-// The latest flash, if any. A flash link, folder or file that is not this
-// user's, or not as a flash leaves it, ends the process with the reason.
-std::optional<Flashed> flashed();
+// The latest flash of the board named (empty: the bench's first), if any. A
+// flash link, folder or file that is not this user's, or not as a flash
+// leaves it, ends the process with the reason.
+std::optional<Flashed> flashed(const std::string &board = "");
 
 // Keeps content, already checked for the kind, as the board's flash. Empty,
 // or why it could not.
-std::string store_flash(const std::string &content, const BoardKind &kind, const std::string &name);
+std::string store_flash(const std::string &content, const BoardKind &kind, const std::string &name,
+                        const std::string &board = "");
 
 } // namespace wpisim

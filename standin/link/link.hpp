@@ -14,7 +14,7 @@
 //   run -> board   fixed part        tail            board -> run      fixed part      tail
 //   hello          HelloRequest      firmware path   hello_answer      HelloAnswer     why not
 //   exchange       ExchangeRequest   bytes sent      exchange_answer   ExchangeAnswer  bytes back
-//   status         none              none            status_answer     StatusAnswer    firmware
+//   status         none              board's name    status_answer     StatusAnswer    firmware
 //   path
 //   wires          none              WireSpec each   wires_answer      none            why not
 //   pi_pin         PiPin             none            (no answer)
@@ -102,13 +102,20 @@ struct Header {
     std::uint32_t tail_size = 0;
 };
 
+// One hello a board of the run's bench: the bench's first board's starts
+// the board process, the others join it there.
 struct HelloRequest {
     std::uint8_t fresh = 0;        // a reset board is asked for
     std::uint8_t virtual_time = 0; // the run's times are on the virtual clock, or any_time
-    std::uint8_t pad[6] = {};
+    std::uint8_t first = 0;        // the bench's first board: the state files' plain names
+    std::int8_t cs = 0;            // the SPI chip select it sits on, or -1
+    std::uint8_t uart = 0;         // the Pi's UART (GPIO 14/15) goes to its D0/D1
+    std::uint8_t usb = 0;          // the Pi's USB serial device is its USB port
+    std::uint8_t pad[2] = {};
     std::uint64_t firmware = 0; // content_id of the firmware wanted, with its board kind
     std::int64_t now_ns = 0;    // the run's time now
     char board[16] = {};        // the kind of board, NUL-terminated
+    char name[16] = {};         // its name on the bench, NUL-terminated
 };
 
 // A hello from a command that only resets the board and makes no transfer:
@@ -127,18 +134,24 @@ struct ExchangeRequest {
     std::int32_t mode = 0;     // the Pi's SPI mode, 0-3
     std::int64_t start_ns = 0; // when the Pi starts the transfer, on the run's clock
     std::int64_t bit_ns = 0;
+    std::int32_t channel = 0; // the chip select driven
+    std::int32_t pad = 0;
 };
 
 struct ExchangeAnswer {
     BoardReport report;
     std::int64_t start_ns = 0; // when the transfer really began: later if the bus was busy
+    std::int32_t answered = 0; // a board sits on the chip select
+    std::int32_t pad = 0;
 };
 
+// A status asks of the board named in its tail, or the first.
 struct StatusAnswer {
     BoardReport report;
     std::int32_t pid = 0;
     std::int32_t virtual_time = 0;
     char board[16] = {};
+    char name[16] = {}; // empty: no board has that name
 };
 
 // A Pi GPIO joined to a board pin (PORTx bit n).

@@ -62,16 +62,18 @@ struct Options {
     std::string state_dir;
     std::string firmware;
     const BoardKind *board = &default_board_kind();
-    int time = 0; // the clock of the run that starts it: 0 wall, 1 virtual
+    std::string name = "board"; // the bench's first board's
+    int time = 0;               // the clock of the run that starts it: 0 wall, 1 virtual
     int ready_fd = -1;
     int lock_fd = -1;
 };
 
 [[noreturn]] void usage()
 {
-    exit_with("wpisim-board", "started by the stand-in only, with --state-dir DIR --firmware FILE "
-                              "--board KIND --time wall|virtual --ready-fd N --lock-fd N; or "
-                              "--clock-limit [--board KIND] FILE HZ...");
+    exit_with("wpisim-board",
+              "started by the stand-in only, with --state-dir DIR --firmware FILE "
+              "--board KIND [--name NAME] --time wall|virtual --ready-fd N --lock-fd N; or "
+              "--clock-limit [--board KIND] FILE HZ...");
 }
 
 // A descriptor's number, or -1.
@@ -97,6 +99,8 @@ Options parse(int argc, char **argv)
         else if (flag == "--time" &&
                  (std::strcmp(value, "wall") == 0 || std::strcmp(value, "virtual") == 0))
             o.time = std::strcmp(value, "virtual") == 0 ? 1 : 0;
+        else if (flag == "--name" && *value != '\0')
+            o.name = value;
         else if (flag == "--ready-fd")
             o.ready_fd = descriptor(value);
         else if (flag == "--lock-fd")
@@ -191,35 +195,59 @@ bool flush(Client &c)
     return (n >= 0 || errno == EAGAIN || errno == EINTR) && c.out.size() < max_unsent;
 }
 
+// One board of the bench. All are in this one process, on one clock.
+struct Slot {
+    std::string name;
+    bool first = false; // the bench's first board: the state files' plain names
+    int cs = -1;        // the chip select it sits on, or -1
+    std::unique_ptr<AvrBoard> board;
+    std::uint64_t firmware = 0;
+    const BoardKind *kind = nullptr;
+    std::string path;
+    std::unique_ptr<SerialPort> serial;
+    std::unique_ptr<BoardWires> wires;
+    bool timed = false; // a run has set the AVR's cycles against its time
+    int usb_sent = 0;   // bytes the board sent during a serial sync
+};
+
 class Server
 {
   public:
-    Server(std::unique_ptr<AvrBoard> board, std::uint64_t firmware, const BoardKind &kind,
-           std::string path, SerialPort &serial, PiSerial &pi, int time)
-        : board_(std::move(board)), firmware_(firmware), kind_(&kind), path_(std::move(path)),
-          serial_(serial), pi_(pi), wires_([this](const std::string &line) { warn(line); }),
-          time_(time)
+    Server(std::string dir, const std::string &name, std::unique_ptr<AvrBoard> board,
+           std::uint64_t firmware, const BoardKind &kind, std::string path, PiSerial &pi, int time)
+        : dir_(std::move(dir)), pi_(pi), time_(time)
     {
-        wire_serial();
-        board_->power_on();
+        Slot &s = add_slot(name, true);
+        s.cs = 0;
+        s.board = std::move(board);
+        s.firmware = firmware;
+        s.kind = &kind;
+        s.path = std::move(path);
+        uart_ = usb_ = &s;
+        wire_serial(s);
+        s.board->power_on();
     }
 
     // Between requests: the serial port's traffic, and in wall time the AVR
     // run on in the background, a little behind the clock.
     void between()
     {
-        serial_.poll_terminal();
-        // The Pi's TX, wired straight to D0, holds the board's RX against the
-        // USB chip's, which goes through a resistor: typing is lost meanwhile.
-        const bool pi_holds_rx = pi_.pi_open();
-        for (int byte; (byte = serial_.typed()) >= 0 &&
-                       (pi_holds_rx || board_->serial_in(static_cast<std::uint8_t>(byte)));)
-            serial_.taken();
+        for (Slot &s : slots_) {
+            s.serial->poll_terminal();
+            // The Pi's TX, wired straight to D0, holds the board's RX against
+            // the USB chip's, which goes through a resistor: typing is lost
+            // meanwhile.
+            const bool pi_holds_rx = &s == uart_ && pi_.pi_open();
+            for (int byte; (byte = s.serial->typed()) >= 0 &&
+                           (pi_holds_rx || s.board->serial_in(static_cast<std::uint8_t>(byte)));)
+                s.serial->taken();
+        }
         catch_up();
         // In wall time the Pi's port goes on by itself, a little behind the clock.
+        AvrBoard &uart = *uart_->board;
         if (time_ == 0) {
-            pi_.pace_pi_writes(*board_, board_->bench_ns());
-            pi_.advance(*board_, board_->bench_ns());
+            pi_.pace_pi_writes(uart, uart.bench_ns());
+            pi_.advance(uart, uart.bench_ns());
         } else {
             pi_.hold_pi_writes();
         }
@@ -235,8 +263,10 @@ class Server
     // power-on; on virtual time it runs only when a run asks.
     void catch_up()
     {
-        if (time_ == 0)
-            board_->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
+        if (time_ != 0)
+            return;
+        for (Slot &s : slots_)
+            s.board->run_towards(now_ns() - lag_ns, max_behind_ns, slice_ns);
     }
 
     // The runs connected: each hello is checked against their time, and all
@@ -300,7 +330,7 @@ class Server
         }
         // Asking how the board is needs no hello: it changes nothing.
         if (m.kind == link::status) {
-            status(out);
+            status(m.tail, out);
             return true;
         }
         if (c.time < 0)
@@ -319,7 +349,9 @@ class Server
             link::PiPin pin{};
             // One from a run whose bench another has since rewired is let go.
             if (m.fixed_as(&pin))
-                wires_.pi_pin(pin, *board_);
+                for (Slot &s : slots_)
+                    if (s.wires->pi_pin(pin, *s.board))
+                        break;
             return true;
         }
         if (m.kind == link::sync)
@@ -332,9 +364,18 @@ class Server
         std::string data = m.tail;
         const std::int64_t cpu = thread_cpu_ns();
         link::ExchangeAnswer a{};
-        a.start_ns = board_->exchange(reinterpret_cast<unsigned char *>(data.data()), req.len,
-                                      req.start_ns, req.bit_ns, req.mode);
-        a.report = board_->last_report();
+        Slot *s = slot_on(req.channel);
+        // No board on the chip select: nobody drives MISO.
+        if (s == nullptr) {
+            std::fill(data.begin(), data.end(), '\0');
+            a.start_ns = req.start_ns;
+            *out += link::encode(link::exchange_answer, a, data);
+            return true;
+        }
+        a.answered = 1;
+        a.start_ns = s->board->exchange(reinterpret_cast<unsigned char *>(data.data()), req.len,
+                                        req.start_ns, req.bit_ns, req.mode);
+        a.report = s->board->last_report();
         a.report.cpu_ns = thread_cpu_ns() - cpu;
         if (c.time == 1)
             latest_ = std::max(latest_, a.start_ns);
@@ -349,17 +390,18 @@ class Server
     std::int64_t serial_sync(const link::SerialSyncRequest &req, std::string *out)
     {
         link::SerialSyncAnswer a{};
-        usb_sent_ = 0;
+        AvrBoard &uart = *uart_->board;
+        usb_->usb_sent = 0;
         bool going = run_to(req.now_ns);
-        pi_.take_pi_writes(*board_, req.now_ns, req.port == link::serial_uart ? req.written : 0);
-        int to_uart = pi_.advance(*board_, req.now_ns);
-        auto arrived = [&] { return req.port == link::serial_uart ? to_uart : usb_sent_; };
+        pi_.take_pi_writes(uart, req.now_ns, req.port == link::serial_uart ? req.written : 0);
+        int to_uart = pi_.advance(uart, req.now_ns);
+        auto arrived = [&] { return req.port == link::serial_uart ? to_uart : usb_->usb_sent; };
         std::int64_t t = req.now_ns;
         std::int64_t looked = wpisim::now_ns();
         while (going && arrived() == 0 && t < req.until_ns) {
             std::int64_t step =
                 t + std::max<std::int64_t>(
-                        1000, static_cast<std::int64_t>(pi_.shortest_frame_ns(*board_) / 2));
+                        1000, static_cast<std::int64_t>(pi_.shortest_frame_ns(uart) / 2));
             const std::int64_t next = pi_.next_arrival();
             if (next >= 0)
                 step = std::min(step, std::max(next, t + 1));
@@ -371,7 +413,7 @@ class Server
                 looked = wpisim::now_ns();
                 going = look_around();
             }
-            to_uart += pi_.advance(*board_, step);
+            to_uart += pi_.advance(uart, step);
             t = step;
         }
         a.reached_ns = t;
@@ -381,13 +423,14 @@ class Server
         return t;
     }
 
-    // Runs the AVR exactly to simulated time t, looking after the other runs
-    // meanwhile; false if the asking run went away or a reset was asked.
+    // Runs every AVR exactly to simulated time t, looking after the other
+    // runs meanwhile; false if the asking run went away or a reset was asked.
     bool run_to(std::int64_t t)
     {
-        while (!board_->run_towards(t, std::numeric_limits<std::int64_t>::max() / 4, slice_ns))
-            if (!look_around())
-                return false;
+        for (Slot &s : slots_)
+            while (!s.board->run_towards(t, std::numeric_limits<std::int64_t>::max() / 4, slice_ns))
+                if (!look_around())
+                    return false;
         return true;
     }
 
@@ -398,7 +441,19 @@ class Server
         std::vector<link::WireSpec> specs(m.tail.size() / sizeof(link::WireSpec));
         if (!specs.empty())
             std::memcpy(specs.data(), m.tail.data(), m.tail.size());
-        const std::string why = wires_.set(specs, *board_, *kind_);
+        std::string why;
+        for (const link::WireSpec &w : specs)
+            if (slot_named(std::string(w.board, strnlen(w.board, sizeof w.board))) == nullptr)
+                why = "no board " + quoted(w.board) + " has said hello";
+        // Each board's wires, the rest of them none.
+        for (Slot &s : slots_) {
+            std::vector<link::WireSpec> its;
+            for (const link::WireSpec &w : specs)
+                if (s.name == std::string(w.board, strnlen(w.board, sizeof w.board)))
+                    its.push_back(w);
+            if (why.empty())
+                why = s.wires->set(its, *s.board, *s.kind);
+        }
         if (!why.empty())
             Record("board-error").text("message", why).emit();
         *out += link::encode_tail(link::wires_answer, why);
@@ -411,8 +466,29 @@ class Server
         if (!m.fixed_as(&req))
             return false;
         link::SyncAnswer a{};
-        a.change_ns = board_->sync(req.until_ns, req.stop_at_change != 0);
-        a.reached_ns = board_->bench_ns();
+        const bool stop = req.stop_at_change != 0;
+        const auto earlier = [&](std::int64_t change) {
+            if (change >= 0 && (a.change_ns < 0 || change < a.change_ns))
+                a.change_ns = change;
+        };
+        if (slots_.size() == 1 || !stop) {
+            for (Slot &s : slots_)
+                earlier(s.board->sync(req.until_ns, stop));
+        } else {
+            // Several boards go together, a slice at a time, so none runs far
+            // past another's change.
+            std::int64_t t = req.until_ns;
+            for (const Slot &s : slots_)
+                t = std::min(t, s.board->bench_ns());
+            while (a.change_ns < 0 && t < req.until_ns) {
+                t = std::min(t + sync_slice_ns, req.until_ns);
+                for (Slot &s : slots_)
+                    earlier(s.board->sync(t, true));
+            }
+        }
+        a.reached_ns = req.until_ns;
+        for (const Slot &s : slots_)
+            a.reached_ns = std::min(a.reached_ns, s.board->bench_ns());
         if (c.time == 1)
             latest_ = std::max(latest_, a.reached_ns);
         *out += link::encode(link::sync_answer, a);
@@ -428,21 +504,27 @@ class Server
     }
 
     // A reset or other firmware is, to every run, the board reset: they go on
-    // against the fresh one. Firmware that cannot run leaves the board as it was.
+    // against the fresh one. Firmware that cannot run leaves the board as it
+    // was. A board not yet here joins, from its power-on.
     void hello(const link::HelloRequest &req, const std::string &path, std::string *out)
     {
         link::HelloAnswer a{};
         a.pid = getpid();
         std::string why;
-        a.reset = load(req, path, &why) ? 1 : 0;
+        Slot *s = nullptr;
+        a.reset = load(req, path, &s, &why) ? 1 : 0;
         // A board that changes clocks, or a virtual clock set back, keeps
         // going from where the AVR is; a board fresh from its power-on is
         // at the first run's time then, the same on every run.
-        if (why.empty() &&
-            (!timed_ || req.virtual_time != time_ || (time_ == 1 && req.now_ns < latest_))) {
-            board_->rebase(req.now_ns);
+        if (why.empty()) {
+            const bool moved = req.virtual_time != time_ || (time_ == 1 && req.now_ns < latest_);
+            for (Slot &each : slots_)
+                if (moved || (&each == s && !each.timed)) {
+                    each.board->rebase(req.now_ns);
+                    each.timed = true;
+                }
             time_ = req.virtual_time;
-            timed_ = true;
+            place(*s, req);
         }
         latest_ = req.now_ns;
         answer_hello(a, why, out);
@@ -463,19 +545,38 @@ class Server
         link::HelloAnswer a{};
         a.pid = getpid();
         std::string why;
-        const bool timed = timed_;
-        if (load(req, path, &why)) {
+        Slot *s = nullptr;
+        const bool timed =
+            std::any_of(slots_.begin(), slots_.end(), [](const Slot &each) { return each.timed; });
+        if (load(req, path, &s, &why)) {
             a.reset = 1;
-            timed_ = timed;
-            if (timed_)
-                board_->rebase(time_ == 1 ? latest_ : now_ns());
+            s->timed = timed;
+            if (timed)
+                s->board->rebase(time_ == 1 ? latest_ : now_ns());
         }
+        if (why.empty())
+            place(*s, req);
         answer_hello(a, why, out);
     }
 
+    // Where a hello says its board sits on the Pi's buses.
+    void place(Slot &s, const link::HelloRequest &req)
+    {
+        if (req.cs >= 0)
+            for (Slot &other : slots_)
+                if (other.cs == req.cs)
+                    other.cs = -1;
+        s.cs = req.cs;
+        if (req.uart != 0)
+            uart_ = &s;
+        if (req.usb != 0)
+            usb_ = &s;
+    }
+
     // Puts the firmware asked for on a fresh board where a reset or other
-    // firmware is asked for; true if it did.
-    bool load(const link::HelloRequest &req, const std::string &path, std::string *why)
+    // firmware is asked for, or where the board named is not here yet; true
+    // if it did. s: the board named, once it is here.
+    bool load(const link::HelloRequest &req, const std::string &path, Slot **s, std::string *why)
     {
         const std::string kind_name(req.board, strnlen(req.board, sizeof req.board));
         const BoardKind *kind = find_board_kind(kind_name);
@@ -483,47 +584,91 @@ class Server
             *why = "no such kind of board: " + quoted(kind_name);
             return false;
         }
-        if (req.fresh == 0 && req.firmware == firmware_)
+        const std::string name(req.name, strnlen(req.name, sizeof req.name));
+        *s = slot_named(name);
+        if (*s != nullptr && req.fresh == 0 && req.firmware == (*s)->firmware)
             return false;
         std::string content;
         firmware_problem(path, *kind, &content);
         std::unique_ptr<AvrBoard> fresh = make_avr_board(path, *kind, why);
         if (!fresh)
             return false;
-        board_ = std::move(fresh);
-        kind_ = kind;
-        path_ = path;
-        wire_serial();
+        if (*s == nullptr)
+            *s = &add_slot(name, req.first != 0);
+        Slot &to = **s;
+        to.board = std::move(fresh);
+        to.kind = kind;
+        to.path = path;
+        wire_serial(to);
         // The wires are on the board as it powers on.
-        wires_.rewire(*board_, *kind_);
-        board_->power_on();
-        firmware_ = link::content_id(content, kind_name);
-        timed_ = false;
-        Record("board-reset").text("firmware", path).emit();
+        to.wires->rewire(*to.board, *to.kind);
+        to.board->power_on();
+        to.firmware = link::content_id(content, kind_name);
+        to.timed = false;
+        Record("board-reset").text("board", to.name).text("firmware", path).emit();
         return true;
     }
 
-    void status(std::string *out)
+    void status(const std::string &name, std::string *out)
     {
         // Not from inside a request's own run of the AVR.
         if (serving_ == nullptr)
             catch_up();
         link::StatusAnswer a{};
-        a.report = board_->report_now();
         a.pid = getpid();
         a.virtual_time = time_ == 1 ? 1 : 0;
-        std::snprintf(a.board, sizeof a.board, "%s", kind_->name);
-        *out += link::encode(link::status_answer, a, path_);
+        Slot *s = slot_named(name);
+        if (s == nullptr) {
+            *out += link::encode(link::status_answer, a);
+            return;
+        }
+        a.report = s->board->report_now();
+        std::snprintf(a.board, sizeof a.board, "%s", s->kind->name);
+        std::snprintf(a.name, sizeof a.name, "%s", s->name.c_str());
+        *out += link::encode(link::status_answer, a, s->path);
     }
 
-    void wire_serial()
+    void wire_serial(Slot &s)
     {
-        board_->on_serial([this](std::uint8_t byte) {
-            serial_.sent(byte);
-            ++usb_sent_;
-            pi_.board_sent(byte, board_->bench_ns(), board_->uart_format());
+        s.board->on_serial([this, &s](std::uint8_t byte) {
+            s.serial->sent(byte);
+            ++s.usb_sent;
+            if (&s == uart_)
+                pi_.board_sent(byte, s.board->bench_ns(), s.board->uart_format());
         });
-        board_->on_busy([this] { return look_around(); });
+        s.board->on_busy([this] { return look_around(); });
+    }
+
+    // A board's place in the process: its serial port and its wires.
+    Slot &add_slot(const std::string &name, bool first)
+    {
+        slots_.emplace_back();
+        Slot &s = slots_.back();
+        s.name = name;
+        s.first = first;
+        std::string why;
+        s.serial = std::make_unique<SerialPort>(dir_, first ? "" : name, &why);
+        if (!why.empty())
+            Record("board-error").text("message", why).emit();
+        s.wires = std::make_unique<BoardWires>([this](const std::string &line) { warn(line); });
+        return s;
+    }
+
+    // The board of that name; the first for no name.
+    Slot *slot_named(const std::string &name)
+    {
+        for (Slot &s : slots_)
+            if (name.empty() ? s.first : s.name == name)
+                return &s;
+        return nullptr;
+    }
+
+    Slot *slot_on(int cs)
+    {
+        for (Slot &s : slots_)
+            if (s.cs == cs)
+                return &s;
+        return nullptr;
     }
 
     // While the AVR runs a long simulated gap for one run's request: new
@@ -574,7 +719,7 @@ class Server
             if (m.kind != link::status)
                 return true;
             c.in.erase(0, size);
-            status(&c.out);
+            status(m.tail, &c.out);
         }
     }
 
@@ -598,14 +743,14 @@ class Server
     // Host time the AVR may run between two looks at the runs.
     static constexpr std::int64_t slice_ns = 3000000;
 
-    std::unique_ptr<AvrBoard> board_;
-    std::uint64_t firmware_;
-    const BoardKind *kind_;
-    std::string path_;
-    SerialPort &serial_;
+    // Several boards with their edges watched step together this far at a time.
+    static constexpr std::int64_t sync_slice_ns = 10000;
+
+    std::string dir_;
+    std::deque<Slot> slots_; // a deque: each stays where it is as others join
+    Slot *uart_ = nullptr;   // the board on the Pi's UART
+    Slot *usb_ = nullptr;    // the board on the Pi's USB serial device
     PiSerial &pi_;
-    int usb_sent_ = 0; // bytes the board sent during a serial sync
-    BoardWires wires_;
     std::deque<Client> clients_;
     int listener_ = -1;
     std::string sock_;
@@ -613,8 +758,7 @@ class Server
     Client *serving_ = nullptr; // whose request runs now
     std::int64_t said_working_ns_ = 0;
     std::string &lines_ = board_lines();
-    int time_;           // 0 wall, 1 virtual: whose time the AVR's cycles follow
-    bool timed_ = false; // a run has set the AVR's cycles against its time
+    int time_; // 0 wall, 1 virtual: whose time the AVR's cycles follow
     std::int64_t latest_ = 0;
 };
 
@@ -744,16 +888,12 @@ int main(int argc, char **argv)
         say(o.ready_fd, why);
         return 1;
     }
-    std::string serial_why;
-    SerialPort serial(o.state_dir, &serial_why);
-    if (!serial_why.empty())
-        Record("board-error").text("message", serial_why).emit();
     std::string pi_why;
     PiSerial pi(o.state_dir, &pi_why);
     if (!pi_why.empty())
         Record("board-error").text("message", pi_why).emit();
-    Server server(std::move(board), link::content_id(content, o.board->name), *o.board, o.firmware,
-                  serial, pi, o.time);
+    Server server(o.state_dir, o.name, std::move(board), link::content_id(content, o.board->name),
+                  *o.board, o.firmware, pi, o.time);
     Record("board-start").text("firmware", o.firmware).emit();
     say(o.ready_fd, "ok");
     close(o.ready_fd);

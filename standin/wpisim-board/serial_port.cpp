@@ -42,7 +42,9 @@ int open_log(const std::string &path)
 
 } // namespace
 
-SerialPort::SerialPort(std::string dir, std::string *why) : dir_(std::move(dir))
+SerialPort::SerialPort(std::string dir, const std::string &board, std::string *why)
+    : dir_(std::move(dir)), tty_(state_files::of_board(state_files::board_tty, board)),
+      log_(state_files::of_board(state_files::serial_log, board))
 {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     const char *name = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0
@@ -62,14 +64,14 @@ SerialPort::SerialPort(std::string dir, std::string *why) : dir_(std::move(dir))
     tcsetattr(slave, TCSANOW, &t);
     // Closed again, so the terminal shows as open only while someone has it.
     close(slave);
-    const std::string link = dir_ + "/" + state_files::board_tty;
+    const std::string link = dir_ + "/" + tty_;
     const std::string fresh = link + ".new";
     unlink(fresh.c_str());
     if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0)
         *why = "cannot link " + link + ": " + std::strerror(errno);
-    log_fd_ = open_log(dir_ + "/" + state_files::serial_log);
+    log_fd_ = open_log(dir_ + "/" + log_);
     if (log_fd_ < 0)
-        *why = "cannot write " + dir_ + "/serial.log: not a file of yours";
+        *why = "cannot write " + dir_ + "/" + log_ + ": not a file of yours";
     struct stat st {
     };
     if (log_fd_ >= 0 && fstat(log_fd_, &st) == 0)
@@ -89,7 +91,7 @@ void SerialPort::log(std::uint8_t byte)
     if (log_fd_ < 0)
         return;
     if (logged_ >= log_bytes) {
-        const std::string path = dir_ + "/" + state_files::serial_log;
+        const std::string path = dir_ + "/" + log_;
         rename(path.c_str(), (path + ".1").c_str());
         close(log_fd_);
         log_fd_ = open_log(path);

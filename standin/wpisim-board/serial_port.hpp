@@ -19,8 +19,9 @@ namespace wpisim
 class SerialPort
 {
   public:
-    // The terminal and the log in dir; why, when the terminal cannot be made.
-    SerialPort(std::string dir, std::string *why);
+    // The terminal and the log in dir, of the board named (empty: the
+    // bench's first, with the plain names); why, when the terminal cannot be made.
+    SerialPort(std::string dir, const std::string &board, std::string *why);
     ~SerialPort();
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
@@ -37,6 +38,8 @@ class SerialPort
     void log(std::uint8_t byte);
 
     std::string dir_;
+    std::string tty_;
+    std::string log_;
     int master_ = -1;
     int log_fd_ = -1;
     std::size_t logged_ = 0;

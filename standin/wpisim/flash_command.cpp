@@ -8,6 +8,7 @@
 #include "flash_command.hpp"
 #include "firmware_choice.hpp"
 
+#include "bench_file.hpp"
 #include "board_client.hpp"
 #include "board_kind.hpp"
 #include "firmware_check.hpp"
@@ -124,6 +125,7 @@ struct FlashAsked {
     char format = 'a';
     bool check_only = false;
     std::string ignored;
+    std::string to; // the bench's board of that name; empty: the first
 };
 
 void name_file(FlashAsked &asked, const std::string &file)
@@ -237,6 +239,12 @@ void take_long(const std::vector<std::string> &args, std::size_t &i, FlashAsked 
 {
     if (args[i] == "--help")
         help();
+    if (args[i] == "--to") {
+        if (++i == args.size())
+            usage_error("--to needs a value: the name of a board of the bench");
+        asked.to = args[i];
+        return;
+    }
     if (args[i] != "--board")
         usage_error(quoted(args[i]) + " not understood");
     if (++i == args.size())
@@ -267,6 +275,15 @@ FlashAsked parse_flash(const std::vector<std::string> &args)
         std::strcmp(asked.kind->mcu, asked.part->mcu) != 0)
         exit_with("-p", std::string("names the ") + asked.part->part + ", and --board " +
                             asked.kind->name + " has the " + asked.kind->part);
+    const BenchBoard *board = bench_board(asked.to);
+    if (board == nullptr)
+        exit_with("--to " + quoted(asked.to),
+                  "not a board of the bench (" + bench_board_names() + ")");
+    // The first board's own name is the plain one.
+    if (board == &first_board())
+        asked.to.clear();
+    if (asked.kind == nullptr && asked.part == nullptr && board->kind_given)
+        asked.kind = board->kind;
     if (asked.kind == nullptr)
         asked.kind = asked.part != nullptr ? asked.part : &default_board_kind();
     return asked;
@@ -298,16 +315,22 @@ int flash_command(const std::vector<std::string> &args)
                     static_cast<unsigned>(flash_bytes));
         return 0;
     }
-    if (const std::string failed = store_flash(content, kind, asked.file); !failed.empty())
-        exit_with("flash " + quoted(state_dir_path() + "/" + state_files::flash), failed);
+    if (const std::string failed = store_flash(content, kind, asked.file, asked.to);
+        !failed.empty())
+        exit_with("flash " + quoted(state_dir_path() + "/" +
+                                    state_files::of_board(state_files::flash, asked.to)),
+                  failed);
     // As avrdude counts them: the bytes in the flash, not the file's.
     std::printf("flashed %s to the %s (%s): %u bytes of flash written\n",
                 quoted(asked.file).c_str(), kind.name, kind.part,
                 static_cast<unsigned>(flash_bytes));
     // A board that runs is reset into the new flash, as avrdude's upload does.
     if (board_status()) {
-        const Firmware just_flashed = flashed_firmware();
-        make_board_peer(true, true, nullptr, &just_flashed);
+        const Firmware just_flashed = flashed_firmware(asked.to);
+        if (asked.to.empty())
+            make_board_peer(true, true, nullptr, &just_flashed);
+        else
+            make_board_peer_of(asked.to, true, nullptr, &just_flashed);
         std::printf("board reset\n");
     }
     return 0;

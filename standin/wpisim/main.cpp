@@ -51,12 +51,13 @@ const char usage_text[] =
     "The simulated board and Pi behind the wiringPi stand-in, in the state directory\n"
     "($WPISIM_STATE_DIR, else ~/.local/state/wpisim).\n"
     "\n"
-    "  flash [--board KIND] FILE   flash Intel HEX or an ELF; it stays until flashed again\n"
+    "  flash [--board KIND] [--to BOARD] FILE\n"
+    "                              flash Intel HEX or an ELF; it stays until flashed again\n"
     "  flash -p PART -U flash:w:FILE[:i|:e|:a]   the same, in avrdude's words\n"
     "                              (wpisim flash --help)\n"
-    "  reset                       press the board's reset button\n"
-    "  status                      the board, its firmware, uptime and outputs\n"
-    "  serial                      the board's serial port on this terminal (Ctrl-] leaves)\n"
+    "  reset [BOARD]               press the board's reset button\n"
+    "  status [BOARD]              the board, its firmware, uptime and outputs\n"
+    "  serial [BOARD]              the board's serial port on this terminal (Ctrl-] leaves)\n"
     "  pins                        the simulated Pi's GPIO pins: mode, level, pull, PWM, wires\n"
     "  pin GPIO high|low|float [--at MS]\n"
     "                              drive a Pi input from outside, as a button would: now,\n"
@@ -67,6 +68,7 @@ const char usage_text[] =
     "                              the bench file's wires; add or remove one\n"
     "\n"
     "KIND: uno (the default), nano, pro-mini, pro-mini-8mhz, mega.\n"
+    "BOARD: a board's name in the bench file; the first board when left out.\n"
     "See wpisim(1).\n";
 
 [[noreturn]] void usage_error(const std::string &why)
@@ -74,12 +76,30 @@ const char usage_text[] =
     exit_with("usage", why + " (wpisim --help)");
 }
 
-int reset()
+// The board a command names, as its name is in the state files: empty for
+// the bench's first.
+std::string board_named(const std::vector<std::string> &args, const char *command)
 {
+    if (args.size() > 1)
+        usage_error(std::string(command) + " takes one board's name at most");
+    const std::string name = args.empty() ? "" : args[0];
+    const BenchBoard *b = bench_board(name);
+    if (b == nullptr)
+        exit_with(std::string(command) + " " + quoted(name),
+                  "not a board of the bench (" + bench_board_names() + ")");
+    return b == &first_board() ? "" : name;
+}
+
+int reset(const std::vector<std::string> &args)
+{
+    const std::string name = board_named(args, "reset");
     // A board that is off starts from reset, once.
     bool started = false;
-    make_board_peer(true, true, &started);
-    const auto s = board_status();
+    if (name.empty())
+        make_board_peer(true, true, &started);
+    else
+        make_board_peer_of(name, true, &started);
+    const auto s = board_status(name);
     std::printf("%s (board process %d)\n", started ? "board started, from reset" : "board reset",
                 s ? s->answer.pid : 0);
     return 0;
@@ -94,13 +114,22 @@ std::string level_text(int value)
     return "PWM " + std::to_string(value) + "/255";
 }
 
-int status()
+int status(const std::vector<std::string> &args)
 {
-    const Firmware f = chosen_firmware();
-    const auto stored = flashed();
-    std::printf("board: %s (%s at %g MHz)\n", f.kind->name, f.kind->part, f.kind->hz / 1e6);
-    // What runs use, first to last: WPISIM_FIRMWARE, the flash, the reference firmware.
-    if (setting_text("WPISIM_FIRMWARE")) {
+    const std::string name = board_named(args, "status");
+    const BenchBoard &bench = *bench_board(name);
+    const Firmware f = name.empty() ? chosen_firmware() : flashed_firmware(name);
+    const auto stored = flashed(name);
+    const BoardKind &kind = !name.empty() && bench.kind_given ? *bench.kind : *f.kind;
+    if (!name.empty())
+        std::printf("board %s, on the bench's %s\n", quoted(name).c_str(),
+                    bench.spi.empty() ? "I2C or serial" : bench.spi.c_str());
+    std::printf("board: %s (%s at %g MHz)\n", kind.name, kind.part, kind.hz / 1e6);
+    // What runs use, first to last: the bench file's firmware for a board
+    // but the first, WPISIM_FIRMWARE, the flash, the reference firmware.
+    if (!name.empty() && !bench.firmware.empty()) {
+        std::printf("firmware: %s, from the bench file\n", quoted(bench.firmware).c_str());
+    } else if (name.empty() && setting_text("WPISIM_FIRMWARE")) {
         const std::string why = firmware_problem(f.path, *f.kind);
         std::printf("firmware: %s, for runs with this setting%s%s\n", f.what.c_str(),
                     why.empty() ? "" : ", which refuse it: ", why.c_str());
@@ -111,9 +140,15 @@ int status()
     else
         std::printf("flash: the reference firmware this build made, %s\n",
                     quoted(reference_firmware()).c_str());
-    const auto s = board_status();
+    const auto s = board_status(name);
     if (!s) {
         std::printf("board process: off (the next run starts it, from reset)\n");
+        return 0;
+    }
+    if (s->answer.name[0] == '\0') {
+        std::printf("board process: %d, without this board (the next run brings it, from "
+                    "reset)\n",
+                    s->answer.pid);
         return 0;
     }
     const link::BoardReport &r = s->answer.report;
@@ -236,17 +271,19 @@ class Relay
     int last_left_ = 0;
 };
 
-int serial()
+int serial(const std::vector<std::string> &args)
 {
+    const std::string name = board_named(args, "serial");
     // Held while the terminal is open, so the board runs and stays powered.
-    const auto board = make_board_peer(true);
-    const std::string tty = state_dir_path() + "/" + state_files::board_tty;
+    const auto board = name.empty() ? make_board_peer(true) : make_board_peer_of(name, false);
+    const std::string file = state_files::of_board(state_files::board_tty, name);
+    const std::string tty = state_dir_path() + "/" + file;
     const std::string what = "serial " + quoted(tty);
     struct stat st {
     };
-    if (fstatat(state_dir_fd(), state_files::board_tty, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(state_dir_fd(), file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         exit_with(what, std::strerror(errno));
-    require_own(st.st_uid, state_files::board_tty);
+    require_own(st.st_uid, file);
     const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     const int opened = errno;
     const bool terminal_of_ours =
@@ -430,14 +467,14 @@ int main(int argc, char **argv)
         return check_command(rest);
     if (command == "wire")
         return wire_command(rest);
+    if (command == "reset")
+        return reset(rest);
+    if (command == "status")
+        return status(rest);
+    if (command == "serial")
+        return serial(rest);
     if (!rest.empty())
         usage_error(command + " takes no arguments");
-    if (command == "reset")
-        return reset();
-    if (command == "status")
-        return status();
-    if (command == "serial")
-        return serial();
     if (command == "pins")
         return pins();
     usage_error("no command " + quoted(command));

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The parley authors
+// An SPI slave that answers each byte with the one before it in lower case:
+// one of the two boards of examples/two_boards.c.
+
+#include <ctype.h>
+
+ISR(SPI_STC_vect)
+{
+    SPDR = static_cast<byte>(tolower(SPDR));
+}
+
+void setup()
+{
+    pinMode(MISO, OUTPUT);
+    SPCR = _BV(SPE) | _BV(SPIE);
+}
+
+void loop() {}
