@@ -19,6 +19,8 @@
 //   wires          none              WireSpec each   wires_answer      none            why not
 //   pi_pin         PiPin             none            (no answer)
 //   sync           SyncRequest       none            sync_answer       SyncAnswer      none
+//   i2c            I2cRequest        I2cPart each    i2c_answer        I2cAnswer       bytes read,
+//                                    (with bytes)                                      I2cLine each
 //
 // A status needs no hello; the others do. Before an answer the board may
 // send, any number of times, working (no parts: still running the AVR
@@ -84,6 +86,8 @@ enum Kind : std::uint32_t {
     wires_answer = 106,
     sync_answer = 107,
     warning = 108,
+    i2c = 30,
+    i2c_answer = 130,
 };
 
 constexpr std::int64_t second_ns = 1000000000;
@@ -171,6 +175,39 @@ struct SyncRequest {
 struct SyncAnswer {
     std::int64_t reached_ns = 0;
     std::int64_t change_ns = -1; // when it stopped at a change, else -1
+};
+
+// One I2C transfer from the Pi, the master: its messages one after another
+// with repeated STARTs, then a STOP; each to a 7-bit address.
+struct I2cRequest {
+    std::int32_t parts = 0;    // I2cPart in the tail, each followed by its bytes if a write
+    std::int64_t start_ns = 0; // when the Pi starts it, on the run's clock
+    std::int64_t bit_ns = 0;   // one SCL period
+    std::int32_t lines = 0;    // the answer carries the lines' changes, for a trace
+};
+
+struct I2cPart {
+    std::uint16_t address = 0;
+    std::uint16_t read = 0;
+    std::int32_t len = 0;
+};
+
+struct I2cAnswer {
+    BoardReport report;
+    std::int64_t start_ns = 0; // START, later if the bus was busy
+    std::int64_t end_ns = 0;   // STOP, or where the master gave up
+    std::int32_t error = 0;    // 0, EREMOTEIO (a NACK) or EIO (SCL held low too long)
+    std::int32_t lines = 0;    // I2cLine in the tail, after the bytes read; -1: too many
+    std::int32_t done = 0;     // messages complete
+    std::int32_t pad = 0;
+};
+
+// SDA and SCL from at_ns on.
+struct I2cLine {
+    std::int64_t at_ns = 0;
+    std::uint8_t scl = 1;
+    std::uint8_t sda = 1;
+    std::uint8_t pad[6] = {};
 };
 
 // Far above any transfer a program makes, and a path.

@@ -50,6 +50,9 @@ constexpr unsigned cpol_bit = 3;
 constexpr unsigned cpha_bit = 2;
 // How long a board has been on, or out of reset, when the first run talks to it.
 constexpr double power_on_s = 0.1;
+// How long the Pi's I2C controller lets a slave hold SCL low: the kernel's
+// i2c-bcm2835 sets its clock-stretch timeout to 35 ms.
+constexpr double stretch_limit_s = 0.035;
 // The least time CE0 stays high between two transfers on the bus.
 constexpr double ce_gap_ns = 50000;
 
@@ -137,6 +140,8 @@ class SimulatedAvr : public AvrBoard
         if (avr_irq_t *xoff = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF))
             avr_irq_register_notify(xoff, on_xoff, this);
         base_ns_ = now_ns();
+        twi_ = std::make_unique<TwiMaster>(
+            avr_, [this] { step(); }, [this] { return running(); });
     }
 
     void power_on() override
@@ -326,6 +331,29 @@ class SimulatedAvr : public AvrBoard
     }
 
     std::int64_t bench_ns() const override { return ns_at(avr_->cycle); }
+
+    link::I2cAnswer i2c(std::vector<I2cMessage> &messages, std::int64_t start_ns,
+                        std::int64_t bit_ns, std::vector<link::I2cLine> *lines) override
+    {
+        std::vector<I2cEdge> edges;
+        since_busy_ = wpisim::now_ns();
+        given_up_ = false;
+        const I2cOutcome o = twi_->transfer(
+            messages, cycle_at(start_ns), static_cast<double>(bit_ns) * avr_->frequency / 1e9,
+            static_cast<std::uint64_t>(stretch_limit_s * avr_->frequency),
+            lines != nullptr ? &edges : nullptr);
+        link::I2cAnswer a;
+        a.start_ns = o.start <= cycle_at(start_ns) + 1 ? start_ns : ns_at(o.start);
+        a.end_ns = std::max(a.start_ns, ns_at(o.end));
+        a.error = o.error;
+        a.done = o.done;
+        if (lines != nullptr)
+            for (const I2cEdge &e : edges)
+                lines->push_back({std::max(a.start_ns, ns_at(e.cycle)), e.scl, e.sda, {}});
+        report();
+        a.report = last_;
+        return a;
+    }
 
   private:
     // One instruction, or a sleeping AVR's jump; now and then a look at the
@@ -586,6 +614,7 @@ class SimulatedAvr : public AvrBoard
     avr_t *avr_;
     const BoardKind &kind_;
     std::unique_ptr<AvrPins> pins_;
+    std::unique_ptr<TwiMaster> twi_;
     bool stop_at_change_ = false;
     bool changed_ = false;
     avr_cycle_count_t changed_at_ = 0;

@@ -17,6 +17,7 @@
 // and prints a line a clock: "HZ exchanges wrong [offset reply vector]".
 
 #include "avr_board.hpp"
+#include "board_i2c.hpp"
 #include "board_wires.hpp"
 #include "clock.hpp"
 #include "clock_limit.hpp"
@@ -303,6 +304,14 @@ class Server
         }
         if (m.kind == link::sync)
             return sync(m, c, out);
+        if (m.kind == link::i2c) {
+            link::I2cAnswer a{};
+            if (!serve_i2c(m, *board_, out, &a))
+                return false;
+            if (c.time == 1)
+                latest_ = std::max(latest_, a.end_ns);
+            return true;
+        }
         link::ExchangeRequest req{};
         if (m.kind != link::exchange || !m.fixed_as(&req) || req.len < 0 ||
             m.tail.size() != static_cast<std::size_t>(req.len) || req.bit_ns <= 0 || req.mode < 0 ||
