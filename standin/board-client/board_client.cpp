@@ -159,6 +159,12 @@ class BoardClient : public Peer, public BoardSession
         return answer;
     }
 
+    link::Message ask_board(const char *what, const std::string &request,
+                            std::int64_t limit_ns) override
+    {
+        return ask(what, request, limit_ns);
+    }
+
   private:
     // Sends a request and reads its answer within limit_ns, or ends the run.
     // Threads take turns: an interrupt's thread may ask while the main one does.
