@@ -221,7 +221,8 @@ class VcdTrace : public Trace
             set(l.at_ns, scl, l.scl);
             set(l.at_ns, sda, l.sda);
         }
-        add(bus_ns_, none, 0);
+        // A time mark after the STOP, so a reader sees it in the last transfer too.
+        add(lines.back().at_ns + bit_ns / 4, none, 0);
         // SDA moves a quarter period after SCL.
         finer(bit_ns / 4);
         write_pending();
