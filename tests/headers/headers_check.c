@@ -5,12 +5,14 @@
 #include <softPwm.h>
 #include <softTone.h>
 #include <wiringPi.h>
+#include <wiringPiI2C.h>
 #include <wiringPiSPI.h>
 
-/* Each header again: the three without a guard only declare. */
+/* Each header again: the four without a guard only declare. */
 #include <softPwm.h>
 #include <softTone.h>
 #include <wiringPi.h>
+#include <wiringPiI2C.h>
 #include <wiringPiSPI.h>
 
 static PI_THREAD(blinker)
@@ -154,6 +156,18 @@ int main(void)
         wiringPiSPIxDataRW(0, 0, bytes, 2) < 0 || wiringPiSPIxGetFd(0, 0) < 0 ||
         wiringPiSPIxClose(0, 0) < 0 || wiringPiSPIClose(0) < 0)
         return 1;
+
+    {
+        const int fd = wiringPiI2CSetup(0x08);
+        uint8_t block[4] = {0, 0, 0, 0};
+        if (fd < 0 || wiringPiI2CSetupInterface("/dev/i2c-1", 0x09) < 0 ||
+            wiringPiI2CRead(fd) < 0 || wiringPiI2CReadReg8(fd, 0) < 0 ||
+            wiringPiI2CReadReg16(fd, 0) < 0 || wiringPiI2CReadBlockData(fd, 0, block, 4) < 0 ||
+            wiringPiI2CRawRead(fd, block, 4) < 0 || wiringPiI2CWrite(fd, 1) < 0 ||
+            wiringPiI2CWriteReg8(fd, 0, 1) < 0 || wiringPiI2CWriteReg16(fd, 0, 1) < 0 ||
+            wiringPiI2CWriteBlockData(fd, 0, block, 4) < 0 || wiringPiI2CRawWrite(fd, block, 4) < 0)
+            return 1;
+    }
 
     if (softPwmCreate(3, 0, 100) != 0 || softToneCreate(4) != 0)
         return 1;
