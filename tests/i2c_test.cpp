@@ -115,6 +115,45 @@ TEST(I2c, CallsGiveTheDriversResultsAtAPresentAndAMissingAddress)
     }
 }
 
+// A slave may hold SCL low while it prepares its answer: the master waits,
+// on the bench clock, up to the 35 ms i2c-bcm2835 allows, then fails with
+// EIO; the slave takes the next START as a bus error and answers again.
+TEST(I2c, ASlaveHoldingSclPastTheDriversLimitFailsWithEioAndTheBusRecovers)
+{
+    struct Row {
+        const char *reg; // held 20 ms for register 0, 40 ms for register 1
+        const char *result;
+        std::int64_t min_us; // the transfer's time on the bus
+        std::int64_t max_us;
+    };
+    const std::vector<Row> rows = {
+        {"0", "64 0", 20000, 21000},
+        {"1", "-1 5", 35000, 36000},
+        {"0", "64 0", 20000, 21000},
+    };
+    Sandbox box;
+    std::vector<std::string> args = {"i2c-setup", "8"};
+    for (const Row &row : rows)
+        args.insert(args.end(), {"i2c-read8", row.reg});
+    const auto r = box.program("library_probe")
+                       .env("WPISIM_TIME", "virtual")
+                       .env("WPISIM_FIRMWARE", I2C_SLOW_SKETCH_HEX)
+                       .args(args)
+                       .timeout_ms(60000)
+                       .run();
+    ASSERT_TRUE(r.exited && r.status == 0) << r.err;
+    const auto lines = lines_of(r.out);
+    const auto transfers = harness::only(box.calls(), "i2c-transfer");
+    ASSERT_EQ(lines.size(), rows.size() + 1) << r.out;
+    ASSERT_EQ(transfers.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(lines[i + 1], rows[i].result) << "row " << i;
+        const std::int64_t us = (transfers[i].num("end_ns") - transfers[i].num("start_ns")) / 1000;
+        EXPECT_GE(us, rows[i].min_us) << "row " << i;
+        EXPECT_LE(us, rows[i].max_us) << "row " << i;
+    }
+}
+
 // What sigrok-cli prints, and false when it is not installed.
 bool run_sigrok(const std::string &arguments, std::string &output)
 {

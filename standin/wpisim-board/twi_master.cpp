@@ -45,6 +45,7 @@ constexpr std::uint8_t st_address = 0xa8;
 constexpr std::uint8_t st_data_ack = 0xb8;
 constexpr std::uint8_t st_data_nack = 0xc0;
 constexpr std::uint8_t st_last_data = 0xc8;
+constexpr std::uint8_t bus_error = 0x00; // a START or STOP within a byte
 
 avr_twi_t *find_twi(avr_t *avr)
 {
@@ -85,7 +86,14 @@ I2cOutcome TwiMaster::transfer(std::vector<I2cMessage> &messages, std::uint64_t 
     }
     t = std::max(t, static_cast<double>(released_at_) + quarter_);
     out.start = static_cast<std::uint64_t>(std::llround(t));
-    last_scl_ = last_sda_ = 1;
+    if (scl_ == 0) {
+        // The master let go of SCL as it gave up: it rises once the slave lets go too.
+        const double rise = std::max(static_cast<double>(released_at_), free_at_ - half_);
+        scl_ = 1;
+        line_changed(rise);
+        out.start = static_cast<std::uint64_t>(std::llround(rise));
+        t = std::max(t, rise + half_);
+    }
     start_condition(t);
     double low = t + half_; // where SCL last fell
     int error = 0;
@@ -163,8 +171,12 @@ I2cOutcome TwiMaster::transfer(std::vector<I2cMessage> &messages, std::uint64_t 
         }
     }
     if (error == EIO) {
-        // The master gives up with SCL held low: it lets go of SDA.
+        // The master gives up with SCL held low: it lets go of SDA, and the
+        // slave, its frame cut short, takes the next START for a bus error.
         master_sda_ = 1;
+        slave_sda_ = 1;
+        pending_bit_ = -1;
+        frame_cut_ = true;
         end = std::max(end, static_cast<double>(avr_->cycle));
         line_changed(end);
     }
@@ -215,8 +227,11 @@ void TwiMaster::master_sda(double t, int level)
     line_changed(t);
     if (start && (master_sda_ & slave_sda_) == 0) {
         // SDA falling while SCL is high: a START the slave sees.
-        if (mode_ == Mode::receiving)
+        if (frame_cut_)
+            interrupt(bus_error);
+        else if (mode_ == Mode::receiving)
             interrupt(sr_stop);
+        frame_cut_ = false;
         mode_ = Mode::address;
         shift_ = 0;
     }

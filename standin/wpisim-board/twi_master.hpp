@@ -98,6 +98,7 @@ class TwiMaster
     int pending_bit_ = -1;    // a bit to put on SDA once SCL is let go
     std::uint8_t out_ = 0;    // the byte going out
     bool stretching_ = false;
+    bool frame_cut_ = false; // the master gave up within a byte
     bool reached_ = false;
     std::uint64_t released_at_ = 0;
     bool ea_ = false; // TWEA as the firmware last let go of SCL
