@@ -16,12 +16,14 @@
 #include <wiringPi.h>
 #include <wiringPiI2C.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <initializer_list>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
 #include <string>
@@ -58,7 +60,7 @@ using close_fn = int (*)(int);
 
 int real_ioctl(int fd, unsigned long request, void *arg)
 {
-    static const ioctl_fn f = real<ioctl_fn>("ioctl");
+    static const auto f = real<ioctl_fn>("ioctl");
     return f(fd, request, arg);
 }
 
@@ -72,11 +74,11 @@ int on_bus(const char *call, int fd, wpisim::i2c::Message *messages, int count)
     return error;
 }
 
-// -1 with errno set, or 0.
+// -1 with errno set.
 int failed(int error)
 {
     errno = error;
-    return error == 0 ? 0 : -1;
+    return -1;
 }
 
 // I2C_SLAVE: a 7-bit address, as i2c-dev takes one.
@@ -88,115 +90,124 @@ int select_slave(int fd, unsigned long address)
     return 0;
 }
 
-// An SMBus transaction as the kernel emulates it over plain I2C messages,
-// the Pi's controller having no SMBus of its own.
-int smbus(const char *call, int fd, const i2c_smbus_ioctl_data &args)
+// What i2c-dev refuses of an SMBus request before any transfer: 0 or the errno.
+int smbus_refusal(const i2c_smbus_ioctl_data &args)
 {
-    const int address = slave_of(fd);
     const int size = static_cast<int>(args.size);
-    bool reading = args.read_write == I2C_SMBUS_READ;
-    if (args.read_write != I2C_SMBUS_READ && args.read_write != I2C_SMBUS_WRITE)
-        return failed(EINVAL);
-    switch (size) {
-    case I2C_SMBUS_QUICK:
-    case I2C_SMBUS_BYTE:
-    case I2C_SMBUS_BYTE_DATA:
-    case I2C_SMBUS_WORD_DATA:
-    case I2C_SMBUS_PROC_CALL:
-    case I2C_SMBUS_BLOCK_DATA:
-    case I2C_SMBUS_I2C_BLOCK_BROKEN:
-    case I2C_SMBUS_I2C_BLOCK_DATA:
-    case I2C_SMBUS_BLOCK_PROC_CALL:
-        break;
-    default:
-        return failed(EINVAL);
-    }
-    i2c_smbus_data *data = args.data;
+    const bool reading = args.read_write == I2C_SMBUS_READ;
+    if (size < I2C_SMBUS_QUICK || size > I2C_SMBUS_I2C_BLOCK_DATA ||
+        (!reading && args.read_write != I2C_SMBUS_WRITE))
+        return EINVAL;
     const bool no_data = size == I2C_SMBUS_QUICK || (size == I2C_SMBUS_BYTE && !reading);
-    if (!no_data && data == nullptr)
-        return failed(EINVAL);
+    if (!no_data && args.data == nullptr)
+        return EINVAL;
     // A block read takes its length from the slave, which the Pi's controller cannot.
     if ((size == I2C_SMBUS_BLOCK_DATA && reading) || size == I2C_SMBUS_BLOCK_PROC_CALL)
-        return failed(EOPNOTSUPP);
-    unsigned char out[I2C_SMBUS_BLOCK_MAX + 2] = {};
-    unsigned char in[I2C_SMBUS_BLOCK_MAX] = {};
-    wpisim::i2c::Message m[2];
-    m[0] = {address, false, out, 1};
-    m[1] = {address, true, in, 0};
-    int count = 1;
-    out[0] = args.command;
-    switch (size) {
-    case I2C_SMBUS_QUICK:
-        m[0] = {address, reading, out, 0};
-        break;
-    case I2C_SMBUS_BYTE:
-        if (reading)
-            m[0] = {address, true, in, 1};
-        break;
-    case I2C_SMBUS_BYTE_DATA:
-        if (reading) {
-            m[1].len = 1;
-            count = 2;
-        } else {
-            out[1] = data->byte;
-            m[0].len = 2;
-        }
-        break;
-    case I2C_SMBUS_WORD_DATA:
-    case I2C_SMBUS_PROC_CALL:
-        if (size == I2C_SMBUS_PROC_CALL)
-            reading = true;
-        if (!reading || size == I2C_SMBUS_PROC_CALL) {
-            out[1] = static_cast<unsigned char>(data->word & 0xff);
-            out[2] = static_cast<unsigned char>(data->word >> 8);
-            m[0].len = 3;
-        }
-        if (reading) {
-            m[1].len = 2;
-            count = 2;
-        }
-        break;
-    case I2C_SMBUS_BLOCK_DATA: // a write: the count, then the bytes
-        if (data->block[0] > I2C_SMBUS_BLOCK_MAX)
-            return failed(EINVAL);
-        std::memcpy(out + 1, data->block, data->block[0] + 1U);
-        m[0].len = data->block[0] + 2;
-        break;
-    default: // the I2C block calls
-        if (size == I2C_SMBUS_I2C_BLOCK_BROKEN && reading)
-            data->block[0] = I2C_SMBUS_BLOCK_MAX;
-        if (data->block[0] > I2C_SMBUS_BLOCK_MAX)
-            return failed(EINVAL);
-        if (reading) {
-            m[1].len = data->block[0];
-            count = 2;
-        } else {
-            std::memcpy(out + 1, data->block + 1, data->block[0]);
-            m[0].len = data->block[0] + 1;
-        }
-        break;
-    }
-    const int error = on_bus(call, fd, m, count);
-    if (error != 0)
-        return failed(error);
-    if (!reading)
-        return 0;
-    switch (size) {
-    case I2C_SMBUS_QUICK:
-        break;
-    case I2C_SMBUS_BYTE:
-    case I2C_SMBUS_BYTE_DATA:
-        data->byte = in[0];
-        break;
-    case I2C_SMBUS_WORD_DATA:
-    case I2C_SMBUS_PROC_CALL:
-        data->word = static_cast<std::uint16_t>(in[0] | in[1] << 8);
-        break;
-    default:
-        std::memcpy(data->block + 1, in, data->block[0]);
-        break;
-    }
+        return EOPNOTSUPP;
+    if (size == I2C_SMBUS_I2C_BLOCK_BROKEN && reading)
+        args.data->block[0] = I2C_SMBUS_BLOCK_MAX;
+    const bool block = size == I2C_SMBUS_BLOCK_DATA || size == I2C_SMBUS_I2C_BLOCK_BROKEN ||
+                       size == I2C_SMBUS_I2C_BLOCK_DATA;
+    if (block && args.data->block[0] > I2C_SMBUS_BLOCK_MAX)
+        return EINVAL;
     return 0;
+}
+
+// An SMBus transaction as the kernel emulates it over plain I2C messages,
+// the Pi's controller having no SMBus of its own: the command byte and what
+// follows it written, then what is read after a repeated START.
+class Smbus
+{
+  public:
+    Smbus(int address, const i2c_smbus_ioctl_data &args)
+        : size_(static_cast<int>(args.size)), data_(args.data)
+    {
+        // A process call writes a word and reads one back, whatever was asked.
+        reading_ = args.read_write == I2C_SMBUS_READ || size_ == I2C_SMBUS_PROC_CALL;
+        out_[0] = args.command;
+        m_[0] = {address, false, out_, 1};
+        m_[1] = {address, true, in_, 0};
+        switch (size_) {
+        case I2C_SMBUS_QUICK:
+            m_[0] = {address, reading_, out_, 0};
+            break;
+        case I2C_SMBUS_BYTE:
+            if (reading_)
+                m_[0] = {address, true, in_, 1};
+            break;
+        case I2C_SMBUS_BYTE_DATA:
+            if (!reading_)
+                write({data_->byte});
+            read(1);
+            break;
+        case I2C_SMBUS_WORD_DATA:
+        case I2C_SMBUS_PROC_CALL:
+            if (size_ == I2C_SMBUS_PROC_CALL || !reading_)
+                write({static_cast<unsigned char>(data_->word & 0xff),
+                       static_cast<unsigned char>(data_->word >> 8)});
+            read(2);
+            break;
+        case I2C_SMBUS_BLOCK_DATA: // a write: the count, then the bytes
+            std::memcpy(out_ + 1, data_->block, data_->block[0] + 1U);
+            m_[0].len = data_->block[0] + 2;
+            break;
+        default: // the I2C block calls: the bytes alone
+            if (reading_) {
+                read(data_->block[0]);
+            } else {
+                std::memcpy(out_ + 1, data_->block + 1, data_->block[0]);
+                m_[0].len = data_->block[0] + 1;
+            }
+            break;
+        }
+    }
+
+    // 0, or the errno the transfer failed with.
+    int run(const char *call, int fd)
+    {
+        const int error = on_bus(call, fd, m_, count_);
+        if (error != 0 || !reading_)
+            return error;
+        if (size_ == I2C_SMBUS_BYTE || size_ == I2C_SMBUS_BYTE_DATA)
+            data_->byte = in_[0];
+        else if (size_ == I2C_SMBUS_WORD_DATA || size_ == I2C_SMBUS_PROC_CALL)
+            data_->word = static_cast<std::uint16_t>(in_[0] | in_[1] << 8);
+        else if (size_ != I2C_SMBUS_QUICK)
+            std::memcpy(data_->block + 1, in_, data_->block[0]);
+        return 0;
+    }
+
+  private:
+    void write(std::initializer_list<unsigned char> bytes)
+    {
+        std::copy(bytes.begin(), bytes.end(), out_ + 1);
+        m_[0].len = static_cast<int>(bytes.size()) + 1;
+    }
+    void read(int len)
+    {
+        if (!reading_)
+            return;
+        m_[1].len = len;
+        count_ = 2;
+    }
+
+    int size_;
+    i2c_smbus_data *data_;
+    bool reading_ = false;
+    unsigned char out_[I2C_SMBUS_BLOCK_MAX + 2] = {};
+    unsigned char in_[I2C_SMBUS_BLOCK_MAX] = {};
+    wpisim::i2c::Message m_[2];
+    int count_ = 1;
+};
+
+int smbus(const char *call, int fd, const i2c_smbus_ioctl_data &args)
+{
+    const int refused = smbus_refusal(args);
+    if (refused != 0)
+        return failed(refused);
+    Smbus transaction(slave_of(fd), args);
+    const int error = transaction.run(call, fd);
+    return error == 0 ? 0 : failed(error);
 }
 
 // I2C_RDWR: the program's own messages in one transfer; how many went.
@@ -269,6 +280,27 @@ std::string header_bus()
     return piGpioLayout() == 1 ? "/dev/i2c-0" : "/dev/i2c-1";
 }
 
+// Only the header's bus is there; its device is opened as the library
+// opens it. The descriptor, or -1 and the errno in error.
+int open_bus(const std::string &path, int *error)
+{
+    if (path != header_bus()) {
+        *error = ENOENT;
+        return -1;
+    }
+    const int fd = open("/dev/null", O_RDWR);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    if (fd >= max_fd) {
+        close(fd);
+        *error = EMFILE;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 extern "C" {
@@ -278,20 +310,11 @@ int wiringPiI2CSetupInterface(const char *device, int devId)
     const int caller_errno = errno;
     wpisim::i2c::set_up();
     const std::string path = device != nullptr ? device : "";
-    int fd = -1;
     int error = 0;
-    // Only the header's bus is there; its device is opened as the library opens it.
-    if (path != header_bus())
-        error = ENOENT;
-    else if ((fd = open("/dev/null", O_RDWR)) < 0)
-        error = errno;
-    else if (fd >= max_fd)
-        error = EMFILE;
+    const int fd = open_bus(path, &error);
     wpisim::Record rec("i2c-setup");
     rec.text("device", path).num("address", devId);
-    if (error != 0) {
-        if (fd >= 0)
-            close(fd);
+    if (fd < 0) {
         rec.num("result", -1).num("errno", error).emit();
         errno = error;
         wpisim::pi::library_failure(WPI_ALMOST, "Unable to open I2C device: %s\n",
@@ -371,18 +394,18 @@ int wiringPiI2CWrite(int fd, int data)
     return access("wiringPiI2CWrite", fd, I2C_SMBUS_WRITE, data, I2C_SMBUS_BYTE, nullptr);
 }
 
-int wiringPiI2CWriteReg8(int fd, int reg, int value)
+int wiringPiI2CWriteReg8(int fd, int reg, int data)
 {
-    i2c_smbus_data data{};
-    data.byte = static_cast<std::uint8_t>(value);
-    return access("wiringPiI2CWriteReg8", fd, I2C_SMBUS_WRITE, reg, I2C_SMBUS_BYTE_DATA, &data);
+    i2c_smbus_data value{};
+    value.byte = static_cast<std::uint8_t>(data);
+    return access("wiringPiI2CWriteReg8", fd, I2C_SMBUS_WRITE, reg, I2C_SMBUS_BYTE_DATA, &value);
 }
 
-int wiringPiI2CWriteReg16(int fd, int reg, int value)
+int wiringPiI2CWriteReg16(int fd, int reg, int data)
 {
-    i2c_smbus_data data{};
-    data.word = static_cast<std::uint16_t>(value);
-    return access("wiringPiI2CWriteReg16", fd, I2C_SMBUS_WRITE, reg, I2C_SMBUS_WORD_DATA, &data);
+    i2c_smbus_data value{};
+    value.word = static_cast<std::uint16_t>(data);
+    return access("wiringPiI2CWriteReg16", fd, I2C_SMBUS_WRITE, reg, I2C_SMBUS_WORD_DATA, &value);
 }
 
 int wiringPiI2CWriteBlockData(int fd, int reg, const uint8_t *values, uint8_t size)
@@ -406,24 +429,28 @@ int wiringPiI2CRawWrite(int fd, const uint8_t *values, uint8_t size)
 
 // In front of the C library's: i2c-dev on our descriptors, the C library's
 // own calls on every other.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's
 ssize_t read(int fd, void *buf, size_t count)
 {
-    static const read_fn f = real<read_fn>("read");
+    static const auto f = real<read_fn>("read");
     return slave_of(fd) < 0 ? f(fd, buf, count) : plain("read", fd, buf, count, true);
 }
 
+// The C library's read for a buffer of known size (_FORTIFY_SOURCE).
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 ssize_t __read_chk(int fd, void *buf, size_t count, size_t room)
 {
     using chk_fn = ssize_t (*)(int, void *, size_t, size_t);
-    static const chk_fn f = real<chk_fn>("__read_chk");
+    static const auto f = real<chk_fn>("__read_chk");
     if (slave_of(fd) < 0 || count > room)
         return f(fd, buf, count, room);
     return plain("read", fd, buf, count, true);
 }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's
 ssize_t write(int fd, const void *buf, size_t count)
 {
-    static const write_fn f = real<write_fn>("write");
+    static const auto f = real<write_fn>("write");
     return slave_of(fd) < 0 ? f(fd, buf, count)
                             : plain("write", fd, const_cast<void *>(buf), count, false);
 }
@@ -441,7 +468,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept
 
 int close(int fd)
 {
-    static const close_fn f = real<close_fn>("close");
+    static const auto f = real<close_fn>("close");
     if (fd >= 0 && fd < max_fd)
         slaves[fd].store(0);
     return f(fd);

@@ -76,68 +76,81 @@ void set_up()
     board();
 }
 
+namespace
+{
+
+// What became of a transfer.
+struct Outcome {
+    int error = EREMOTEIO;
+    std::int64_t began = 0;
+    std::int64_t end = 0;
+    std::int64_t peer_cpu = 0;
+};
+
+// The transfer on the board, with the lines' changes if lines is given.
+Outcome on_board(BoardSession &board, Message *messages, int count, std::int64_t start,
+                 std::int64_t bit_ns, std::vector<I2cLevel> *lines)
+{
+    link::I2cRequest req{};
+    req.parts = count;
+    req.start_ns = start;
+    req.bit_ns = bit_ns;
+    req.lines = lines != nullptr ? 1 : 0;
+    std::string tail;
+    std::int64_t bytes = 0;
+    std::size_t reads = 0;
+    for (int i = 0; i < count; ++i) {
+        const Message &m = messages[i];
+        link::I2cPart part{};
+        part.address = static_cast<std::uint16_t>(m.address);
+        part.read = m.read ? 1 : 0;
+        part.len = m.len;
+        tail.append(reinterpret_cast<const char *>(&part), sizeof part);
+        if (m.read)
+            reads += static_cast<std::size_t>(m.len);
+        else
+            tail.append(reinterpret_cast<const char *>(m.data), static_cast<std::size_t>(m.len));
+        bytes += m.len + 1;
+    }
+    // Its time on the wire, and each byte's slave holding SCL to the limit.
+    const std::int64_t limit =
+        bytes * 9 * bit_ns + (bytes + 1) * stretch_limit_ns + link::silence_limit_ns;
+    const link::Message m =
+        board.ask_board("I2C transfer", link::encode(link::i2c, req, tail), limit);
+    link::I2cAnswer a{};
+    if (m.kind != link::i2c_answer || !m.fixed_as(&a) ||
+        m.tail.size() !=
+            reads + static_cast<std::size_t>(std::max(a.lines, 0)) * sizeof(link::I2cLine))
+        fail("board", "the board process failed the I2C transfer: an answer out of step");
+    std::size_t at = 0;
+    for (int i = 0; i < count; ++i)
+        if (messages[i].read) {
+            const auto len = static_cast<std::size_t>(messages[i].len);
+            std::memcpy(messages[i].data, m.tail.data() + at, len);
+            at += len;
+        }
+    for (std::int32_t i = 0; lines != nullptr && i < a.lines; ++i) {
+        link::I2cLine l{};
+        std::memcpy(&l, m.tail.data() + at + i * sizeof l, sizeof l);
+        lines->push_back({l.at_ns, l.scl, l.sda});
+    }
+    return {a.error, a.start_ns, a.end_ns, a.report.cpu_ns};
+}
+
+} // namespace
+
 int transfer(const char *call, int fd, Message *messages, int count, int hz)
 {
     const std::int64_t bit_ns = 1000000000LL / hz;
     const std::int64_t start = bench_now_ns();
     Trace *trace = run_trace();
     std::vector<I2cLevel> lines;
-    std::int64_t began = start;
-    std::int64_t end = start;
-    int error = EREMOTEIO;
-    std::int64_t peer_cpu = 0;
+    Outcome o;
     if (BoardSession *b = board()) {
-        link::I2cRequest req{};
-        req.parts = count;
-        req.start_ns = start;
-        req.bit_ns = bit_ns;
-        req.lines = trace != nullptr ? 1 : 0;
-        std::string tail;
-        std::int64_t bytes = 0;
-        for (int i = 0; i < count; ++i) {
-            const Message &m = messages[i];
-            link::I2cPart part{};
-            part.address = static_cast<std::uint16_t>(m.address);
-            part.read = m.read ? 1 : 0;
-            part.len = m.len;
-            tail.append(reinterpret_cast<const char *>(&part), sizeof part);
-            if (!m.read)
-                tail.append(reinterpret_cast<const char *>(m.data),
-                            static_cast<std::size_t>(m.len));
-            bytes += m.len + 1;
-        }
-        // Its time on the wire, and each byte's slave holding SCL to the limit.
-        const std::int64_t limit =
-            bytes * 9 * bit_ns + (bytes + 1) * stretch_limit_ns + link::silence_limit_ns;
-        const link::Message m =
-            b->ask_board("I2C transfer", link::encode(link::i2c, req, tail), limit);
-        link::I2cAnswer a{};
-        std::size_t reads = 0;
-        for (int i = 0; i < count; ++i)
-            if (messages[i].read)
-                reads += static_cast<std::size_t>(messages[i].len);
-        if (m.kind != link::i2c_answer || !m.fixed_as(&a) ||
-            m.tail.size() !=
-                reads + static_cast<std::size_t>(std::max(a.lines, 0)) * sizeof(link::I2cLine))
-            fail("board", "the board process failed the I2C transfer: an answer out of step");
-        std::size_t at = 0;
-        for (int i = 0; i < count; ++i)
-            if (messages[i].read) {
-                std::memcpy(messages[i].data, m.tail.data() + at,
-                            static_cast<std::size_t>(messages[i].len));
-                at += static_cast<std::size_t>(messages[i].len);
-            }
-        for (std::int32_t i = 0; i < a.lines; ++i) {
-            link::I2cLine l{};
-            std::memcpy(&l, m.tail.data() + at + i * sizeof l, sizeof l);
-            lines.push_back({l.at_ns, l.scl, l.sda});
-        }
-        began = a.start_ns;
-        end = a.end_ns;
-        error = a.error;
-        peer_cpu = a.report.cpu_ns;
+        o = on_board(*b, messages, count, start, bit_ns, trace != nullptr ? &lines : nullptr);
     } else {
-        end = unanswered(messages[0], start, bit_ns, &lines);
+        o.began = start;
+        o.end = unanswered(messages[0], start, bit_ns, &lines);
     }
     if (trace != nullptr)
         trace->i2c(lines, bit_ns);
@@ -147,14 +160,14 @@ int transfer(const char *call, int fd, Message *messages, int count, int hz)
         const Message &m = messages[i];
         if (m.address != messages[0].address)
             rec.num("address", m.address);
-        rec.bytes(m.read ? "in" : "out", m.data, m.read && error != 0 ? 0 : m.len);
+        rec.bytes(m.read ? "in" : "out", m.data, m.read && o.error != 0 ? 0 : m.len);
     }
-    rec.num("hz", hz).num("start_ns", began).num("end_ns", end).num("errno", error);
-    if (peer_cpu != 0)
-        rec.num("peer_cpu_ns", peer_cpu);
+    rec.num("hz", hz).num("start_ns", o.began).num("end_ns", o.end).num("errno", o.error);
+    if (o.peer_cpu != 0)
+        rec.num("peer_cpu_ns", o.peer_cpu);
     rec.emit();
-    bench_wait_until(end);
-    return error;
+    bench_wait_until(o.end);
+    return o.error;
 }
 
 } // namespace wpisim::i2c

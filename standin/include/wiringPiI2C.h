@@ -3,6 +3,7 @@
 /* wiringPi 3.14's I2C header, as the stand-in serves it. Like the library's,
  * it has no include guard: it only declares, so reading it twice is harmless. */
 
+// NOLINTBEGIN: the library's C declarations, kept as it spells them.
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -27,3 +28,4 @@ extern int wiringPiI2CSetup(const int devId);
 #ifdef __cplusplus
 }
 #endif
+// NOLINTEND

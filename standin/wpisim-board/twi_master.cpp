@@ -76,115 +76,133 @@ I2cOutcome TwiMaster::transfer(std::vector<I2cMessage> &messages, std::uint64_t 
     I2cOutcome out;
     double t = std::max(
         {static_cast<double>(start_cycle), free_at_, static_cast<double>(avr_->cycle + 1)});
-    // A slave still holding SCL from the last transfer (a STOP's TWINT)
-    // keeps the bus busy.
+    if (!bus_free(t, out)) {
+        edges_ = nullptr;
+        return out;
+    }
+    start_condition(t);
+    low_ = t + half_;
+    int error = 0;
+    for (std::size_t k = 0; k < messages.size() && error == 0; ++k) {
+        error = message(messages[k], k > 0);
+        if (error == 0)
+            ++out.done;
+    }
+    out.error = finish(error);
+    out.end = static_cast<std::uint64_t>(std::llround(end_));
+    free_at_ = end_ + half_;
+    edges_ = nullptr;
+    return out;
+}
+
+// Waits for SCL to be free for a START at t or after: a slave may still
+// hold it from the last transfer (a STOP's TWINT), or from one the master
+// gave up. False when it holds it too long.
+bool TwiMaster::bus_free(double &t, I2cOutcome &out)
+{
     run_to(t);
     if (stretching_ && !run_until(avr_->cycle + stretch_limit_, true)) {
         out.error = EIO;
         out.start = out.end = avr_->cycle;
-        return out;
+        return false;
     }
     t = std::max(t, static_cast<double>(released_at_) + quarter_);
     out.start = static_cast<std::uint64_t>(std::llround(t));
     if (scl_ == 0) {
         // The master let go of SCL as it gave up: it rises once the slave lets go too.
-        const double rise = std::max(static_cast<double>(released_at_), free_at_ - half_);
+        const double high = std::max(static_cast<double>(released_at_), free_at_ - half_);
         scl_ = 1;
-        line_changed(rise);
-        out.start = static_cast<std::uint64_t>(std::llround(rise));
-        t = std::max(t, rise + half_);
+        line_changed(high);
+        out.start = static_cast<std::uint64_t>(std::llround(high));
+        t = std::max(t, high + half_);
     }
-    start_condition(t);
-    double low = t + half_; // where SCL last fell
-    int error = 0;
-    // One byte, 9 SCL periods: 1 ACK, 0 NACK, -1 SCL held too long.
-    const auto byte = [&](std::uint8_t sent, bool reading, bool last, std::uint8_t *got) {
-        int ack = 0;
-        std::uint8_t in = 0;
-        for (int bit = 0; bit < 9; ++bit) {
-            int level = 1; // released: the slave's bits, or its ACK
-            if (!reading && bit < 8)
-                level = sent >> (7 - bit) & 1;
-            if (reading && bit == 8)
-                level = last ? 1 : 0;
-            master_sda(low + quarter_, level);
-            prepare(bit);
-            double high = 0;
-            if (!rise(low + half_, high))
-                return -1;
-            const int sda = master_sda_ & slave_sda_;
-            sample(bit, sda);
-            if (bit < 8)
-                in = static_cast<std::uint8_t>(in << 1 | sda);
-            else
-                ack = sda == 0 ? 1 : 0;
-            low = high + half_;
-            fall(low, bit);
-        }
-        if (got != nullptr)
-            *got = in;
-        return ack;
-    };
-    for (std::size_t k = 0; k < messages.size() && error == 0; ++k) {
-        I2cMessage &m = messages[k];
-        if (k > 0) {
-            // A repeated START: SDA let go while SCL is low, then falls while it is high.
-            master_sda(low + quarter_, 1);
-            double high = 0;
-            if (!rise(low + half_, high)) {
-                error = EIO;
-                break;
-            }
-            start_condition(high + half_);
-            low = high + 2 * half_;
-        }
-        const int acked = byte(static_cast<std::uint8_t>(m.address << 1 | (m.read ? 1 : 0)), false,
-                               false, nullptr);
-        if (acked != 1) {
-            error = acked < 0 ? EIO : EREMOTEIO;
-            break;
-        }
-        for (std::size_t i = 0; i < m.data.size(); ++i) {
-            const int r = m.read ? byte(0xff, true, i + 1 == m.data.size(), &m.data[i])
-                                 : byte(m.data[i], false, false, nullptr);
-            if (r < 0 || (r == 0 && !m.read)) {
-                error = r < 0 ? EIO : EREMOTEIO;
-                break;
-            }
-        }
-        if (error == 0)
-            ++out.done;
-    }
-    double end = low;
-    if (error != EIO) {
-        // STOP: SDA low while SCL is low, then rising while it is high.
-        master_sda(low + quarter_, 0);
+    return true;
+}
+
+// One message, after a repeated START unless it is the first: 0 or the errno.
+int TwiMaster::message(I2cMessage &m, bool repeated)
+{
+    if (repeated) {
+        // SDA let go while SCL is low, then falling while it is high.
+        master_sda(low_ + quarter_, 1);
         double high = 0;
-        if (rise(low + half_, high)) {
-            end = high + half_;
-            run_to(end);
+        if (!rise(low_ + half_, high))
+            return EIO;
+        start_condition(high + half_);
+        low_ = high + 2 * half_;
+    }
+    const int acked =
+        byte(static_cast<std::uint8_t>(m.address << 1 | (m.read ? 1 : 0)), false, false, nullptr);
+    if (acked != 1)
+        return acked < 0 ? EIO : EREMOTEIO;
+    for (std::size_t i = 0; i < m.data.size(); ++i) {
+        const int r = m.read ? byte(0xff, true, i + 1 == m.data.size(), &m.data[i])
+                             : byte(m.data[i], false, false, nullptr);
+        if (r < 0)
+            return EIO;
+        if (r == 0 && !m.read)
+            return EREMOTEIO;
+    }
+    return 0;
+}
+
+// One byte, 9 SCL periods: 1 ACK, 0 NACK, -1 SCL held too long.
+int TwiMaster::byte(std::uint8_t sent, bool reading, bool last, std::uint8_t *got)
+{
+    int ack = 0;
+    std::uint8_t in = 0;
+    for (int bit = 0; bit < 9; ++bit) {
+        int level = 1; // released: the slave's bits, or its ACK
+        if (!reading && bit < 8)
+            level = sent >> (7 - bit) & 1;
+        if (reading && bit == 8)
+            level = last ? 1 : 0;
+        master_sda(low_ + quarter_, level);
+        prepare(bit);
+        double high = 0;
+        if (!rise(low_ + half_, high))
+            return -1;
+        const int sda = master_sda_ & slave_sda_;
+        sample(bit, sda);
+        if (bit < 8)
+            in = static_cast<std::uint8_t>(in << 1 | sda);
+        else
+            ack = sda == 0 ? 1 : 0;
+        low_ = high + half_;
+        fall(low_, bit);
+    }
+    if (got != nullptr)
+        *got = in;
+    return ack;
+}
+
+// A STOP, unless SCL is held too long; then the master gives up. The errno.
+int TwiMaster::finish(int error)
+{
+    end_ = low_;
+    if (error != EIO) {
+        // SDA low while SCL is low, then rising while it is high.
+        master_sda(low_ + quarter_, 0);
+        double high = 0;
+        if (rise(low_ + half_, high)) {
+            end_ = high + half_;
+            run_to(end_);
             master_sda_ = 1;
             stop_condition();
-            line_changed(end);
-        } else {
-            error = EIO;
+            line_changed(end_);
+            return error;
         }
+        error = EIO;
     }
-    if (error == EIO) {
-        // The master gives up with SCL held low: it lets go of SDA, and the
-        // slave, its frame cut short, takes the next START for a bus error.
-        master_sda_ = 1;
-        slave_sda_ = 1;
-        pending_bit_ = -1;
-        frame_cut_ = true;
-        end = std::max(end, static_cast<double>(avr_->cycle));
-        line_changed(end);
-    }
-    out.error = error;
-    out.end = static_cast<std::uint64_t>(std::llround(end));
-    free_at_ = end + half_;
-    edges_ = nullptr;
-    return out;
+    // SCL held low: the master lets go of SDA, and the slave, its frame cut
+    // short, takes the next START for a bus error.
+    master_sda_ = 1;
+    slave_sda_ = 1;
+    pending_bit_ = -1;
+    frame_cut_ = true;
+    end_ = std::max(end_, static_cast<double>(avr_->cycle));
+    line_changed(end_);
+    return error;
 }
 
 // Runs the AVR to a cycle, or until the slave lets go of SCL; whether it has.
@@ -288,28 +306,38 @@ void TwiMaster::fall(double t, int bit)
     if (twi_ == nullptr)
         return;
     if (bit == 7) {
-        if (mode_ == Mode::address) {
-            const std::uint8_t twar = avr_->data[twi_->r_twar];
-            const std::uint8_t mask = static_cast<std::uint8_t>(~avr_->data[twi_->r_twamr] >> 1);
-            const int want = shift_ >> 1;
-            general_ = want == 0 && (twar & 1) != 0 && (shift_ & 1) == 0;
-            const bool match = general_ || (want != 0 && ((want ^ twar >> 1) & mask & 0x7f) == 0);
-            ack_ = (twcr() & twen) != 0 && (twcr() & twea) != 0 && match;
-            addressed_as_ = (shift_ & 1) != 0 ? Mode::sending : Mode::receiving;
-        } else if (mode_ == Mode::receiving) {
-            ack_ = (twcr() & twea) != 0;
-        } else {
-            ack_ = false;
-        }
+        ack_ = acks();
         slave_sda_ = ack_ ? 0 : 1;
         line_changed(t);
-        return;
+    } else if (bit == 8) {
+        slave_sda_ = 1;
+        line_changed(t);
+        after_ack();
     }
-    if (bit != 8)
-        return;
-    slave_sda_ = 1;
-    line_changed(t);
-    const std::uint8_t byte = shift_;
+}
+
+// Whether the slave ACKs the byte just in: its address, as TWAR, TWAMR and
+// TWEA say, or a byte it receives while TWEA is set.
+bool TwiMaster::acks()
+{
+    const std::uint8_t control = twcr();
+    if (mode_ == Mode::receiving)
+        return (control & twea) != 0;
+    if (mode_ != Mode::address)
+        return false;
+    const std::uint8_t twar = avr_->data[twi_->r_twar];
+    const auto mask = static_cast<std::uint8_t>(~avr_->data[twi_->r_twamr] >> 1);
+    const int want = shift_ >> 1;
+    general_ = want == 0 && (twar & 1) != 0 && (shift_ & 1) == 0;
+    const bool match = general_ || (want != 0 && ((want ^ twar >> 1) & mask & 0x7f) == 0);
+    addressed_as_ = (shift_ & 1) != 0 ? Mode::sending : Mode::receiving;
+    return (control & twen) != 0 && (control & twea) != 0 && match;
+}
+
+// The slave's status after a byte and its ACK bit, with TWINT.
+void TwiMaster::after_ack()
+{
+    const std::uint8_t in = shift_;
     shift_ = 0;
     switch (mode_) {
     case Mode::address:
@@ -321,7 +349,7 @@ void TwiMaster::fall(double t, int bit)
         interrupt(mode_ == Mode::sending ? st_address : general_ ? sr_general : sr_address);
         return;
     case Mode::receiving:
-        avr_->data[twi_->r_twdr] = byte;
+        avr_->data[twi_->r_twdr] = in;
         if (general_)
             interrupt(ack_ ? sr_general_ack : sr_general_nack);
         else

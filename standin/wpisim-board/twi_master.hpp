@@ -57,6 +57,10 @@ class TwiMaster
   private:
     enum class Mode { idle, address, receiving, sending, sent_last, ignoring };
 
+    bool bus_free(double &t, I2cOutcome &out);
+    int message(I2cMessage &m, bool repeated);
+    int byte(std::uint8_t sent, bool reading, bool last, std::uint8_t *got);
+    int finish(int error);
     bool run_until(std::uint64_t cycle, bool until_released);
     void run_to(double t);
     bool rise(double planned, double &at);
@@ -66,6 +70,8 @@ class TwiMaster
     void start_condition(double t);
     void stop_condition();
     void sample(int bit, int sda);
+    bool acks();
+    void after_ack();
     void prepare(int bit);
     void interrupt(std::uint8_t status);
     std::uint8_t twcr() const;
@@ -81,6 +87,8 @@ class TwiMaster
     std::uint64_t stretch_limit_ = 0;
     std::vector<I2cEdge> *edges_ = nullptr;
     double free_at_ = 0; // the bus is free from here
+    double low_ = 0;     // where SCL last fell
+    double end_ = 0;     // the transfer's STOP, or where the master gave up
     // The lines: each end's side of SDA, and SCL as the master drives it.
     int scl_ = 1;
     int master_sda_ = 1;

@@ -64,6 +64,26 @@ std::string shown(int fd, bool from_set_up)
     return std::to_string(fd);
 }
 
+// A call's result and errno, and what it read when it read all of it.
+void result(int r, const std::vector<unsigned char> *got = nullptr)
+{
+    const int error = errno;
+    std::printf("%d %d", r, error);
+    if (got != nullptr && r == static_cast<int>(got->size()))
+        std::printf(" %s", wpisim::hex::encode(got->data(), got->size()).c_str());
+    std::printf("\n");
+}
+
+std::vector<unsigned char> bytes(const char *digits)
+{
+    const auto decoded = wpisim::hex::decode(digits);
+    if (!decoded) {
+        std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
+        std::exit(2);
+    }
+    return *decoded;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -73,22 +93,6 @@ int main(int argc, char **argv)
     auto num = [&] { return number(next()); };
     int failed = 0;
     int i2c = -1;
-    // A call's result and errno, and what it read when it read all of it.
-    auto result = [](int r, const std::vector<unsigned char> *got = nullptr) {
-        const int error = errno;
-        std::printf("%d %d", r, error);
-        if (got != nullptr && r == static_cast<int>(got->size()))
-            std::printf(" %s", wpisim::hex::encode(got->data(), got->size()).c_str());
-        std::printf("\n");
-    };
-    auto bytes = [&](const char *digits) {
-        const auto decoded = wpisim::hex::decode(digits);
-        if (!decoded) {
-            std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
-            std::exit(2);
-        }
-        return *decoded;
-    };
     const std::map<std::string, std::function<void()>> calls = {
         {"spi-setup",
          [&] {
