@@ -22,14 +22,13 @@ using harness::Sandbox;
 namespace
 {
 
-harness::Outcome probe(const Sandbox &box, std::vector<std::string> args)
+harness::Outcome probe(const Sandbox &box, std::vector<std::string> args, const char *peer)
 {
-    return box.program("library_probe")
-        .env("WPISIM_TIME", "virtual")
-        .env("WPISIM_FIRMWARE", I2C_SKETCH_HEX)
-        .args(std::move(args))
-        .timeout_ms(60000)
-        .run();
+    auto run = box.program("library_probe");
+    run.env("WPISIM_TIME", "virtual").env("WPISIM_FIRMWARE", I2C_SKETCH_HEX);
+    if (*peer != '\0')
+        run.env("WPISIM_PEER", peer);
+    return run.args(std::move(args)).timeout_ms(60000).run();
 }
 
 std::vector<std::string> lines_of(const std::string &text)
@@ -67,8 +66,8 @@ TEST(I2c, RegisterExampleOnTheVirtualClockPrintsExactly)
     }
 }
 
-// Each call against the sketch at 0x08 and against 0x50, where nothing
-// answers: i2c-bcm2835 fails a NACK with EREMOTEIO (121). The calls run in
+// Each call against the sketch at 0x08 and where nothing answers:
+// i2c-bcm2835 fails a NACK with EREMOTEIO (121). The calls run in
 // this order, each on what the ones before left in the sketch's registers.
 TEST(I2c, CallsGiveTheDriversResultsAtAPresentAndAMissingAddress)
 {
@@ -98,19 +97,27 @@ TEST(I2c, CallsGiveTheDriversResultsAtAPresentAndAMissingAddress)
         {{"dev-slave", "0x51"}, "0 0", "0 0"},
         {{"i2c-read8", "0"}, "-1 121", "-1 121"},
     };
-    for (const char *address : {"8", "0x50"}) {
-        SCOPED_TRACE(address);
+    // The sketch's address, another, and the sketch's with the board off
+    // the bus (another peer on SPI): nothing there either.
+    struct Bus {
+        const char *address;
+        const char *peer;
+        bool present;
+    };
+    for (const Bus &bus :
+         {Bus{"8", "", true}, Bus{"0x50", "", false}, Bus{"8", "loopback", false}}) {
+        SCOPED_TRACE(std::string(bus.address) + " " + bus.peer);
         Sandbox box;
-        std::vector<std::string> args = {"i2c-setup", address};
+        std::vector<std::string> args = {"i2c-setup", bus.address};
         for (const Row &row : rows)
             args.insert(args.end(), row.call.begin(), row.call.end());
-        const auto r = probe(box, args);
+        const auto r = probe(box, args, bus.peer);
         ASSERT_TRUE(r.exited && r.status == 0) << r.err;
         const auto lines = lines_of(r.out);
         ASSERT_EQ(lines.size(), rows.size() + 1) << r.out;
         EXPECT_EQ(lines[0], "fd#1 0");
         for (std::size_t i = 0; i < rows.size(); ++i)
-            EXPECT_EQ(lines[i + 1], *address == '8' ? rows[i].present : rows[i].missing)
+            EXPECT_EQ(lines[i + 1], bus.present ? rows[i].present : rows[i].missing)
                 << rows[i].call[0];
     }
 }
