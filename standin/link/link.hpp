@@ -181,9 +181,9 @@ struct SyncAnswer {
 // with repeated STARTs, then a STOP; each to a 7-bit address.
 struct I2cRequest {
     std::int32_t parts = 0;    // I2cPart in the tail, each followed by its bytes if a write
+    std::int32_t lines = 0;    // the answer carries the lines' changes, for a trace
     std::int64_t start_ns = 0; // when the Pi starts it, on the run's clock
     std::int64_t bit_ns = 0;   // one SCL period
-    std::int32_t lines = 0;    // the answer carries the lines' changes, for a trace
 };
 
 struct I2cPart {
