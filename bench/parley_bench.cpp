@@ -390,6 +390,34 @@ Figures measure_busy_sketch(const harness::Sandbox &box, const std::string &sket
     };
 }
 
+// One register read over I2C against a Wire sketch, on the virtual clock:
+// the host time it costs, the board process's simulation included, and its
+// time on the bus.
+Figures measure_i2c(const harness::Sandbox &box, const std::string &sketch)
+{
+    if (sketch.empty())
+        return {};
+    const harness::Outcome r = unlogged(box, "bench_i2c_reads")
+                                   .env("WPISIM_TIME", "virtual")
+                                   .env("WPISIM_FIRMWARE", sketch)
+                                   .env("WPISIM_BOARD_RESET", "1")
+                                   .timeout_ms(120000)
+                                   .run();
+    if (!r.exited || r.status != 0)
+        throw failed("bench_i2c_reads", r);
+    const auto v = named_values(r.out);
+    const auto at = [&](const std::string &key) {
+        const auto it = v.find(key);
+        return it == v.end() ? NAN : it->second;
+    };
+    return {
+        {"i2c_read_reg8_host_us", "wiringPiI2CReadReg8 of a Wire sketch, host time, median",
+         at("host_i2c_read_reg8_us"), "us"},
+        {"i2c_read_reg8_bus_us", "wiringPiI2CReadReg8 of a Wire sketch, time on the bus",
+         at("bus_i2c_read_reg8_us"), "us"},
+    };
+}
+
 // Sizes after strip, for the host build and the armhf one if there is one.
 Figures measure_sizes(const std::string &bin, const std::string &armhf_bin, const std::string &dir)
 {
@@ -485,7 +513,7 @@ void write_json(const Figures &figures, const std::string &path)
     std::fprintf(stderr,
                  "parley_bench: %s\nusage: parley_bench --bin DIR [--armhf-bin DIR] "
                  "[--json FILE] [--cycles N] [--busy-sketch HEX] [--serial-sketch HEX] "
-                 "[--wired-sketch FILE]\n",
+                 "[--wired-sketch FILE] [--i2c-sketch HEX]\n",
                  why.c_str());
     std::exit(2);
 }
@@ -569,6 +597,7 @@ int main(int argc, char **argv)
     std::string busy_sketch;
     std::string serial_sketch;
     std::string wired_sketch;
+    std::string i2c_sketch;
     int cycles = 24;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -585,6 +614,8 @@ int main(int argc, char **argv)
             serial_sketch = argv[++i];
         else if (arg == "--wired-sketch" && has_value)
             wired_sketch = argv[++i];
+        else if (arg == "--i2c-sketch" && has_value)
+            i2c_sketch = argv[++i];
         else if (arg == "--cycles" && has_value)
             cycles = cycles_from(argv[++i]);
         else
@@ -601,7 +632,8 @@ int main(int argc, char **argv)
              {measure_cycles(box, cycles), measure_starts(box, 200), measure_calls(box),
               measure_isr(box, 50), measure_board(box, 7),
               measure_busy_sketch(box, busy_sketch, cycles), measure_serial(box, serial_sketch, 10),
-              measure_wired(box, wired_sketch), measure_sizes(bin, armhf_bin, box.dir())})
+              measure_wired(box, wired_sketch), measure_i2c(box, i2c_sketch),
+              measure_sizes(bin, armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
         if (!json.empty())

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 
 namespace wpisim
@@ -99,7 +100,13 @@ std::string bench_file_path()
 const Bench &the_bench()
 {
     // Never destroyed: a thread may still read it as the program exits.
-    static const Bench &bench = *new Bench(read_bench());
+    // Looking for the file leaves errno as the program's calls left it.
+    static const Bench &bench = [] {
+        const int saved = errno;
+        const Bench &read = *new Bench(read_bench());
+        errno = saved;
+        return std::cref(read);
+    }();
     return bench;
 }
 

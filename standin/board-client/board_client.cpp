@@ -60,6 +60,7 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
         const bool default_bench = the_bench().path.empty();
         req.uart = default_bench || where.serial == "uart" ? 1 : 0;
         req.usb = default_bench || where.serial == "usb" ? 1 : 0;
+        req.i2c = static_cast<std::int16_t>(where.i2c);
         req.fresh = fresh ? 1 : 0;
         req.firmware = firmware;
         req.virtual_time = any_time ? link::any_time : virtual_time() ? 1 : 0;
@@ -182,6 +183,12 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
         if (m.kind != link::sync_answer || !m.fixed_as(&answer))
             unanswered("sync", "an answer out of step");
         return answer;
+    }
+
+    link::Message ask_board(const char *what, const std::string &request,
+                            std::int64_t limit_ns) override
+    {
+        return ask(what, request, limit_ns);
     }
 
   private:

@@ -38,6 +38,10 @@ class BoardSession
     // Runs the board to until_ns, or with stop_at_change to its first change
     // on a wire the Pi reads.
     virtual link::SyncAnswer sync(std::int64_t until_ns, bool stop_at_change) = 0;
+    // A request of another bus, and its answer within limit_ns (a working
+    // on the way moves the limit on); a board that gives none ends the run.
+    virtual link::Message ask_board(const char *what, const std::string &request,
+                                    std::int64_t limit_ns) = 0;
 };
 BoardSession *board_session(bool named);
 // A run's link to the board's serial ports on the virtual clock (see

@@ -20,6 +20,8 @@
 //   pi_pin         PiPin             none            (no answer)
 //   sync           SyncRequest       none            sync_answer       SyncAnswer      none
 //   serial_sync    SerialSyncRequest none            serial_sync_answer SerialSyncAnswer none
+//   i2c            I2cRequest        I2cPart each    i2c_answer        I2cAnswer       bytes read,
+//                                    (with bytes)                                      I2cLine each
 //
 // A status needs no hello; the others do. Before an answer the board may
 // send, any number of times, working (no parts: still running the AVR
@@ -87,6 +89,8 @@ enum Kind : std::uint32_t {
     warning = 108,
     serial_sync = 20,
     serial_sync_answer = 120,
+    i2c = 30,
+    i2c_answer = 130,
 };
 
 constexpr std::int64_t second_ns = 1000000000;
@@ -111,11 +115,11 @@ struct HelloRequest {
     std::int8_t cs = 0;            // the SPI chip select it sits on, or -1
     std::uint8_t uart = 0;         // the Pi's UART (GPIO 14/15) goes to its D0/D1
     std::uint8_t usb = 0;          // the Pi's USB serial device is its USB port
-    std::uint8_t pad[2] = {};
-    std::uint64_t firmware = 0; // content_id of the firmware wanted, with its board kind
-    std::int64_t now_ns = 0;    // the run's time now
-    char board[16] = {};        // the kind of board, NUL-terminated
-    char name[16] = {};         // its name on the bench, NUL-terminated
+    std::int16_t i2c = -1;         // its address on the Pi's I2C bus, or -1
+    std::uint64_t firmware = 0;    // content_id of the firmware wanted, with its board kind
+    std::int64_t now_ns = 0;       // the run's time now
+    char board[16] = {};           // the kind of board, NUL-terminated
+    char name[16] = {};            // its name on the bench, NUL-terminated
 };
 
 // A hello from a command that only resets the board and makes no transfer:
@@ -208,6 +212,39 @@ struct SerialSyncAnswer {
     std::int64_t reached_ns = 0; // where the board stopped: until_ns, or a byte's arrival
     std::int32_t delivered = 0;  // bytes put into the Pi's port by this request
     std::int32_t open = 0;       // a program has the Pi's port open
+};
+
+// One I2C transfer from the Pi, the master: its messages one after another
+// with repeated STARTs, then a STOP; each to a 7-bit address.
+struct I2cRequest {
+    std::int32_t parts = 0;    // I2cPart in the tail, each followed by its bytes if a write
+    std::int32_t lines = 0;    // the answer carries the lines' changes, for a trace
+    std::int64_t start_ns = 0; // when the Pi starts it, on the run's clock
+    std::int64_t bit_ns = 0;   // one SCL period
+};
+
+struct I2cPart {
+    std::uint16_t address = 0;
+    std::uint16_t read = 0;
+    std::int32_t len = 0;
+};
+
+struct I2cAnswer {
+    BoardReport report;
+    std::int64_t start_ns = 0; // START, later if the bus was busy
+    std::int64_t end_ns = 0;   // STOP, or where the master gave up
+    std::int32_t error = 0;    // 0, EREMOTEIO (a NACK) or EIO (SCL held low too long)
+    std::int32_t lines = 0;    // I2cLine in the tail, after the bytes read; -1: too many
+    std::int32_t done = 0;     // messages complete
+    std::int32_t pad = 0;
+};
+
+// SDA and SCL from at_ns on.
+struct I2cLine {
+    std::int64_t at_ns = 0;
+    std::uint8_t scl = 1;
+    std::uint8_t sda = 1;
+    std::uint8_t pad[6] = {};
 };
 
 // Far above any transfer a program makes, and a path.

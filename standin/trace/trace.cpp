@@ -75,11 +75,17 @@ int PinShape::level_at(std::int64_t ns) const
 namespace
 {
 
-enum Signal { sclk, mosi, miso, ce0, ce1, d5, d6, bus_signals };
-const char ids[bus_signals] = {'!', '"', '#', '$', '\'', '%', '&'};
-const char *const names[bus_signals] = {"SCLK", "MOSI", "MISO", "CE0", "CE1", "D5", "D6"};
+enum Signal { sclk, mosi, miso, ce0, ce1, sda, scl, d5, d6, bus_signals };
+const char ids[bus_signals] = {'!', '"', '#', '$', '\'', '(', ')', '%', '&'};
+const char *const names[bus_signals] = {"SCLK", "MOSI", "MISO", "CE0", "CE1",
+                                        "SDA",  "SCL",  "D5",   "D6"};
+// Chip selects and the I2C lines idle high.
+constexpr bool idles_high(int s)
+{
+    return s == ce0 || s == ce1 || s == sda || s == scl;
+}
 // The traced GPIOs' identifiers follow those of the bus.
-constexpr char first_pin_id = '(';
+constexpr char first_pin_id = '*';
 
 // Enough for a long look at a fast PWM; millions more would only make a
 // reader expand the file into more samples than it can hold.
@@ -149,7 +155,7 @@ class VcdTrace : public Trace
           unit_ns_(rewritable ? 1000 : 1), pins_(std::move(pins))
     {
         for (int s = 0; s < bus_signals; ++s)
-            value_[s] = s == ce0 || s == ce1 ? 1 : 0;
+            value_[s] = idles_high(s) ? 1 : 0;
         for (std::size_t i = 0; i < pins_.size(); ++i) {
             Wire w;
             w.gpio = pins_[i];
@@ -201,6 +207,24 @@ class VcdTrace : public Trace
         bus_ns_ = std::max(bus_ns_, end + bit_ns);
         add(bus_ns_, none, 0);
         finer(bit_ns);
+        write_pending();
+    }
+
+    void i2c(const std::vector<I2cLevel> &lines, std::int64_t bit_ns) override
+    {
+        if (broken() || lines.empty())
+            return;
+        const std::lock_guard<std::mutex> hold(lock_);
+        for (Wire &w : wires_)
+            advance(w, lines.front().at_ns);
+        for (const I2cLevel &l : lines) {
+            set(l.at_ns, scl, l.scl);
+            set(l.at_ns, sda, l.sda);
+        }
+        // A time mark after the STOP, so a reader sees it in the last transfer too.
+        add(lines.back().at_ns + bit_ns / 4, none, 0);
+        // SDA moves a quarter period after SCL.
+        finer(bit_ns / 4);
         write_pending();
     }
 
@@ -409,7 +433,7 @@ class VcdTrace : public Trace
                     " $end\n";
         text += "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
         for (int s = 0; s < bus_signals; ++s)
-            text += std::string(1, s == ce0 || s == ce1 ? '1' : '0') + ids[s] + '\n';
+            text += std::string(1, idles_high(s) ? '1' : '0') + ids[s] + '\n';
         for (const Wire &w : wires_)
             text += std::string("x") + id(w.signal) + '\n';
         text += "$end\n";

@@ -23,6 +23,13 @@ struct Exchange {
     int d6 = 0;
 };
 
+// SCL and SDA from at_ns on, as an I2C transfer left them.
+struct I2cLevel {
+    std::int64_t at_ns = 0;
+    int scl = 1;
+    int sda = 1;
+};
+
 // A GPIO's level from some time on: steady, or (period_ns > 0) a square
 // wave locked to the bench clock, high for the first high_ns of each period.
 struct PinShape {
@@ -43,7 +50,7 @@ struct PinShape {
 
 // The run's lines as a logic analyzer on the Pi's header records them, written
 // to the file WPISIM_TRACE names as a VCD: SCLK, MOSI, MISO, CE0 and CE1 bit by
-// bit in each transfer's SPI mode, the board's D5 and D6, and the GPIOs
+// bit in each transfer's SPI mode, the I2C bus's SDA and SCL, the board's D5 and D6, and the GPIOs
 // WPISIM_TRACE_PINS names. Safe to call from any thread.
 class Trace
 {
@@ -55,6 +62,8 @@ class Trace
 
     // Told of each transfer once it is over.
     virtual void transfer(const Exchange &x) = 0;
+    // An I2C transfer's changes of SCL and SDA, in time order; bit_ns: one SCL period.
+    virtual void i2c(const std::vector<I2cLevel> &lines, std::int64_t bit_ns) = 0;
 
     // The GPIOs traced, in the order WPISIM_TRACE_PINS gives them.
     virtual const std::vector<int> &pins() const = 0;

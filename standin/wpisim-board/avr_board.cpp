@@ -58,6 +58,9 @@ constexpr avr_io_addr_t ubrr0l_address = 0xc4;
 constexpr avr_io_addr_t ubrr0h_address = 0xc5;
 // How long a board has been on, or out of reset, when the first run talks to it.
 constexpr double power_on_s = 0.1;
+// How long the Pi's I2C controller lets a slave hold SCL low: the kernel's
+// i2c-bcm2835 sets its clock-stretch timeout to 35 ms.
+constexpr double stretch_limit_s = 0.035;
 // The least time CE0 stays high between two transfers on the bus.
 constexpr double ce_gap_ns = 50000;
 
@@ -153,6 +156,8 @@ class SimulatedAvr : public AvrBoard
             avr_irq_register_notify(avr_iomem_getirq(avr_, a, nullptr, AVR_IOMEM_IRQ_ALL),
                                     on_uart_setting, this);
         base_ns_ = now_ns();
+        twi_ = std::make_unique<TwiMaster>(
+            avr_, [this] { step(); }, [this] { return running(); });
     }
 
     void power_on() override
@@ -375,6 +380,29 @@ class SimulatedAvr : public AvrBoard
     }
 
     std::int64_t bench_ns() const override { return ns_at(avr_->cycle); }
+
+    link::I2cAnswer i2c(std::vector<I2cMessage> &messages, std::int64_t start_ns,
+                        std::int64_t bit_ns, std::vector<link::I2cLine> *lines) override
+    {
+        std::vector<I2cEdge> edges;
+        since_busy_ = wpisim::now_ns();
+        given_up_ = false;
+        const I2cOutcome o = twi_->transfer(
+            messages, cycle_at(start_ns), static_cast<double>(bit_ns) * avr_->frequency / 1e9,
+            static_cast<std::uint64_t>(stretch_limit_s * avr_->frequency),
+            lines != nullptr ? &edges : nullptr);
+        link::I2cAnswer a;
+        a.start_ns = o.start <= cycle_at(start_ns) + 1 ? start_ns : ns_at(o.start);
+        a.end_ns = std::max(a.start_ns, ns_at(o.end));
+        a.error = o.error;
+        a.done = o.done;
+        if (lines != nullptr)
+            for (const I2cEdge &e : edges)
+                lines->push_back({std::max(a.start_ns, ns_at(e.cycle)), e.scl, e.sda, {}});
+        report();
+        a.report = last_;
+        return a;
+    }
 
   private:
     // A byte whose stop bit is in: RXC at once. simavr's own UART would
@@ -667,6 +695,7 @@ class SimulatedAvr : public AvrBoard
     avr_t *avr_;
     const BoardKind &kind_;
     std::unique_ptr<AvrPins> pins_;
+    std::unique_ptr<TwiMaster> twi_;
     bool stop_at_change_ = false;
     bool changed_ = false;
     avr_cycle_count_t changed_at_ = 0;

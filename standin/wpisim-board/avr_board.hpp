@@ -5,6 +5,7 @@
 #include "board_kind.hpp"
 #include "link.hpp"
 #include "uart_line.hpp"
+#include "twi_master.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -78,6 +79,12 @@ class AvrBoard
     virtual std::int64_t sync(std::int64_t until_ns, bool stop_at_change) = 0;
     // Where the AVR is, on the bench clock.
     virtual std::int64_t bench_ns() const = 0;
+
+    // One I2C transfer, the Pi the master and the board's TWI the slave,
+    // START at start_ns or once the bus is free; the reads filled in. lines,
+    // if given, gets each change of SDA and SCL.
+    virtual link::I2cAnswer i2c(std::vector<I2cMessage> &messages, std::int64_t start_ns,
+                                std::int64_t bit_ns, std::vector<link::I2cLine> *lines) = 0;
 
     // For sweeps at cycle resolution: the same transfer with CE0 falling at
     // an AVR cycle (or as soon after as the bus is free); when it did.

@@ -17,6 +17,7 @@
 // and prints a line a clock: "HZ exchanges wrong [offset reply vector]".
 
 #include "avr_board.hpp"
+#include "board_i2c.hpp"
 #include "board_wires.hpp"
 #include "clock.hpp"
 #include "clock_limit.hpp"
@@ -200,6 +201,7 @@ struct Slot {
     std::string name;
     bool first = false; // the bench's first board: the state files' plain names
     int cs = -1;        // the chip select it sits on, or -1
+    int i2c = -1;       // the address the bench gives it on the Pi's I2C bus, or -1
     std::unique_ptr<AvrBoard> board;
     std::uint64_t firmware = 0;
     const BoardKind *kind = nullptr;
@@ -356,6 +358,14 @@ class Server
         }
         if (m.kind == link::sync)
             return sync(m, c, out);
+        if (m.kind == link::i2c) {
+            link::I2cAnswer a{};
+            if (!serve_i2c(m, *slot_for_i2c(m).board, out, &a))
+                return false;
+            if (c.time == 1)
+                latest_ = std::max(latest_, a.end_ns);
+            return true;
+        }
         link::ExchangeRequest req{};
         if (m.kind != link::exchange || !m.fixed_as(&req) || req.len < 0 ||
             m.tail.size() != static_cast<std::size_t>(req.len) || req.bit_ns <= 0 || req.mode < 0 ||
@@ -567,6 +577,7 @@ class Server
                 if (other.cs == req.cs)
                     other.cs = -1;
         s.cs = req.cs;
+        s.i2c = req.i2c;
         if (req.uart != 0)
             uart_ = &s;
         if (req.usb != 0)
@@ -661,6 +672,19 @@ class Server
             if (name.empty() ? s.first : s.name == name)
                 return &s;
         return nullptr;
+    }
+
+    // The board the bench puts at a transfer's address; with none there,
+    // the first board, whose sketch's own address decides whether it answers.
+    Slot &slot_for_i2c(const link::Message &m)
+    {
+        link::I2cPart first{};
+        if (m.tail.size() >= sizeof first)
+            std::memcpy(&first, m.tail.data(), sizeof first);
+        for (Slot &s : slots_)
+            if (s.i2c == first.address)
+                return s;
+        return slots_.front();
     }
 
     Slot *slot_on(int cs)

@@ -5,6 +5,7 @@
 #include <softPwm.h>
 #include <softTone.h>
 #include <wiringPi.h>
+#include <wiringPiI2C.h>
 #include <wiringPiSPI.h>
 #include <wiringSerial.h>
 
@@ -12,6 +13,7 @@
 #include <softPwm.h>
 #include <softTone.h>
 #include <wiringPi.h>
+#include <wiringPiI2C.h>
 #include <wiringPiSPI.h>
 #include <wiringSerial.h>
 
@@ -166,6 +168,18 @@ int main(void)
         if (serialDataAvail(fd) < 0 || serialGetchar(fd) < 0)
             return 1;
         serialClose(fd);
+    }
+
+    {
+        const int fd = wiringPiI2CSetup(0x08);
+        uint8_t block[4] = {0, 0, 0, 0};
+        if (fd < 0 || wiringPiI2CSetupInterface("/dev/i2c-1", 0x09) < 0 ||
+            wiringPiI2CRead(fd) < 0 || wiringPiI2CReadReg8(fd, 0) < 0 ||
+            wiringPiI2CReadReg16(fd, 0) < 0 || wiringPiI2CReadBlockData(fd, 0, block, 4) < 0 ||
+            wiringPiI2CRawRead(fd, block, 4) < 0 || wiringPiI2CWrite(fd, 1) < 0 ||
+            wiringPiI2CWriteReg8(fd, 0, 1) < 0 || wiringPiI2CWriteReg16(fd, 0, 1) < 0 ||
+            wiringPiI2CWriteBlockData(fd, 0, block, 4) < 0 || wiringPiI2CRawWrite(fd, block, 4) < 0)
+            return 1;
     }
 
     if (softPwmCreate(3, 0, 100) != 0 || softToneCreate(4) != 0)

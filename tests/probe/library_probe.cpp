@@ -8,11 +8,16 @@
 //   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
 //   byte-write V | byte-read | hi-pri PRIORITY
 //   spi-mode CH SPEED MODE | spix-mode N CH SPEED MODE | spi-fd CH | spi-close CH
+//   i2c-setup ADDR, then on its descriptor: i2c-read | i2c-read8 REG | i2c-read16 REG
+//   i2c-write V | i2c-write8 REG V | i2c-write16 REG V | i2c-block-read REG N
+//   i2c-block-write REG HEX | i2c-raw-read N | i2c-raw-write HEX, and i2c-dev
+//   itself: dev-read N | dev-write HEX | dev-slave ADDR (ioctl I2C_SLAVE)
 // A descriptor a set-up returned is shown as fd#K, K counting the set-ups
 // from 1, so a test can tell which one it is.
 
 #include <softPwm.h>
 #include <wiringPi.h>
+#include <wiringPiI2C.h>
 #include <wiringPiSPI.h>
 
 #include <hex.hpp>
@@ -22,8 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <linux/i2c-dev.h>
 #include <map>
 #include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -56,6 +64,26 @@ std::string shown(int fd, bool from_set_up)
     return std::to_string(fd);
 }
 
+// A call's result and errno, and what it read when it read all of it.
+void result(int r, const std::vector<unsigned char> *got = nullptr)
+{
+    const int error = errno;
+    std::printf("%d %d", r, error);
+    if (got != nullptr && r == static_cast<int>(got->size()))
+        std::printf(" %s", wpisim::hex::encode(got->data(), got->size()).c_str());
+    std::printf("\n");
+}
+
+std::vector<unsigned char> bytes(const char *digits)
+{
+    const auto decoded = wpisim::hex::decode(digits);
+    if (!decoded) {
+        std::fprintf(stderr, "library_probe: not hex: %s\n", digits);
+        std::exit(2);
+    }
+    return *decoded;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -64,6 +92,7 @@ int main(int argc, char **argv)
     auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : "0"; };
     auto num = [&] { return number(next()); };
     int failed = 0;
+    int i2c = -1;
     const std::map<std::string, std::function<void()>> calls = {
         {"spi-setup",
          [&] {
@@ -170,6 +199,62 @@ int main(int argc, char **argv)
          }},
         {"byte-read", [&] { std::printf("%u\n", digitalReadByte()); }},
         {"isr-stop", [&] { std::printf("%d\n", wiringPiISRStop(num())); }},
+        {"i2c-setup",
+         [&] {
+             i2c = wiringPiI2CSetup(num());
+             std::printf("%s %d\n", shown(i2c, true).c_str(), errno);
+         }},
+        {"i2c-read", [&] { result(wiringPiI2CRead(i2c)); }},
+        {"i2c-read8", [&] { result(wiringPiI2CReadReg8(i2c, num())); }},
+        {"i2c-read16", [&] { result(wiringPiI2CReadReg16(i2c, num())); }},
+        {"i2c-write", [&] { result(wiringPiI2CWrite(i2c, num())); }},
+        {"i2c-write8",
+         [&] {
+             const int reg = num();
+             result(wiringPiI2CWriteReg8(i2c, reg, num()));
+         }},
+        {"i2c-write16",
+         [&] {
+             const int reg = num();
+             result(wiringPiI2CWriteReg16(i2c, reg, num()));
+         }},
+        {"i2c-block-read",
+         [&] {
+             const int reg = num();
+             std::vector<unsigned char> got(static_cast<std::size_t>(num()));
+             result(wiringPiI2CReadBlockData(i2c, reg, got.data(),
+                                             static_cast<std::uint8_t>(got.size())),
+                    &got);
+         }},
+        {"i2c-block-write",
+         [&] {
+             const int reg = num();
+             const std::vector<unsigned char> data = bytes(next());
+             result(wiringPiI2CWriteBlockData(i2c, reg, data.data(),
+                                              static_cast<std::uint8_t>(data.size())));
+         }},
+        {"i2c-raw-read",
+         [&] {
+             std::vector<unsigned char> got(static_cast<std::size_t>(num()));
+             result(wiringPiI2CRawRead(i2c, got.data(), static_cast<std::uint8_t>(got.size())),
+                    &got);
+         }},
+        {"i2c-raw-write",
+         [&] {
+             const std::vector<unsigned char> data = bytes(next());
+             result(wiringPiI2CRawWrite(i2c, data.data(), static_cast<std::uint8_t>(data.size())));
+         }},
+        {"dev-read",
+         [&] {
+             std::vector<unsigned char> got(static_cast<std::size_t>(num()));
+             result(static_cast<int>(::read(i2c, got.data(), got.size())), &got);
+         }},
+        {"dev-write",
+         [&] {
+             const std::vector<unsigned char> data = bytes(next());
+             result(static_cast<int>(::write(i2c, data.data(), data.size())));
+         }},
+        {"dev-slave", [&] { result(ioctl(i2c, I2C_SLAVE, num())); }},
         {"wait",
          [&] {
              const int pin = num();
