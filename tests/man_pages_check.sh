@@ -48,7 +48,7 @@ if [ "$standin_page" = yes ]; then
     check wpisim.7 "WPISIM_CORE=PATTERN|seed:N" "Needs WPISIM_PI." "WPISIM_TRACE=FILE" \
         "pinN.level" "board.sock" "board.lock" "spi-transfer" "status 2" \
         "parley(1), allumer(1), eteindre(1)" "board.tty" "serial.log" "flash"
-    check wpisim.1 "wpisim flash [--board kind] file" "-U flash:w:file[:i|:e|:a]" \
+    check wpisim.1 "wpisim flash [--board kind] [--to board] file" "board-NAME.tty" "-U flash:w:file[:i|:e|:a]" \
         "uno (the default), nano, pro-mini (16 MHz), pro-mini-8mhz or mega" "wpisim(7)" \
         "wpisim check [file]" "wpisim wire [gpio board:pin [--divider] | --remove gpio]" \
         "wpisim.toml:2: unknown key \"modle\" in [pi] (model, time, trace, trace_pins, i2c_hz)" \

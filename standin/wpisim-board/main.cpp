@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -604,6 +605,9 @@ class Server
         std::unique_ptr<AvrBoard> fresh = make_avr_board(path, *kind, why);
         if (!fresh)
             return false;
+        // Another bench's first board: the old one is unplugged.
+        if (*s == nullptr && req.first != 0)
+            retire_first();
         if (*s == nullptr)
             *s = &add_slot(name, req.first != 0);
         Slot &to = **s;
@@ -650,6 +654,21 @@ class Server
         s.board->on_busy([this] { return look_around(); });
     }
 
+    void retire_first()
+    {
+        for (auto it = slots_.begin(); it != slots_.end(); ++it) {
+            if (!it->first)
+                continue;
+            Record("board-gone").text("board", it->name).emit();
+            if (uart_ == &*it)
+                uart_ = nullptr;
+            if (usb_ == &*it)
+                usb_ = nullptr;
+            slots_.erase(it);
+            return;
+        }
+    }
+
     // A board's place in the process: its serial port and its wires.
     Slot &add_slot(const std::string &name, bool first)
     {
@@ -662,6 +681,10 @@ class Server
         if (!why.empty())
             Record("board-error").text("message", why).emit();
         s.wires = std::make_unique<BoardWires>([this](const std::string &line) { warn(line); });
+        if (uart_ == nullptr)
+            uart_ = &s;
+        if (usb_ == nullptr)
+            usb_ = &s;
         return s;
     }
 
@@ -684,7 +707,8 @@ class Server
         for (Slot &s : slots_)
             if (s.i2c == first.address)
                 return s;
-        return slots_.front();
+        Slot *bench_first = slot_named("");
+        return bench_first != nullptr ? *bench_first : slots_.front();
     }
 
     Slot *slot_on(int cs)
@@ -771,7 +795,7 @@ class Server
     static constexpr std::int64_t sync_slice_ns = 10000;
 
     std::string dir_;
-    std::deque<Slot> slots_; // a deque: each stays where it is as others join
+    std::list<Slot> slots_; // a list: each stays where it is as others come and go
     Slot *uart_ = nullptr;   // the board on the Pi's UART
     Slot *usb_ = nullptr;    // the board on the Pi's USB serial device
     PiSerial &pi_;
