@@ -8,6 +8,7 @@
 // Pi's i2c-bcm2835 driver do: a program that uses the descriptor itself gets
 // the same results and errno as on a Pi.
 
+#include "bench_file.hpp"
 #include "i2c_bus.hpp"
 #include "pi_session.hpp"
 
@@ -69,7 +70,9 @@ int on_bus(const char *call, int fd, wpisim::i2c::Message *messages, int count)
 {
     // A call that works leaves errno alone, as the kernel's does.
     const int caller_errno = errno;
-    const int error = wpisim::i2c::transfer(call, fd, messages, count);
+    // The bus clock the bench file gives the Pi, 100 kHz by default.
+    const int error = wpisim::i2c::transfer(call, fd, messages, count,
+                                            static_cast<int>(wpisim::the_bench().i2c_hz));
     errno = caller_errno;
     return error;
 }
