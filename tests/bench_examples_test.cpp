@@ -51,6 +51,24 @@ TEST(BenchExamples, RunOnTheirBenchFilesWithTheirOutputExact)
          {{"upper", SPI_UPPER_SKETCH}, {"lower", SPI_LOWER_SKETCH}},
          "\"$BIN/two_boards\"",
          "CE0: H E L L O ! !\nCE1: h e l l o ! !\n"},
+        {"serial_upper",
+         "serial_upper",
+         {{"", UPPER_SKETCH_HEX}},
+         "\"$BIN/serial_upper\"",
+         "reply after 26 ms: > HELLO BOARD\n"},
+        {"i2c_registers",
+         "i2c_registers",
+         {{"", I2C_SKETCH_HEX}},
+         "\"$BIN/i2c_registers\"",
+         "id: 0x42 (read in 426 us)\nversion: 3\nword: 0x1234\nregister 2: 0x99\n"
+         "reads served: 4\n"},
+        // The bench file's bus clock: the same read, four times as fast on the wire.
+        {"i2c_registers at 400 kHz",
+         "i2c_registers",
+         {{"", I2C_SKETCH_HEX}},
+         "sed -i 's/i2c_hz = 100000/i2c_hz = 400000/' wpisim.toml && \"$BIN/i2c_registers\" | "
+         "head -1",
+         "id: 0x42 (read in 144 us)\n"},
     };
     for (const Example &e : examples) {
         SCOPED_TRACE(e.name);
