@@ -87,7 +87,19 @@ ProgramRun Sandbox::script(const std::string &text) const
         .env("WPISIM", words("wpisim"))
         .env("PROBE", words("library_probe"))
         .env("BOARD_PROBE", words("board_probe"))
-        .env("PARLEY", words("parley"));
+        .env("PARLEY", words("parley"))
+        .env("RUN", emulator())
+        .env("BIN", program_dir_);
+}
+
+std::string Sandbox::emulator() const
+{
+    std::vector<std::string> words = command("wpisim");
+    words.pop_back();
+    std::string joined;
+    for (const std::string &w : words)
+        joined += (joined.empty() ? "" : " ") + w;
+    return joined;
 }
 
 std::string Sandbox::pin_state(int pin) const

@@ -44,6 +44,8 @@ class Sandbox
     std::string state_dir() const { return dir_ + "/gpio"; }
 
   private:
+    std::string emulator() const;
+
     std::string program_dir_;
     std::string dir_;
 };
