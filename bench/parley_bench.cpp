@@ -587,6 +587,53 @@ Figures measure_wired(const harness::Sandbox &box, const std::string &sketch)
     };
 }
 
+// The board process's CPU per simulated second with two boards, each running
+// a sketch that never sleeps, against one: boards of one bench share the one
+// process and clock, so the cost should add up, no more.
+Figures measure_two_boards(const std::string &bin, const std::string &sketch)
+{
+    if (sketch.empty())
+        return {};
+    constexpr int simulated_ms = 2000;
+    double per_s[2] = {};
+    for (int boards = 1; boards <= 2; ++boards) {
+        const harness::Sandbox box(bin);
+        const std::string bench = box.dir() + "/boards.toml";
+        std::ofstream file(bench);
+        file << "[pi]\ntime = \"virtual\"\n";
+        for (int b = 0; b < boards; ++b)
+            file << "[[board]]\nname = \"b" << b << "\"\nfirmware = \"" << sketch
+                 << "\"\nspi = \"ce" << b << "\"\n";
+        file << "[[wire]]\npi = 22\nboard = \"b0\"\npin = \"D4\"\n";
+        file.close();
+        // A read of the wired GPIO runs every board to the run's time.
+        const auto probe = [&](int ms) {
+            const harness::Outcome r =
+                unlogged(box, "library_probe")
+                    .args({"setup", "gpio", "delay", std::to_string(ms), "read", "22"})
+                    .env("WPISIM_BENCH", bench)
+                    .timeout_ms(120000)
+                    .run();
+            if (!r.exited || r.status != 0)
+                throw failed("library_probe on " + std::to_string(boards) + " boards", r);
+        };
+        probe(1);
+        const auto s = box.program("wpisim").args({"status"}).env("WPISIM_BENCH", bench).run();
+        const auto at = s.out.find("board process: ");
+        if (at == std::string::npos)
+            throw failed("wpisim status", s);
+        const long pid = std::strtol(s.out.c_str() + at + 15, nullptr, 10);
+        const double before = process_cpu_s(pid);
+        probe(simulated_ms);
+        per_s[boards - 1] = (process_cpu_s(pid) - before) * 1000.0 / simulated_ms;
+    }
+    return {
+        {"one_board_cpu_per_s", "one busy board: host CPU s per simulated s", per_s[0], "s"},
+        {"two_boards_cpu_per_s", "two busy boards: host CPU s per simulated s", per_s[1], "s"},
+        {"two_boards_ratio", "two busy boards' CPU / one's", per_s[1] / per_s[0], "x", 2.1},
+    };
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -633,7 +680,7 @@ int main(int argc, char **argv)
               measure_isr(box, 50), measure_board(box, 7),
               measure_busy_sketch(box, busy_sketch, cycles), measure_serial(box, serial_sketch, 10),
               measure_wired(box, wired_sketch), measure_i2c(box, i2c_sketch),
-              measure_sizes(bin, armhf_bin, box.dir())})
+              measure_two_boards(bin, busy_sketch), measure_sizes(bin, armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
         if (!json.empty())

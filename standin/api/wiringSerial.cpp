@@ -264,8 +264,8 @@ extern "C" void serialPuts(const int fd, const char *s)
 
 extern "C" void serialPrintf(const int fd, const char *message, ...)
 {
+    char buffer[1024] = {};
     va_list argp;
-    char buffer[1024];
     va_start(argp, message);
     std::vsnprintf(buffer, 1023, message, argp);
     va_end(argp);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <toml++/toml.h>
 #include <unistd.h>
@@ -79,7 +80,9 @@ class Checker
             } else if (name == "board" || name == "wire") {
                 const toml::array *list = node.as_array();
                 if (list == nullptr || !list->is_array_of_tables()) {
-                    error(line_of(key), name + ": wants [[" + name + "]] tables");
+                    std::string why = name;
+                    why.append(": wants [[").append(name).append("]] tables");
+                    error(line_of(key), why);
                     continue;
                 }
                 for (const toml::node &each : *list)
@@ -250,6 +253,13 @@ class Checker
             if (!why.empty())
                 error(line_of(*v), "firmware " + quoted(v->get()) + ": " + why);
         }
+        read_buses(t, b);
+        b_.boards.push_back(std::move(b));
+    }
+
+    // Where a board sits on the Pi's buses: its chip select, address, serial.
+    void read_buses(const toml::table &t, BenchBoard &b)
+    {
         if (const auto *v = text(t, "spi")) {
             const std::string &ce = v->get();
             if (ce != "ce0" && ce != "ce1")
@@ -280,7 +290,6 @@ class Checker
             else
                 b.serial = how;
         }
-        b_.boards.push_back(std::move(b));
     }
 
     template <class T> const BenchBoard *user(T BenchBoard::*member, const T &value) const
@@ -313,21 +322,7 @@ class Checker
         BenchWire w{-1, "", "", {0, 0}, false, line_of(t)};
         if (const auto *v = value<bool>(t, "divider", "true or false"))
             w.divider = v->get();
-        const BenchBoard *board = nullptr;
-        if (const auto *v = text(t, "board")) {
-            board = board_named(v->get());
-            if (board == nullptr) {
-                std::string names;
-                for (const BenchBoard &b : b_.boards)
-                    names.append(names.empty() ? "" : ", ").append(b.name);
-                error(line_of(*v), "board " + quoted(v->get()) + ": no such board (" + names + ")");
-            }
-        } else if (b_.boards.size() == 1) {
-            board = &b_.boards[0];
-        } else if (t.get("board") == nullptr) {
-            error(w.line, "[[wire]] needs board: the bench has " +
-                              std::to_string(b_.boards.size()) + " boards");
-        }
+        const BenchBoard *board = wire_board(t, w.line);
         if (board != nullptr)
             w.board = board->name;
         const auto *gpio = integer(t, "pi");
@@ -354,6 +349,27 @@ class Checker
                                          std::to_string(other.line) + ")");
         }
         b_.wires.push_back(std::move(w));
+    }
+
+    // The board a wire names, or the one board there is; null after an error.
+    const BenchBoard *wire_board(const toml::table &t, int line)
+    {
+        if (const auto *v = text(t, "board")) {
+            const BenchBoard *board = board_named(v->get());
+            if (board == nullptr) {
+                std::string names;
+                for (const BenchBoard &b : b_.boards)
+                    names.append(names.empty() ? "" : ", ").append(b.name);
+                error(line_of(*v), "board " + quoted(v->get()) + ": no such board (" + names + ")");
+            }
+            return board;
+        }
+        if (b_.boards.size() == 1)
+            return b_.boards.data();
+        if (t.get("board") == nullptr)
+            error(line, "[[wire]] needs board: the bench has " + std::to_string(b_.boards.size()) +
+                            " boards");
+        return nullptr;
     }
 
     // The GPIO if the Pi has it free, else -1.
@@ -418,13 +434,13 @@ class Checker
             {board.serial == "uart", k.uart_rx, "UART RX", "serial = \"uart\""},
             {board.serial == "uart", k.uart_tx, "UART TX", "serial = \"uart\""},
         };
-        for (const Use &u : uses)
-            if (u.used && u.pin == *found) {
-                error(line_of(pin), "pin " + quoted(pin.get()) + ": the " + board.name + "'s " +
-                                        u.name + ", in use (" + u.key + ")");
-                return false;
-            }
-        return true;
+        const auto in_use = std::find_if(std::begin(uses), std::end(uses),
+                                         [&](const Use &u) { return u.used && u.pin == *found; });
+        if (in_use == std::end(uses))
+            return true;
+        error(line_of(pin), "pin " + quoted(pin.get()) + ": the " + board.name + "'s " +
+                                in_use->name + ", in use (" + in_use->key + ")");
+        return false;
     }
 
     const std::string &path_;
@@ -437,6 +453,7 @@ std::vector<std::string> in_file_order(const std::string &path, std::vector<Erro
     std::stable_sort(errors.begin(), errors.end(),
                      [](const Error &a, const Error &b) { return a.line < b.line; });
     std::vector<std::string> out;
+    out.reserve(errors.size());
     for (const Error &e : errors)
         out.push_back(path + ":" + std::to_string(e.line) + ": " + e.what);
     return out;

@@ -55,7 +55,7 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
         std::snprintf(req.board, sizeof req.board, "%s", kind.name);
         std::snprintf(req.name, sizeof req.name, "%s", where.name.c_str());
         req.first = &where == &first_board() ? 1 : 0;
-        req.cs = static_cast<std::int8_t>(where.spi == "ce0" ? 0 : where.spi == "ce1" ? 1 : -1);
+        req.cs = static_cast<std::int16_t>(where.spi == "ce0" ? 0 : where.spi == "ce1" ? 1 : -1);
         // The default bench's one board is on both serial ports.
         const bool default_bench = the_bench().path.empty();
         req.uart = default_bench || where.serial == "uart" ? 1 : 0;

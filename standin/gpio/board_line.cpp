@@ -18,7 +18,7 @@ namespace
 
 bool wired_gpio[gpio_count];
 std::atomic<bool> any{false};
-BoardLine line{};
+BoardLine board{};
 // Where the board has been run to, on the bench clock.
 std::atomic<std::int64_t> synced{-1};
 // A wait with no end runs the board this far at a time, the clock with it.
@@ -26,9 +26,9 @@ constexpr std::int64_t longest_step_ns = 100000000;
 
 } // namespace
 
-void wire_to_board(const int *gpios, int count, BoardLine given)
+void wire_to_board(const int *gpios, int count, BoardLine line)
 {
-    line = given;
+    board = line;
     for (int i = 0; i < count; ++i)
         if (gpios[i] >= 0 && gpios[i] < gpio_count)
             wired_gpio[gpios[i]] = true;
@@ -60,13 +60,13 @@ void tell_board(int gpio)
         side = link::side_pull_up;
     else if (p.function == fn_input && p.pull == pull_down)
         side = link::side_pull_down;
-    line.pi_side(gpio, side, bench_now_ns());
+    board.pi_side(gpio, side, bench_now_ns());
 }
 
 void board_to_now()
 {
     const std::int64_t now = bench_now_ns();
-    line.sync(now, false);
+    board.sync(now, false);
     std::int64_t was = synced.load();
     while (was < now && !synced.compare_exchange_weak(was, now)) {
     }
@@ -80,7 +80,7 @@ std::int64_t board_next_change(std::int64_t limit, bool *changed)
     const std::int64_t step = std::min(limit, from + longest_step_ns);
     if (step - from < quantum_ns)
         return -1;
-    const std::int64_t change = line.sync(step, true);
+    const std::int64_t change = board.sync(step, true);
     synced = change >= 0 ? change : step;
     *changed = change >= 0;
     if (change >= 0)

@@ -112,14 +112,16 @@ struct HelloRequest {
     std::uint8_t fresh = 0;        // a reset board is asked for
     std::uint8_t virtual_time = 0; // the run's times are on the virtual clock, or any_time
     std::uint8_t first = 0;        // the bench's first board: the state files' plain names
-    std::int8_t cs = 0;            // the SPI chip select it sits on, or -1
     std::uint8_t uart = 0;         // the Pi's UART (GPIO 14/15) goes to its D0/D1
     std::uint8_t usb = 0;          // the Pi's USB serial device is its USB port
-    std::int16_t i2c = -1;         // its address on the Pi's I2C bus, or -1
-    std::uint64_t firmware = 0;    // content_id of the firmware wanted, with its board kind
-    std::int64_t now_ns = 0;       // the run's time now
-    char board[16] = {};           // the kind of board, NUL-terminated
-    char name[16] = {};            // its name on the bench, NUL-terminated
+    std::uint8_t pad = 0;
+    std::int16_t cs = 0;   // the SPI chip select it sits on, or -1
+    std::int16_t i2c = -1; // its address on the Pi's I2C bus, or -1
+    std::uint8_t pad2[6] = {};
+    std::uint64_t firmware = 0; // content_id of the firmware wanted, with its board kind
+    std::int64_t now_ns = 0;    // the run's time now
+    char board[16] = {};        // the kind of board, NUL-terminated
+    char name[16] = {};         // its name on the bench, NUL-terminated
 };
 
 // A hello from a command that only resets the board and makes no transfer:

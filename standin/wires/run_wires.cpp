@@ -38,6 +38,7 @@ std::int64_t sync(std::int64_t until_ns, bool stop_at_change)
 std::vector<link::WireSpec> bench_wires()
 {
     std::vector<link::WireSpec> wires;
+    wires.reserve(the_bench().wires.size());
     for (const BenchWire &w : the_bench().wires) {
         link::WireSpec spec{};
         spec.gpio = w.gpio;
@@ -64,6 +65,7 @@ void wire_run_to_board()
     if (!why.empty())
         fail("board wires", why);
     std::vector<int> gpios;
+    gpios.reserve(wires.size());
     for (const link::WireSpec &w : wires)
         gpios.push_back(w.gpio);
     gpio::wire_to_board(gpios.data(), static_cast<int>(gpios.size()), {pi_side, sync});

@@ -4,8 +4,8 @@
 
 #include "board_kind.hpp"
 #include "link.hpp"
-#include "uart_line.hpp"
 #include "twi_master.hpp"
+#include "uart_line.hpp"
 
 #include <cstdint>
 #include <functional>

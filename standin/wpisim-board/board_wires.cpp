@@ -72,7 +72,7 @@ std::string BoardWires::set(const std::vector<link::WireSpec> &wires, AvrBoard &
     }
     const std::vector<link::WireSpec> was = wires_;
     wires_ = wires;
-    const std::string why = rewire(board, kind);
+    std::string why = rewire(board, kind);
     if (!why.empty()) {
         wires_ = was;
         rewire(board, kind);
@@ -91,7 +91,7 @@ std::string BoardWires::rewire(AvrBoard &board, const BoardKind &kind)
     kind_ = &kind;
     pi_.assign(wires_.size(), link::side_none);
     board_.assign(wires_.size(), link::side_none);
-    const std::string why =
+    std::string why =
         board.set_wires(wires_, [this](int wire, bool on_board, int side, std::int64_t at) {
             changed(wire, on_board, side, at);
         });

@@ -36,10 +36,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <list>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <list>
 #include <memory>
 #include <poll.h>
 #include <set>
@@ -247,8 +247,8 @@ class Server
         }
         catch_up();
         // In wall time the Pi's port goes on by itself, a little behind the clock.
-        AvrBoard &uart = *uart_->board;
         if (time_ == 0) {
+            AvrBoard &uart = *uart_->board;
             pi_.pace_pi_writes(uart, uart.bench_ns());
             pi_.advance(uart, uart.bench_ns());
         } else {
@@ -338,6 +338,14 @@ class Server
         }
         if (c.time < 0)
             return false;
+        if (m.kind == link::exchange)
+            return exchange(m, c, out);
+        return answer_bus(m, c, out);
+    }
+
+    // The Pi's other buses and its GPIO wires; false to drop the run.
+    bool answer_bus(const link::Message &m, Client &c, std::string *out)
+    {
         link::SerialSyncRequest serial{};
         if (m.kind == link::serial_sync && m.fixed_as(&serial) &&
             serial.until_ns >= serial.now_ns) {
@@ -367,6 +375,11 @@ class Server
                 latest_ = std::max(latest_, a.end_ns);
             return true;
         }
+        return false;
+    }
+
+    bool exchange(const link::Message &m, Client &c, std::string *out)
+    {
         link::ExchangeRequest req{};
         if (m.kind != link::exchange || !m.fixed_as(&req) || req.len < 0 ||
             m.tail.size() != static_cast<std::size_t>(req.len) || req.bit_ns <= 0 || req.mode < 0 ||
@@ -796,8 +809,8 @@ class Server
 
     std::string dir_;
     std::list<Slot> slots_; // a list: each stays where it is as others come and go
-    Slot *uart_ = nullptr;   // the board on the Pi's UART
-    Slot *usb_ = nullptr;    // the board on the Pi's USB serial device
+    Slot *uart_ = nullptr;  // the board on the Pi's UART
+    Slot *usb_ = nullptr;   // the board on the Pi's USB serial device
     PiSerial &pi_;
     std::deque<Client> clients_;
     int listener_ = -1;

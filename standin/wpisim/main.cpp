@@ -370,11 +370,11 @@ std::string wire_text(int bcm)
     for (const BenchWire &w : bench.wires) {
         if (w.gpio != bcm)
             continue;
-        std::string pin = w.pin;
+        std::string named = w.pin;
         for (const BenchBoard &board : bench.boards)
             if (board.name == w.board)
-                pin = board_pin_name(*board.kind, w.board_pin);
-        return (w.board + " " + pin + (w.divider ? " /div" : "")).substr(0, 18);
+                named = board_pin_name(*board.kind, w.board_pin);
+        return (w.board + " " + named + (w.divider ? " /div" : "")).substr(0, 18);
     }
     return "";
 }

@@ -17,7 +17,7 @@ void received(int count)
     if (count < 1)
         return;
     selected = Wire.read() & 7;
-    for (uint8_t at = selected; Wire.available(); at = (at + 1) & 7)
+    for (uint8_t at = selected; Wire.available() > 0; at = (at + 1) & 7)
         registers[at] = Wire.read();
 }
 

@@ -3,8 +3,6 @@
 // Answers each line that comes on its serial port at 9600 baud (D0/D1, or
 // USB on an Uno) with "> " and the line in capitals.
 
-#include <ctype.h>
-
 void setup()
 {
     Serial.begin(9600);
@@ -22,7 +20,7 @@ void loop()
             Serial.print('\n');
             n = 0;
         } else if (n < sizeof line) {
-            line[n++] = static_cast<char>(toupper(c));
+            line[n++] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
         }
     }
 }

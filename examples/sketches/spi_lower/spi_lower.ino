@@ -3,11 +3,10 @@
 // An SPI slave that answers each byte with the one before it in lower case:
 // one of the two boards of examples/two_boards.c.
 
-#include <ctype.h>
-
 ISR(SPI_STC_vect)
 {
-    SPDR = static_cast<byte>(tolower(SPDR));
+    const byte in = SPDR;
+    SPDR = in >= 'A' && in <= 'Z' ? static_cast<byte>(in - 'A' + 'a') : in;
 }
 
 void setup()

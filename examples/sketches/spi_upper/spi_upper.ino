@@ -3,11 +3,10 @@
 // An SPI slave that answers each byte with the one before it in upper case:
 // one of the two boards of examples/two_boards.c.
 
-#include <ctype.h>
-
 ISR(SPI_STC_vect)
 {
-    SPDR = static_cast<byte>(toupper(SPDR));
+    const byte in = SPDR;
+    SPDR = in >= 'a' && in <= 'z' ? static_cast<byte>(in - 'a' + 'A') : in;
 }
 
 void setup()
