@@ -208,21 +208,6 @@ TEST(BoardWiring, TroubleshootingTableMatchesRunsWithEachFault)
     }
 }
 
-// What sigrok-cli prints, and false when it is not installed.
-bool run_sigrok(const std::string &arguments, std::string &output)
-{
-    const std::string command = std::string(SIGROK_CLI) + " " + arguments + " 2>&1";
-    // NOLINTNEXTLINE(cert-env33-c): sigrok is the independent check; the arguments are ours.
-    std::FILE *pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return false;
-    std::array<char, 256> text{};
-    while (std::fgets(text.data(), text.size(), pipe) != nullptr)
-        output += text.data();
-    const int status = pclose(pipe);
-    return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
-}
-
 // The bytes sigrok's SPI decoder finds on one data line of a VCD trace;
 // anything else it prints is kept in brackets, so a mismatch shows it.
 std::string decoded_bytes(const std::string &output)
@@ -339,8 +324,8 @@ void expect_trace_of(const std::string &vcd, const std::vector<harness::Call> &c
             ":cpol=" + std::to_string(mode >> 1) + ":cpha=" + std::to_string(mode & 1) + " -A spi=";
         std::string mosi;
         std::string miso;
-        ASSERT_TRUE(run_sigrok(decode + "mosi-data", mosi));
-        ASSERT_TRUE(run_sigrok(decode + "miso-data", miso));
+        ASSERT_TRUE(tool_output(SIGROK_CLI, decode + "mosi-data", mosi));
+        ASSERT_TRUE(tool_output(SIGROK_CLI, decode + "miso-data", miso));
         EXPECT_EQ(decoded_bytes(mosi), sent) << "CE" << channel;
         EXPECT_EQ(decoded_bytes(miso), received) << "CE" << channel;
     }
@@ -544,9 +529,10 @@ TEST(PinTrace, SigrokMeasuresAPwmAsTheProgramSetIt)
                            .run();
         ASSERT_EQ(r.status, 0) << r.err;
         std::string output;
-        ASSERT_TRUE(run_sigrok("-I vcd -i '" + vcd + "' -P pwm:data=GPIO" + c.gpio +
-                                   " -A pwm=duty-cycle:period",
-                               output));
+        ASSERT_TRUE(tool_output(SIGROK_CLI,
+                                "-I vcd -i '" + vcd + "' -P pwm:data=GPIO" + c.gpio +
+                                    " -A pwm=duty-cycle:period",
+                                output));
         // The wave settles once set-up is done; the last periods are all its own.
         std::vector<std::string> periods;
         std::vector<std::string> duties;

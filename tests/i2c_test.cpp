@@ -161,21 +161,6 @@ TEST(I2c, ASlaveHoldingSclPastTheDriversLimitFailsWithEioAndTheBusRecovers)
     }
 }
 
-// What sigrok-cli prints, and false when it is not installed.
-bool run_sigrok(const std::string &arguments, std::string &output)
-{
-    const std::string command = std::string(SIGROK_CLI) + " " + arguments + " 2>&1";
-    // NOLINTNEXTLINE(cert-env33-c): sigrok is the independent check; the arguments are ours.
-    std::FILE *pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return false;
-    std::array<char, 256> text{};
-    while (std::fgets(text.data(), text.size(), pipe) != nullptr)
-        output += text.data();
-    const int status = pclose(pipe);
-    return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
-}
-
 TEST(I2c, SigrokDecodesTheTraceIntoTheAddressesAndBytes)
 {
     REQUIRE_TOOL(SIGROK_CLI);
@@ -191,10 +176,11 @@ TEST(I2c, SigrokDecodesTheTraceIntoTheAddressesAndBytes)
                        .run();
     ASSERT_TRUE(r.exited && r.status == 0) << r.err;
     std::string out;
-    ASSERT_TRUE(run_sigrok("-I vcd -i '" + vcd +
-                               "' -P i2c:scl=SCL:sda=SDA -A i2c=start:repeat-start:stop:ack:nack:"
-                               "address-read:address-write:data-read:data-write",
-                           out));
+    ASSERT_TRUE(tool_output(SIGROK_CLI,
+                            "-I vcd -i '" + vcd +
+                                "' -P i2c:scl=SCL:sda=SDA -A i2c=start:repeat-start:stop:ack:nack:"
+                                "address-read:address-write:data-read:data-write",
+                            out));
     std::string decoded;
     for (const std::string &line : lines_of(out))
         decoded += (line.rfind("i2c-1: ", 0) == 0 ? line.substr(7) : "[" + line + "]") + "; ";

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <toml++/toml.h>
 #include <unistd.h>
@@ -434,12 +433,13 @@ class Checker
             {board.serial == "uart", k.uart_rx, "UART RX", "serial = \"uart\""},
             {board.serial == "uart", k.uart_tx, "UART TX", "serial = \"uart\""},
         };
-        const auto in_use = std::find_if(std::begin(uses), std::end(uses),
-                                         [&](const Use &u) { return u.used && u.pin == *found; });
-        if (in_use == std::end(uses))
+        std::string taken;
+        for (const Use &u : uses)
+            if (taken.empty() && u.used && u.pin == *found)
+                taken = "the " + board.name + "'s " + u.name + ", in use (" + u.key + ")";
+        if (taken.empty())
             return true;
-        error(line_of(pin), "pin " + quoted(pin.get()) + ": the " + board.name + "'s " +
-                                in_use->name + ", in use (" + in_use->key + ")");
+        error(line_of(pin), "pin " + quoted(pin.get()) + ": " + taken);
         return false;
     }
 

@@ -344,7 +344,7 @@ class Server
     }
 
     // The Pi's other buses and its GPIO wires; false to drop the run.
-    bool answer_bus(const link::Message &m, Client &c, std::string *out)
+    bool answer_bus(const link::Message &m, const Client &c, std::string *out)
     {
         link::SerialSyncRequest serial{};
         if (m.kind == link::serial_sync && m.fixed_as(&serial) &&

@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #include "pi_serial.hpp"
 
+#include "terminal.hpp"
+
 #include "clock.hpp"
 #include "state_files.hpp"
 
@@ -56,28 +58,8 @@ PiSerial::PiSerial(std::string dir, std::string *why)
     : dir_(std::move(dir)), to_board_(UartFormat{}, UartFormat{}),
       to_pi_(UartFormat{}, UartFormat{})
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    const char *name = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0
-                           ? ptsname(master_)
-                           : nullptr;
-    const int slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-    if (slave < 0) {
-        *why = std::string("no pseudo-terminal for the Pi's UART: ") + std::strerror(errno);
-        return;
-    }
     // As the Pi's UART after boot: 9600 8N1, raw, until a program sets it.
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(slave, TCSANOW, &t);
-    close(slave);
-    const std::string link = dir_ + "/" + state_files::pi_tty;
-    const std::string fresh = link + ".new";
-    unlink(fresh.c_str());
-    if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0)
-        *why = "cannot link " + link + ": " + std::strerror(errno);
+    master_ = open_terminal(dir_ + "/" + state_files::pi_tty, " for the Pi's UART", why);
 }
 
 PiSerial::~PiSerial()

@@ -2,6 +2,8 @@
 // Copyright 2026 The parley authors
 #include "serial_port.hpp"
 
+#include "terminal.hpp"
+
 #include "own_file.hpp"
 #include "state_files.hpp"
 
@@ -46,29 +48,10 @@ SerialPort::SerialPort(std::string dir, const std::string &board, std::string *w
     : dir_(std::move(dir)), tty_(state_files::of_board(state_files::board_tty, board)),
       log_(state_files::of_board(state_files::serial_log, board))
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    const char *name = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0
-                           ? ptsname(master_)
-                           : nullptr;
-    const int slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-    if (slave < 0) {
-        *why = std::string("no pseudo-terminal: ") + std::strerror(errno);
+    // Raw, as a USB serial port.
+    master_ = open_terminal(dir_ + "/" + tty_, "", why);
+    if (master_ < 0)
         return;
-    }
-    // Raw, as a USB serial port: bytes pass as sent, no echo, no line editing.
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    tcsetattr(slave, TCSANOW, &t);
-    // Closed again, so the terminal shows as open only while someone has it.
-    close(slave);
-    const std::string link = dir_ + "/" + tty_;
-    const std::string fresh = link + ".new";
-    unlink(fresh.c_str());
-    if (symlink(name, fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0)
-        *why = "cannot link " + link + ": " + std::strerror(errno);
     log_fd_ = open_log(dir_ + "/" + log_);
     if (log_fd_ < 0)
         *why = "cannot write " + dir_ + "/" + log_ + ": not a file of yours";
