@@ -670,6 +670,10 @@ int main(int argc, char **argv)
     }
     if (bin.empty())
         usage_error("--bin is required");
+    // Bench files name them: from the root, as a file's paths are its folder's.
+    for (std::string *sketch : {&busy_sketch, &wired_sketch})
+        if (!sketch->empty())
+            *sketch = std::filesystem::absolute(*sketch).string();
     try {
         const harness::Sandbox box(bin);
         std::printf("machine: %s\n", machine().c_str());
