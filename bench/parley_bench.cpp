@@ -634,10 +634,7 @@ Figures measure_two_boards(const std::string &bin, const std::string &sketch)
     };
 }
 
-} // namespace
-
-int main(int argc, char **argv)
-{
+struct Options {
     std::string bin;
     std::string armhf_bin;
     std::string json;
@@ -646,49 +643,64 @@ int main(int argc, char **argv)
     std::string wired_sketch;
     std::string i2c_sketch;
     int cycles = 24;
+};
+
+Options parse_options(int argc, char **argv)
+{
+    Options o;
+    // Each option that takes a value, and where it goes.
+    const std::pair<const char *, std::string Options::*> valued[] = {
+        {"--bin", &Options::bin},
+        {"--armhf-bin", &Options::armhf_bin},
+        {"--json", &Options::json},
+        {"--busy-sketch", &Options::busy_sketch},
+        {"--serial-sketch", &Options::serial_sketch},
+        {"--wired-sketch", &Options::wired_sketch},
+        {"--i2c-sketch", &Options::i2c_sketch},
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (arg == "--bin" && has_value)
-            bin = argv[++i];
-        else if (arg == "--armhf-bin" && has_value)
-            armhf_bin = argv[++i];
-        else if (arg == "--json" && has_value)
-            json = argv[++i];
-        else if (arg == "--busy-sketch" && has_value)
-            busy_sketch = argv[++i];
-        else if (arg == "--serial-sketch" && has_value)
-            serial_sketch = argv[++i];
-        else if (arg == "--wired-sketch" && has_value)
-            wired_sketch = argv[++i];
-        else if (arg == "--i2c-sketch" && has_value)
-            i2c_sketch = argv[++i];
+        const auto *const option = std::find_if(std::begin(valued), std::end(valued),
+                                                [&](const auto &v) { return arg == v.first; });
+        if (option != std::end(valued) && has_value)
+            o.*(option->second) = argv[++i];
         else if (arg == "--cycles" && has_value)
-            cycles = cycles_from(argv[++i]);
+            o.cycles = cycles_from(argv[++i]);
         else
             usage_error(arg + ": not an option, or its value is missing");
     }
-    if (bin.empty())
+    if (o.bin.empty())
         usage_error("--bin is required");
     // Bench files name them: from the root, as a file's paths are its folder's.
-    for (std::string *sketch : {&busy_sketch, &wired_sketch})
+    for (std::string *sketch : {&o.busy_sketch, &o.wired_sketch})
         if (!sketch->empty())
             *sketch = std::filesystem::absolute(*sketch).string();
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options o = parse_options(argc, argv);
+    const std::string &bin = o.bin;
     try {
         const harness::Sandbox box(bin);
         std::printf("machine: %s\n", machine().c_str());
         std::fflush(stdout);
         Figures figures;
         for (const Figures &part :
-             {measure_cycles(box, cycles), measure_starts(box, 200), measure_calls(box),
+             {measure_cycles(box, o.cycles), measure_starts(box, 200), measure_calls(box),
               measure_isr(box, 50), measure_board(box, 7),
-              measure_busy_sketch(box, busy_sketch, cycles), measure_serial(box, serial_sketch, 10),
-              measure_wired(box, wired_sketch), measure_i2c(box, i2c_sketch),
-              measure_two_boards(bin, busy_sketch), measure_sizes(bin, armhf_bin, box.dir())})
+              measure_busy_sketch(box, o.busy_sketch, o.cycles),
+              measure_serial(box, o.serial_sketch, 10), measure_wired(box, o.wired_sketch),
+              measure_i2c(box, o.i2c_sketch), measure_two_boards(bin, o.busy_sketch),
+              measure_sizes(bin, o.armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);
-        if (!json.empty())
-            write_json(figures, json);
+        if (!o.json.empty())
+            write_json(figures, o.json);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "parley_bench: %s\n", e.what());
         return 1;
