@@ -149,10 +149,10 @@ class BoardClient : public Peer, public BoardSession, public SerialLink
         return answer;
     }
 
-    std::string wire(const std::vector<link::WireSpec> &wires) override
+    std::string wire(const std::vector<link::WireEnds> &wires) override
     {
         const std::string_view tail(reinterpret_cast<const char *>(wires.data()),
-                                    wires.size() * sizeof(link::WireSpec));
+                                    wires.size() * sizeof(link::WireEnds));
         const link::Message m =
             ask("wiring", link::encode_tail(link::wires, tail), link::silence_limit_ns);
         if (m.kind != link::wires_answer)

@@ -32,7 +32,7 @@ class BoardSession
   public:
     virtual ~BoardSession() = default;
     // The Pi's GPIO wired to the board's pins: empty, or why not.
-    virtual std::string wire(const std::vector<link::WireSpec> &wires) = 0;
+    virtual std::string wire(const std::vector<link::WireEnds> &wires) = 0;
     // What the Pi now puts on a wired GPIO; the board has it at at_ns.
     virtual void pi_pin(int gpio, int side, std::int64_t at_ns) = 0;
     // Runs the board to until_ns, or with stop_at_change to its first change

@@ -16,7 +16,7 @@
 //   exchange       ExchangeRequest   bytes sent      exchange_answer   ExchangeAnswer  bytes back
 //   status         none              board's name    status_answer     StatusAnswer    firmware
 //   path
-//   wires          none              WireSpec each   wires_answer      none            why not
+//   wires          none              WireEnds each   wires_answer      none            why not
 //   pi_pin         PiPin             none            (no answer)
 //   sync           SyncRequest       none            sync_answer       SyncAnswer      none
 //   serial_sync    SerialSyncRequest none            serial_sync_answer SerialSyncAnswer none
@@ -161,7 +161,7 @@ struct StatusAnswer {
 };
 
 // A Pi GPIO joined to a board pin (PORTx bit n).
-struct WireSpec {
+struct WireEnds {
     std::int32_t gpio = 0;
     char port = 0;
     std::uint8_t bit = 0;

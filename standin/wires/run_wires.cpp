@@ -35,18 +35,18 @@ std::int64_t sync(std::int64_t until_ns, bool stop_at_change)
     return session()->sync(until_ns, stop_at_change).change_ns;
 }
 
-std::vector<link::WireSpec> bench_wires()
+std::vector<link::WireEnds> bench_wires()
 {
-    std::vector<link::WireSpec> wires;
+    std::vector<link::WireEnds> wires;
     wires.reserve(the_bench().wires.size());
     for (const BenchWire &w : the_bench().wires) {
-        link::WireSpec spec{};
-        spec.gpio = w.gpio;
-        spec.port = w.board_pin.port;
-        spec.bit = w.board_pin.bit;
-        spec.divider = w.divider ? 1 : 0;
-        std::snprintf(spec.board, sizeof spec.board, "%s", w.board.c_str());
-        wires.push_back(spec);
+        link::WireEnds wire{};
+        wire.gpio = w.gpio;
+        wire.port = w.board_pin.port;
+        wire.bit = w.board_pin.bit;
+        wire.divider = w.divider ? 1 : 0;
+        std::snprintf(wire.board, sizeof wire.board, "%s", w.board.c_str());
+        wires.push_back(wire);
     }
     return wires;
 }
@@ -55,7 +55,7 @@ std::vector<link::WireSpec> bench_wires()
 
 void wire_run_to_board()
 {
-    const std::vector<link::WireSpec> wires = bench_wires();
+    const std::vector<link::WireEnds> wires = bench_wires();
     if (wires.empty())
         return;
     BoardSession *board = session();
@@ -66,7 +66,7 @@ void wire_run_to_board()
         fail("board wires", why);
     std::vector<int> gpios;
     gpios.reserve(wires.size());
-    for (const link::WireSpec &w : wires)
+    for (const link::WireEnds &w : wires)
         gpios.push_back(w.gpio);
     gpio::wire_to_board(gpios.data(), static_cast<int>(gpios.size()), {pi_side, sync});
     // The board runs to the run's end, so what the run's last calls did to it

@@ -339,7 +339,7 @@ class SimulatedAvr : public AvrBoard
                                      this);
     }
 
-    std::string set_wires(const std::vector<link::WireSpec> &wires, WireChanged changed) override
+    std::string set_wires(const std::vector<link::WireEnds> &wires, WireChanged changed) override
     {
         return pins_->wire(wires, [this, changed = std::move(changed)](
                                       int wire, bool board, int side, avr_cycle_count_t cycle) {

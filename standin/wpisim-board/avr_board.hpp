@@ -69,7 +69,7 @@ class AvrBoard
     // wire's side, the board's (board true) or the Pi's as the AVR gets it,
     // a link::WireSide, at its time on the bench clock.
     using WireChanged = std::function<void(int wire, bool board, int side, std::int64_t at_ns)>;
-    virtual std::string set_wires(const std::vector<link::WireSpec> &wires,
+    virtual std::string set_wires(const std::vector<link::WireEnds> &wires,
                                   WireChanged changed) = 0;
     // What the Pi puts on a wire from at_ns on (at once, if that is past).
     virtual void pi_side(int wire, int side, std::int64_t at_ns) = 0;

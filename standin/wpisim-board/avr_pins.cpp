@@ -48,14 +48,14 @@ void AvrPins::unwire()
     due_.clear();
 }
 
-std::string AvrPins::wire(const std::vector<link::WireSpec> &wires, Changed changed)
+std::string AvrPins::wire(const std::vector<link::WireEnds> &wires, Changed changed)
 {
     unwire();
-    for (const link::WireSpec &w : wires)
+    for (const link::WireEnds &w : wires)
         if (w.bit > 7 || pin_irq(avr_, w.port, w.bit) == nullptr)
             return std::string("the board has no pin P") + w.port + std::to_string(w.bit);
     changed_ = nullptr;
-    for (const link::WireSpec &w : wires) {
+    for (const link::WireEnds &w : wires) {
         pins_.push_back({w.port, w.bit});
         const bool watched = std::any_of(watches_.begin(), watches_.end(),
                                          [&](const Watch &x) { return x.port == w.port; });

@@ -32,7 +32,7 @@ class AvrPins
     using Changed = std::function<void(int wire, bool board, int side, avr_cycle_count_t cycle)>;
     // The wires, each a port letter and bit; changed hears each change of
     // either side from here on. Empty, or why a pin is not this AVR's.
-    std::string wire(const std::vector<link::WireSpec> &wires, Changed changed);
+    std::string wire(const std::vector<link::WireEnds> &wires, Changed changed);
     // The Pi's side of a wire from cycle on (at once if that is past).
     void pi_side(int wire, int side, avr_cycle_count_t cycle);
     int avr_side(int wire) const;

@@ -55,12 +55,12 @@ constexpr int pi_millivolts = 3300;
 
 } // namespace
 
-std::string BoardWires::set(const std::vector<link::WireSpec> &wires, AvrBoard &board,
+std::string BoardWires::set(const std::vector<link::WireEnds> &wires, AvrBoard &board,
                             const BoardKind &kind)
 {
     const bool same =
         wires.size() == wires_.size() &&
-        std::memcmp(wires.data(), wires_.data(), wires.size() * sizeof(link::WireSpec)) == 0;
+        std::memcmp(wires.data(), wires_.data(), wires.size() * sizeof(link::WireEnds)) == 0;
     if (same && kind_ == &kind)
         return "";
     for (std::size_t i = 0; i < wires.size(); ++i) {
@@ -70,7 +70,7 @@ std::string BoardWires::set(const std::vector<link::WireSpec> &wires, AvrBoard &
             if (wires[j].gpio == wires[i].gpio)
                 return "GPIO " + std::to_string(wires[i].gpio) + " is wired twice";
     }
-    const std::vector<link::WireSpec> was = wires_;
+    const std::vector<link::WireEnds> was = wires_;
     wires_ = wires;
     std::string why = rewire(board, kind);
     if (!why.empty()) {
@@ -79,9 +79,9 @@ std::string BoardWires::set(const std::vector<link::WireSpec> &wires, AvrBoard &
         return why;
     }
     // Pins no longer wired keep no drive from the board.
-    for (const link::WireSpec &w : was)
+    for (const link::WireEnds &w : was)
         if (std::none_of(wires_.begin(), wires_.end(),
-                         [&](const link::WireSpec &x) { return x.gpio == w.gpio; }))
+                         [&](const link::WireEnds &x) { return x.gpio == w.gpio; }))
             gpio::settle(pi_bank(), w.gpio, board.bench_ns(), -1, -1, gpio::drive_none);
     return "";
 }
@@ -166,7 +166,7 @@ void BoardWires::check(int wire, std::int64_t at_ns)
 
 std::string BoardWires::pin_name(int wire) const
 {
-    const link::WireSpec &w = wires_[static_cast<std::size_t>(wire)];
+    const link::WireEnds &w = wires_[static_cast<std::size_t>(wire)];
     const std::string board(w.board, strnlen(w.board, sizeof w.board));
     return board + " " + board_pin_name(*kind_, BoardPin{w.port, w.bit});
 }

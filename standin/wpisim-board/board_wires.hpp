@@ -28,7 +28,7 @@ class BoardWires
 
     // The wires a run's bench has; the same ones again change nothing. Empty,
     // or why they cannot be.
-    std::string set(const std::vector<link::WireSpec> &wires, AvrBoard &board,
+    std::string set(const std::vector<link::WireEnds> &wires, AvrBoard &board,
                     const BoardKind &kind);
     // The wires on the board again, as on a fresh one: empty, or why not.
     std::string rewire(AvrBoard &board, const BoardKind &kind);
@@ -42,7 +42,7 @@ class BoardWires
     std::string pin_name(int wire) const;
 
     std::function<void(const std::string &)> warn_;
-    std::vector<link::WireSpec> wires_;
+    std::vector<link::WireEnds> wires_;
     std::vector<int> pi_;    // each wire's Pi side, as last told
     std::vector<int> board_; // and the board's
     const BoardKind *kind_ = nullptr;

@@ -460,19 +460,19 @@ class Server
 
     bool wire(const link::Message &m, std::string *out)
     {
-        if (m.tail.size() % sizeof(link::WireSpec) != 0)
+        if (m.tail.size() % sizeof(link::WireEnds) != 0)
             return false;
-        std::vector<link::WireSpec> specs(m.tail.size() / sizeof(link::WireSpec));
-        if (!specs.empty())
-            std::memcpy(specs.data(), m.tail.data(), m.tail.size());
+        std::vector<link::WireEnds> asked(m.tail.size() / sizeof(link::WireEnds));
+        if (!asked.empty())
+            std::memcpy(asked.data(), m.tail.data(), m.tail.size());
         std::string why;
-        for (const link::WireSpec &w : specs)
+        for (const link::WireEnds &w : asked)
             if (slot_named(std::string(w.board, strnlen(w.board, sizeof w.board))) == nullptr)
                 why = "no board " + quoted(w.board) + " has said hello";
         // Each board's wires, the rest of them none.
         for (Slot &s : slots_) {
-            std::vector<link::WireSpec> its;
-            for (const link::WireSpec &w : specs)
+            std::vector<link::WireEnds> its;
+            for (const link::WireEnds &w : asked)
                 if (s.name == std::string(w.board, strnlen(w.board, sizeof w.board)))
                     its.push_back(w);
             if (why.empty())
