@@ -4,6 +4,7 @@
 
 #include "clock.hpp"
 #include "diagnostic.hpp"
+#include "run_hold.hpp"
 #include "settings.hpp"
 #include "state_dir.hpp"
 #include "state_files.hpp"
@@ -162,12 +163,22 @@ ClockEvents events{};
 void step_to(std::int64_t t, bool waiting)
 {
     VirtualClock &clock = virtual_clock();
-    while (events.next_due != nullptr) {
-        const std::int64_t due = events.next_due(t);
-        if (due < 0)
+    for (;;) {
+        // A hold of wpisim run's on the way is a stop too, after what is due
+        // by then.
+        const std::int64_t hold = run_next_hold();
+        const bool holds = hold >= 0 && hold <= t;
+        const std::int64_t limit = holds ? hold : t;
+        const std::int64_t due = events.next_due != nullptr ? events.next_due(limit) : -1;
+        if (due >= 0) {
+            clock.advance_to(due);
+            events.happen(due, waiting);
+            continue;
+        }
+        if (!holds)
             break;
-        clock.advance_to(due);
-        events.happen(due, waiting);
+        clock.advance_to(hold);
+        run_reach_hold(hold);
     }
     clock.advance_to(t);
 }

@@ -2,11 +2,13 @@
 // Copyright 2026 The parley authors
 #include "run_wires.hpp"
 
+#include "bench_clock.hpp"
 #include "bench_file.hpp"
 #include "board_client.hpp"
 #include "board_line.hpp"
 #include "diagnostic.hpp"
 #include "link.hpp"
+#include "run_hold.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +57,14 @@ std::vector<link::WireEnds> bench_wires()
 
 void wire_run_to_board()
 {
+    // wpisim run, waiting on a board's serial port, has the boards run to
+    // each hold, wires or none.
+    on_run_hold_boards([] {
+        if (gpio::any_wired())
+            gpio::board_to_now();
+        else if (BoardSession *s = session())
+            s->sync(bench_now_ns(), false);
+    });
     const std::vector<link::WireEnds> wires = bench_wires();
     if (wires.empty())
         return;

@@ -20,6 +20,7 @@
 #include "pi_pins.hpp"
 #include "pin_bank.hpp"
 #include "pins.hpp"
+#include "run_command.hpp"
 #include "settings.hpp"
 #include "state_dir.hpp"
 #include "state_files.hpp"
@@ -62,6 +63,11 @@ const char usage_text[] =
     "  pin GPIO high|low|float [--at MS]\n"
     "                              drive a Pi input from outside, as a button would: now,\n"
     "                              or MS ms after the set-up of the run that takes it\n"
+    "  run [OPTIONS] [--] PROGRAM [ARG...]\n"
+    "                              run a Pi program on a private bench, on the virtual\n"
+    "                              clock, and check it: its output, the boards' serial\n"
+    "                              ports, the pins, step by step from a scenario file\n"
+    "                              (wpisim run --help)\n"
     "  check [FILE]                check the bench file (wpisim.toml, or $WPISIM_BENCH):\n"
     "                              its errors, or the boards and wires it describes\n"
     "  wire [GPIO BOARD:PIN [--divider] | --remove GPIO]\n"
@@ -461,6 +467,8 @@ int main(int argc, char **argv)
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "flash")
         return flash_command(rest);
+    if (command == "run")
+        return run_command(rest);
     if (command == "pin")
         return pin(rest);
     if (command == "check")
