@@ -158,6 +158,16 @@ class Reader
         return *v;
     }
 
+    double hz_of(const toml::node &n)
+    {
+        const std::optional<double> v = n.value<double>();
+        if (!v || !(*v > 0) || *v > 1e9) {
+            error(line_of(n), "hz: wants a frequency in Hz, above 0");
+            return 0;
+        }
+        return *v;
+    }
+
     void read_step(const toml::table &t)
     {
         Step step;
@@ -209,7 +219,7 @@ class Reader
             break;
         case StepKind::pwm:
             step.gpio = gpio_of(main, "pwm");
-            allowed = "duty tolerance";
+            allowed = "duty tolerance hz";
             break;
         case StepKind::wait:
             step.ns = time_of(main, "wait");
@@ -238,6 +248,8 @@ class Reader
                 step.duty = percent_of(node, "duty");
             else if (name == "tolerance")
                 step.tolerance = percent_of(node, "tolerance");
+            else if (name == "hz")
+                step.hz = hz_of(node);
         }
         if ((step.kind == StepKind::drive || step.kind == StepKind::pin) && step.level < 0)
             error(step.line, std::string(kind->key) + ": wants a level");
@@ -336,7 +348,10 @@ std::string step_text(const Step &s)
     case StepKind::pin:
         return "pin GPIO " + std::to_string(s.gpio) + " " + level;
     case StepKind::pwm:
-        return "pwm GPIO " + std::to_string(s.gpio) + " " + duty;
+        return "pwm GPIO " + std::to_string(s.gpio) + " " + duty +
+               (s.hz > 0
+                    ? " at " + std::to_string(static_cast<long long>(std::llround(s.hz))) + " Hz"
+                    : "");
     case StepKind::wait:
         return "wait " + duration_text(s.ns);
     case StepKind::exit:

@@ -33,6 +33,7 @@ struct Step {
     int level = -1;         // drive: 0 low, 1 high, 2 float; pin: 0 or 1
     double duty = 0;        // percent
     double tolerance = 0.5; // percentage points
+    double hz = 0;          // a PWM's frequency, if given; within 1 %
     std::int64_t ns = 0;    // a wait's length, else the time limit
     int status = 0;         // exit
 };

@@ -542,9 +542,12 @@ class Checker
         const PinShape shape = gpio::shape_of(b, st.gpio);
         const double duty = shape.waving() ? 100.0 * shape.high_ns / shape.period_ns
                                            : (shape.level != 0 ? 100.0 : 0.0);
-        if (std::abs(duty - st.duty) > st.tolerance) {
-            char text[64];
-            std::snprintf(text, sizeof text, "GPIO %d's duty is %.3g%%", st.gpio, duty);
+        const double hz = shape.waving() ? 1e9 / shape.period_ns : 0;
+        const bool hz_off = st.hz > 0 && std::abs(hz - st.hz) > st.hz / 100;
+        if (std::abs(duty - st.duty) > st.tolerance || hz_off) {
+            char text[96];
+            std::snprintf(text, sizeof text, "GPIO %d's duty is %.3g%% at %.4g Hz", st.gpio, duty,
+                          hz);
             return step_failed(CheckOutcome::failed, text);
         }
         return passed(at);
