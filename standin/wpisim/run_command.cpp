@@ -12,6 +12,7 @@
 #include "settings.hpp"
 #include "state_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -397,6 +398,46 @@ void make_dir(const std::string &path)
     }
 }
 
+// A board whose serial port the scenario uses is on from the start, as on a
+// real bench, whether or not the program talks to it.
+void power_serial_boards(const Scenario &s)
+{
+    std::vector<std::string> names;
+    for (const Step &st : s.steps)
+        if (st.kind == StepKind::serial || st.kind == StepKind::send_serial)
+            names.push_back(st.board);
+    for (const SerialText &t : s.expect_serial)
+        names.push_back(t.board);
+    for (const SerialText &t : s.forbid_serial)
+        names.push_back(t.board);
+    if (names.empty())
+        return;
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    // In a process of its own: starting a board reads the clock, and on the
+    // virtual clock a reader holds it, which the program then could not.
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        finishing = true; // the run's own ending is not this child's
+        for (const std::string &name : names) {
+            const BenchBoard *b = bench_board(name);
+            if (b == nullptr || b == &first_board())
+                make_board_peer(true);
+            else
+                make_board_peer_of(name, false);
+        }
+        _exit(0);
+    }
+    int status = 1;
+    // Starting a board has time limits of its own, which end the child.
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
+        std::fprintf(
+            stderr, "wpisim: run: the boards whose serial ports the scenario uses did not start\n");
+        std::exit(run_bench_error);
+    }
+}
+
 const char *verdict(int status)
 {
     switch (status) {
@@ -436,6 +477,7 @@ int run_command(const std::vector<std::string> &args)
         return run_bench_error;
     }
     add_texts(o);
+    power_serial_boards(o.plan.scenario);
     const RunOutcome r = check_run(o.plan);
     const bool written = write_artefacts(o, r, private_dir);
     end_private_bench();
