@@ -52,7 +52,8 @@ if [ "$standin_page" = yes ]; then
         "uno (the default), nano, pro-mini (16 MHz), pro-mini-8mhz or mega" "wpisim(7)" \
         "wpisim check [file]" "wpisim wire [gpio board:pin [--divider] | --remove gpio]" \
         "wpisim.toml:2: unknown key \"modle\" in [pi] (model, time, trace, trace_pins, i2c_hz)" \
-        "wpisim.toml"
+        "wpisim.toml" "wpisim run [options] [--] program [argument...]" \
+        "wpisim: run: failed: step 2 (check.toml:3): pin GPIO 17 high: GPIO 17 is low"
 else
     see_wpisim=""
     [ ! -e "$dir/wpisim.7" ] || fail "wpisim.7 was made on a build that should not have it"
