@@ -67,14 +67,15 @@ std::optional<SettingFallback> from_bench(std::string_view name)
             pins.append(pins.empty() ? "" : ",").append(std::to_string(gpio));
         return SettingFallback{pins, where(b, b.trace_pins_line, "trace_pins")};
     }
-    for (const BenchBoard &board : b.boards) {
-        if (board.spi != "ce0")
-            continue;
-        if (name == "WPISIM_BOARD" && board.kind_given)
-            return SettingFallback{board.kind->name, where(b, board.line, "kind")};
-        if (name == "WPISIM_FIRMWARE" && !board.firmware.empty())
-            return SettingFallback{board.firmware, where(b, board.line, "firmware")};
-    }
+    // The first board's (on CE0, else the first written): a board on serial
+    // or I2C alone is the first as much as one on CE0.
+    if (b.boards.empty())
+        return std::nullopt;
+    const BenchBoard &board = first_board();
+    if (name == "WPISIM_BOARD" && board.kind_given)
+        return SettingFallback{board.kind->name, where(b, board.line, "kind")};
+    if (name == "WPISIM_FIRMWARE" && !board.firmware.empty())
+        return SettingFallback{board.firmware, where(b, board.line, "firmware")};
     return std::nullopt;
 }
 
