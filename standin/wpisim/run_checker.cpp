@@ -48,15 +48,22 @@ constexpr std::int64_t serial_take_ns = 1000000000;
 
 pid_t running = -1;
 
-void stop_group(pid_t pid)
+// Ends the program: asked first, while its clock is still held, so it does
+// not run on; then let its clock go, in case it ends by calling the library.
+void stop_group(pid_t pid, int *hold = nullptr)
 {
     if (pid <= 0)
         return;
     kill(-pid, SIGTERM);
     kill(pid, SIGTERM);
-    const std::int64_t until = now_ns() + stop_grace_ns;
+    const std::int64_t start = now_ns();
+    const std::int64_t until = start + stop_grace_ns;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (hold != nullptr && *hold >= 0 && now_ns() > start + stop_grace_ns / 10) {
+            close(*hold);
+            *hold = -1;
+        }
         if (now_ns() > until) {
             kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
@@ -101,7 +108,10 @@ class Checker
         advance();
         while (!finished_)
             turn();
-        stop_group(pid_);
+        stop_group(pid_, &hold_);
+        if (hold_ >= 0)
+            close(hold_);
+        hold_ = -1;
         running = -1;
         pid_ = -1;
         drain(pty_, report_.output, true);
@@ -583,9 +593,6 @@ class Checker
         finished_ = true;
         status_ = status;
         why_ = why;
-        if (hold_ >= 0)
-            close(hold_);
-        hold_ = -1;
     }
 
     // Over the whole run: text that must, or must not, show; how the program
