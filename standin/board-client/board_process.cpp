@@ -9,6 +9,7 @@
 #include "bench_clock.hpp"
 #include "clock.hpp"
 #include "diagnostic.hpp"
+#include "install_layout.hpp"
 #include "message.hpp"
 #include "state_dir.hpp"
 #include "state_files.hpp"
@@ -25,14 +26,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-#ifndef BOARD_PROGRAM
-#define BOARD_PROGRAM ""
-#endif
-// A cross build's emulator, as C strings and commas, to start the board program with.
-#ifndef BOARD_LAUNCHER
-#define BOARD_LAUNCHER
-#endif
 
 namespace wpisim
 {
@@ -81,16 +74,29 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
     if (pipe2(ready, O_CLOEXEC) != 0)
         board_failed(std::strerror(errno));
     const std::string dir = state_dir_path();
-    std::vector<std::string> words{BOARD_LAUNCHER};
-    words.insert(words.end(),
-                 {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board", kind.name,
-                  "--name", name, "--time", virtual_time() ? "virtual" : "wall", "--ready-fd", "3",
-                  "--lock-fd", "4"});
-    std::vector<char *> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string &w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
+    const BoardFiles &files = board_files();
+    std::vector<std::string> words{files.program};
+    words.insert(words.end(), {"--state-dir", dir, "--firmware", firmware, "--board", kind.name,
+                               "--name", name, "--time", virtual_time() ? "virtual" : "wall",
+                               "--ready-fd", "3", "--lock-fd", "4"});
+    // An installed package's board program for another machine (a cross
+    // build's, tried where it was built) runs through the build's emulator.
+    std::vector<std::string> launched = files.launcher;
+    launched.insert(launched.end(), words.begin(), words.end());
+    if (files.launcher_always)
+        words = launched;
+    const bool may_launch = !files.launcher.empty() && !files.launcher_always;
+    // Made before the fork: the child only executes.
+    const auto arguments = [](std::vector<std::string> &from) {
+        std::vector<char *> argv;
+        argv.reserve(from.size() + 1);
+        for (std::string &w : from)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        return argv;
+    };
+    const std::vector<char *> argv = arguments(words);
+    const std::vector<char *> argv_launched = arguments(launched);
 
     const pid_t child = fork();
     if (child < 0)
@@ -104,6 +110,8 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
             dup2(ready[1], 3) < 0 || dup2(lock, 4) < 0)
             _exit(127);
         execv(argv[0], argv.data());
+        if (errno == ENOEXEC && may_launch)
+            execv(argv_launched[0], argv_launched.data());
         const char *why = std::strerror(errno);
         const ssize_t ignored = write(3, why, std::strlen(why));
         (void)ignored;
