@@ -72,13 +72,16 @@ BoardFiles find_board_files()
     const BoardFiles built{BOARD_PROGRAM, BOARD_FIRMWARE, {BOARD_LAUNCHER}, true};
     const std::string module =
         real_path(module_at(reinterpret_cast<std::uintptr_t>(&find_board_files)));
-    const std::string tree = real_path(WPISIM_BUILD_DIR);
-    if (module.empty() || (!tree.empty() && module.rfind(tree + "/", 0) == 0))
+    if (module.empty())
         return built;
     // Installed: the library in the private folder, wpisim in bin, both
-    // below one prefix. A module anywhere else keeps this build's files.
+    // below one prefix; the build tree has a bin of its own. A module
+    // anywhere else keeps this build's files.
+    const std::string tree = real_path(WPISIM_BUILD_DIR);
+    const bool in_tree = !tree.empty() && module.rfind(tree + "/", 0) == 0;
     std::string prefix = module.substr(0, module.rfind('/'));
-    if (!strip_tail(prefix, INSTALLED_PRIVATE_DIR) && !strip_tail(prefix, INSTALLED_BINDIR))
+    if (!strip_tail(prefix, INSTALLED_PRIVATE_DIR) &&
+        (in_tree || !strip_tail(prefix, INSTALLED_BINDIR)))
         return built;
     BoardFiles installed;
     if (!built.program.empty())
