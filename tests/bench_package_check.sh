@@ -46,11 +46,13 @@ find_package(wpisim REQUIRED)
 add_executable(parley parley.cpp)
 target_link_libraries(parley PRIVATE wpisim::wiringPi)
 CMAKE
-"$cmake" -S "$work/project" -B "$work/project/build" -DCMAKE_CXX_COMPILER="$cxx" \
+if ! "$cmake" -S "$work/project" -B "$work/project/build" -DCMAKE_CXX_COMPILER="$cxx" \
     -Dwpisim_DIR="$(dirname "$private")/cmake/wpisim" \
-    ${processor:+-DCMAKE_SYSTEM_NAME=Linux "-DCMAKE_SYSTEM_PROCESSOR=$processor"} \
-    >"$work/cmake.log" 2>&1 && "$cmake" --build "$work/project/build" >>"$work/cmake.log" 2>&1 ||
-    { cat "$work/cmake.log" >&2; fail "the CMake project did not build"; }
+    ${processor:+-DCMAKE_SYSTEM_NAME=Linux "-DCMAKE_SYSTEM_PROCESSOR=$processor"} >"$work/cmake.log" 2>&1 ||
+    ! "$cmake" --build "$work/project/build" >>"$work/cmake.log" 2>&1; then
+    cat "$work/cmake.log" >&2
+    fail "the CMake project did not build"
+fi
 out=$(printf 'ac\n' | run "$work/project/build/parley") || fail "parley exited with status $?: $out"
 printf '%s\n' "$out" | grep -qx ' arduino dit :i3' || fail "parley's board did not answer i3: $out"
 

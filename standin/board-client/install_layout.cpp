@@ -69,7 +69,7 @@ bool strip_tail(std::string &dir, const std::string &tail)
 
 BoardFiles find_board_files()
 {
-    const BoardFiles built{BOARD_PROGRAM, BOARD_FIRMWARE, {BOARD_LAUNCHER}, true};
+    BoardFiles built{BOARD_PROGRAM, BOARD_FIRMWARE, {BOARD_LAUNCHER}, true};
     const std::string module =
         real_path(module_at(reinterpret_cast<std::uintptr_t>(&find_board_files)));
     if (module.empty())
