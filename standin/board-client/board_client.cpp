@@ -13,6 +13,7 @@
 #include "diagnostic.hpp"
 #include "event_log.hpp"
 #include "firmware_check.hpp"
+#include "install_layout.hpp"
 #include "link.hpp"
 #include "settings.hpp"
 
@@ -23,10 +24,6 @@
 #include <mutex>
 #include <string>
 #include <unistd.h>
-
-#ifndef BOARD_PROGRAM
-#define BOARD_PROGRAM ""
-#endif
 
 namespace wpisim
 {
@@ -378,7 +375,8 @@ namespace
 std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started_out,
                                            const Firmware *firmware_given, const BenchBoard *b)
 {
-    if (*BOARD_PROGRAM == '\0') {
+    const std::string &program = board_files().program;
+    if (program.empty()) {
         if (named)
             fail("WPISIM_PEER=board", "this build has no simulated board (it needs simavr and "
                                       "the AVR toolchain)");
@@ -399,8 +397,8 @@ std::unique_ptr<BoardClient> connect_board(bool named, bool reset, bool *started
         check_firmware(firmware_given != nullptr ? *firmware_given : firmware_of(*b));
     // The board process starts with the bench's first board; others join it.
     const Checked starts = b == &first ? asked : check_firmware(firmware_of(first));
-    if (access(BOARD_PROGRAM, X_OK) != 0)
-        fail("board program " + quoted(BOARD_PROGRAM), std::strerror(errno));
+    if (access(program.c_str(), X_OK) != 0)
+        fail("board program " + quoted(program), std::strerror(errno));
     bool started = false;
     std::int32_t pid = 0;
     const int fd =

@@ -9,6 +9,7 @@
 #include "bench_clock.hpp"
 #include "clock.hpp"
 #include "diagnostic.hpp"
+#include "install_layout.hpp"
 #include "message.hpp"
 #include "state_dir.hpp"
 #include "state_files.hpp"
@@ -25,14 +26,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-#ifndef BOARD_PROGRAM
-#define BOARD_PROGRAM ""
-#endif
-// A cross build's emulator, as C strings and commas, to start the board program with.
-#ifndef BOARD_LAUNCHER
-#define BOARD_LAUNCHER
-#endif
 
 namespace wpisim
 {
@@ -72,6 +65,54 @@ struct Started {
     std::string why;
 };
 
+// The board program's command line, and the same through a cross build's
+// emulator.
+struct Command {
+    std::vector<std::string> words;
+    std::vector<std::string> launched;
+    bool may_launch = false;
+};
+
+Command board_command(const std::string &firmware, const BoardKind &kind, const std::string &name)
+{
+    const BoardFiles &files = board_files();
+    Command c;
+    c.words = {files.program,
+               "--state-dir",
+               state_dir_path(),
+               "--firmware",
+               firmware,
+               "--board",
+               kind.name,
+               "--name",
+               name,
+               "--time",
+               virtual_time() ? "virtual" : "wall",
+               "--ready-fd",
+               "3",
+               "--lock-fd",
+               "4"};
+    c.launched = files.launcher;
+    c.launched.insert(c.launched.end(), c.words.begin(), c.words.end());
+    if (files.launcher_always)
+        c.words = c.launched;
+    // An installed package's board program for another machine (a cross
+    // build's, tried where it was built) runs through the build's emulator.
+    c.may_launch = !files.launcher.empty() && !files.launcher_always;
+    return c;
+}
+
+// Made before the fork: the child only executes.
+std::vector<char *> argv_of(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 // Starts the board process with the lock this run holds, and waits for it to
 // say it is ready or why it cannot start.
 Started start_board_process(int lock, const std::string &firmware, const BoardKind &kind,
@@ -80,17 +121,9 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0)
         board_failed(std::strerror(errno));
-    const std::string dir = state_dir_path();
-    std::vector<std::string> words{BOARD_LAUNCHER};
-    words.insert(words.end(),
-                 {BOARD_PROGRAM, "--state-dir", dir, "--firmware", firmware, "--board", kind.name,
-                  "--name", name, "--time", virtual_time() ? "virtual" : "wall", "--ready-fd", "3",
-                  "--lock-fd", "4"});
-    std::vector<char *> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string &w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
+    Command command = board_command(firmware, kind, name);
+    const std::vector<char *> argv = argv_of(command.words);
+    const std::vector<char *> argv_launched = argv_of(command.launched);
 
     const pid_t child = fork();
     if (child < 0)
@@ -104,6 +137,8 @@ Started start_board_process(int lock, const std::string &firmware, const BoardKi
             dup2(ready[1], 3) < 0 || dup2(lock, 4) < 0)
             _exit(127);
         execv(argv[0], argv.data());
+        if (errno == ENOEXEC && command.may_launch)
+            execv(argv_launched[0], argv_launched.data());
         const char *why = std::strerror(errno);
         const ssize_t ignored = write(3, why, std::strlen(why));
         (void)ignored;

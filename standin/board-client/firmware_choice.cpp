@@ -3,12 +3,9 @@
 #include "firmware_choice.hpp"
 
 #include "flash_store.hpp"
+#include "install_layout.hpp"
 #include "message.hpp"
 #include "settings.hpp"
-
-#ifndef BOARD_FIRMWARE
-#define BOARD_FIRMWARE ""
-#endif
 
 namespace wpisim
 {
@@ -47,7 +44,7 @@ Firmware flashed_firmware(const std::string &board)
 
 std::string reference_firmware()
 {
-    return BOARD_FIRMWARE;
+    return board_files().firmware;
 }
 
 } // namespace wpisim

@@ -26,7 +26,8 @@ Firmware chosen_firmware();
 // nothing was.
 Firmware flashed_firmware(const std::string &board = "");
 
-// The reference firmware this build made, which runs until something is flashed.
+// The reference firmware, which runs until something is flashed: this
+// build's, or the installed package's when the stand-in runs from there.
 std::string reference_firmware();
 
 } // namespace wpisim
