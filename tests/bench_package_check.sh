@@ -6,10 +6,10 @@
 # CMake package, both run with no LD_LIBRARY_PATH on the virtual clock, and
 # parley's board is the package's board program on the package's firmware.
 # It works outside the build tree, where the stand-in takes the build's files.
-# usage: bench_package_check.sh CPACK_CONFIG CC CXX PKG_CONFIG CMAKE SOURCE_DIR \
+# usage: bench_package_check.sh PACKAGE_DIR CC CXX PKG_CONFIG CMAKE SOURCE_DIR \
 #        "[CROSS_PROCESSOR]" "[EMULATOR...]"   (both empty on a native build)
 set -eu
-config=$1 cc=$2 cxx=$3 pkg_config=$4 cmake=$5 source=$6 processor=$7 emulator=$8
+packages=$1 cc=$2 cxx=$3 pkg_config=$4 cmake=$5 source=$6 processor=$7 emulator=$8
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench_package.XXXXXX")
 # Removing the state directory ends the board process too.
 trap 'rm -rf "$work"' EXIT
@@ -24,10 +24,8 @@ run() {
     env -u LD_LIBRARY_PATH WPISIM_STATE_DIR="$work/state" WPISIM_TIME=virtual $emulator "$@"
 }
 
-"${cmake%/*}/cpack" --config "$config" -B "$work/package" -D CPACK_COMPONENTS_ALL=wpisim >"$work/cpack.log" 2>&1 ||
-    { cat "$work/cpack.log" >&2; fail "cpack failed"; }
-set -- "$work/package"/wpisim_*.deb
-[ -f "$1" ] || fail "cpack made no wpisim package"
+set -- "$packages"/wpisim_*.deb
+[ -f "$1" ] || fail "no wpisim package in $packages"
 dpkg-deb -x "$1" "$work/root"
 root=$(cd "$work/root" && pwd -P)
 private=$(dirname "$(find "$root/usr/lib" -name libwiringPi.so)")

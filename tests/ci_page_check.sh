@@ -6,11 +6,16 @@
 # order. With --install the package is installed as the page says (apt-get,
 # as root); without, it is unpacked into a folder of its own and the page's
 # apt-get line only checks that the other packages it names are there.
-# usage: ci_page_check.sh PAGE EXAMPLES_DIR DEB WORK_DIR [--install]
+# usage: ci_page_check.sh PAGE EXAMPLES_DIR DEB_OR_ITS_FOLDER WORK_DIR [--install]
 set -eu
 page=$1 examples=$2 deb=$3 work=$4 install=${5:-}
 fail() { echo "ci_page_check: $*" >&2; exit 1; }
+if [ -d "$deb" ]; then
+    set -- "$deb"/wpisim_*.deb
+    deb=$1
+fi
 [ -f "$deb" ] || fail "no package $deb"
+deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 rm -rf "$work"
 mkdir -p "$work/project/sketch"
 project=$work/project
@@ -46,11 +51,15 @@ if [ "$install" != --install ]; then
     PKG_CONFIG_PATH=$(dirname "$pc")
     export PATH PKG_CONFIG_PATH
 fi
+# A package this check installs goes again afterwards; one that was there stays.
+had=$(dpkg-query -W -f='${db:Status-Abbrev}' wpisim 2>/dev/null || true)
 cd "$project"
 while IFS= read -r command; do
     case $command in
     apt-get\ install*)
-        if [ "$install" != --install ]; then
+        if [ "$install" = --install ] && [ "$(id -u)" -ne 0 ]; then
+            command="sudo DEBIAN_FRONTEND=noninteractive $command"
+        elif [ "$install" != --install ]; then
             for package in ${command#apt-get install -y}; do
                 case $package in ./*) continue ;; esac
                 dpkg -s "$package" >/dev/null 2>&1 || fail "$package, which the page installs, is not installed here"
@@ -60,12 +69,19 @@ while IFS= read -r command; do
         ;;
     esac
     echo "+ $command" >> "$work/log"
-    sh -c "$command" >> "$work/log" 2>&1 || {
+    sh -c "$command" < /dev/null >> "$work/log" 2>&1 || {
         cat "$work/log" >&2
         fail "the page's command failed: $command"
     }
 done < "$work/commands"
 grep -q '^reply after [0-9]* ms: > HELLO BOARD$' bench-artefacts/output.txt || fail "no reply in the program's output"
 grep -q 'failures="0" errors="0"' report.xml || fail "the report has failures: $(cat report.xml)"
-[ "$install" != --install ] || [ "$(command -v wpisim)" = /usr/bin/wpisim ] || fail "wpisim is not the installed one"
+if [ "$install" = --install ]; then
+    [ "$(command -v wpisim)" = /usr/bin/wpisim ] || fail "wpisim is not the installed one"
+    if [ "${had% }" != ii ]; then
+        sudo=
+        [ "$(id -u)" -eq 0 ] || sudo=sudo
+        $sudo dpkg --remove wpisim >/dev/null
+    fi
+fi
 echo "ci_page_check: the page's job passes"
