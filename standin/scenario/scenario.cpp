@@ -38,7 +38,7 @@ constexpr KindKey kind_keys[] = {
 class Reader
 {
   public:
-    Reader(const std::string &path, Scenario &s) : path_(path), s_(s) {}
+    Reader(std::string path, Scenario &s) : path_(std::move(path)), s_(s) {}
 
     void run(const toml::table &root)
     {
@@ -81,7 +81,7 @@ class Reader
         const auto *v = n.as_string();
         const std::int64_t ns = v != nullptr ? duration_ns(v->get()) : -1;
         if (ns < 0)
-            error(line_of(n), key + ": wants a time such as \"500ms\" or \"2s\"");
+            error(line_of(n), key + R"(: wants a time such as "500ms" or "2s")");
         return ns < 0 ? 0 : ns;
     }
 
@@ -142,9 +142,8 @@ class Reader
             return 1;
         if (word == "float" && floating)
             return 2;
-        error(line_of(n),
-              std::string("level: wants ") +
-                  (floating ? "\"high\", \"low\" or \"float\"" : "\"high\" or \"low\""));
+        error(line_of(n), std::string("level: wants ") +
+                              (floating ? R"("high", "low" or "float")" : R"("high" or "low")"));
         return 0;
     }
 
@@ -166,6 +165,57 @@ class Reader
             return 0;
         }
         return *v;
+    }
+
+    void read_other(Step &step, const std::string &name, const toml::node &node)
+    {
+        if (name == "within")
+            step.ns = time_of(node, "within");
+        else if (name == "board")
+            step.board = text_of(node, "board");
+        else if (name == "level")
+            step.level = level_of(node, step.kind == StepKind::drive);
+        else if (name == "duty")
+            step.duty = percent_of(node, "duty");
+        else if (name == "tolerance")
+            step.tolerance = percent_of(node, "tolerance");
+        else if (name == "hz")
+            step.hz = hz_of(node);
+    }
+
+    // A step's own key, by its kind; the other keys the kind takes.
+    std::string read_kind(Step &step, const toml::node &main)
+    {
+        switch (step.kind) {
+        case StepKind::output:
+            step.text = text_of(main, "output");
+            return "within";
+        case StepKind::type:
+            step.text = text_of(main, "type");
+            return "";
+        case StepKind::serial:
+            step.text = text_of(main, "serial");
+            return "board within";
+        case StepKind::send_serial:
+            step.text = text_of(main, "send_serial");
+            return "board";
+        case StepKind::drive:
+            step.gpio = gpio_of(main, "drive");
+            return "level";
+        case StepKind::pin:
+            step.gpio = gpio_of(main, "pin");
+            return "level";
+        case StepKind::pwm:
+            step.gpio = gpio_of(main, "pwm");
+            return "duty tolerance hz";
+        case StepKind::wait:
+            step.ns = time_of(main, "wait");
+            return "";
+        case StepKind::exit:
+            step.status = status_of(main, "exit");
+            return "within";
+        }
+        return "";
     }
 
     void read_step(const toml::table &t)
@@ -190,45 +240,8 @@ class Reader
         }
         step.kind = kind->kind;
         step.ns = default_within_ns;
-        const toml::node &main = *t.get(kind->key);
         // Which keys each kind takes besides its own.
-        std::string allowed;
-        switch (step.kind) {
-        case StepKind::output:
-            step.text = text_of(main, "output");
-            allowed = "within";
-            break;
-        case StepKind::type:
-            step.text = text_of(main, "type");
-            break;
-        case StepKind::serial:
-            step.text = text_of(main, "serial");
-            allowed = "board within";
-            break;
-        case StepKind::send_serial:
-            step.text = text_of(main, "send_serial");
-            allowed = "board";
-            break;
-        case StepKind::drive:
-            step.gpio = gpio_of(main, "drive");
-            allowed = "level";
-            break;
-        case StepKind::pin:
-            step.gpio = gpio_of(main, "pin");
-            allowed = "level";
-            break;
-        case StepKind::pwm:
-            step.gpio = gpio_of(main, "pwm");
-            allowed = "duty tolerance hz";
-            break;
-        case StepKind::wait:
-            step.ns = time_of(main, "wait");
-            break;
-        case StepKind::exit:
-            step.status = status_of(main, "exit");
-            allowed = "within";
-            break;
-        }
+        const std::string allowed = read_kind(step, *t.get(kind->key));
         for (auto &&[key, node] : t) {
             const std::string name(key.str());
             if (name == kind->key)
@@ -238,18 +251,7 @@ class Reader
                                          (allowed.empty() ? "" : " (" + allowed + ")"));
                 continue;
             }
-            if (name == "within")
-                step.ns = time_of(node, "within");
-            else if (name == "board")
-                step.board = text_of(node, "board");
-            else if (name == "level")
-                step.level = level_of(node, step.kind == StepKind::drive);
-            else if (name == "duty")
-                step.duty = percent_of(node, "duty");
-            else if (name == "tolerance")
-                step.tolerance = percent_of(node, "tolerance");
-            else if (name == "hz")
-                step.hz = hz_of(node);
+            read_other(step, name, node);
         }
         if ((step.kind == StepKind::drive || step.kind == StepKind::pin) && step.level < 0)
             error(step.line, std::string(kind->key) + ": wants a level");

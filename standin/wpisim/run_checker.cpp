@@ -217,7 +217,7 @@ class Checker
         _exit(127);
     }
 
-    bool spawn_failed(RunOutcome &out, const std::string &what, const std::string &why)
+    static bool spawn_failed(RunOutcome &out, const std::string &what, const std::string &why)
     {
         out.status = run_bench_error;
         out.why = "cannot start " + what + ": " + why;
@@ -246,7 +246,7 @@ class Checker
     }
 
     // What the program wrote, shown as it comes and kept.
-    void drain(int fd, std::string &into, bool to_stdout)
+    static void drain(int fd, std::string &into, bool to_stdout)
     {
         if (fd < 0)
             return;

@@ -94,46 +94,37 @@ SerialText serial_option(const std::string &value)
     return {"", value};
 }
 
-Options parse(const std::vector<std::string> &args)
+// The options before the program; its index.
+std::size_t read_options(const std::vector<std::string> &args, Options &o, std::string &timeout,
+                         std::string &status)
 {
-    Options o;
-    o.plan.wall_limit_ns = default_wall_limit_ns;
     std::size_t i = 0;
-    std::string timeout;
-    std::string status;
     const auto value = [&](const std::string &name) -> std::string {
         if (i + 1 >= args.size())
             run_usage_error(name + " wants a value");
         return args[++i];
     };
+    // Each option that takes a value, and where it goes.
+    const std::pair<const char *, std::string *> values[] = {
+        {"--bench", &o.bench},         {"--firmware", &o.firmware}, {"--scenario", &o.scenario},
+        {"--artefacts", &o.artefacts}, {"--junit", &o.junit},       {"--timeout", &timeout},
+        {"--status", &status}};
     for (; i < args.size(); ++i) {
         const std::string &a = args[i];
-        if (a == "--") {
-            ++i;
-            break;
-        }
+        if (a == "--")
+            return i + 1;
         if (a.empty() || a[0] != '-')
-            break;
+            return i;
         if (a == "--help" || a == "-h") {
             std::printf("Usage: %s\n%s", run_usage, run_help);
             std::exit(0);
         }
-        if (a == "--wall")
+        const auto *const named = std::find_if(std::begin(values), std::end(values),
+                                               [&](const auto &v) { return a == v.first; });
+        if (named != std::end(values))
+            *named->second = value(a);
+        else if (a == "--wall")
             o.plan.wall = true;
-        else if (a == "--bench")
-            o.bench = value(a);
-        else if (a == "--firmware")
-            o.firmware = value(a);
-        else if (a == "--scenario")
-            o.scenario = value(a);
-        else if (a == "--artefacts")
-            o.artefacts = value(a);
-        else if (a == "--junit")
-            o.junit = value(a);
-        else if (a == "--timeout")
-            timeout = value(a);
-        else if (a == "--status")
-            status = value(a);
         else if (a == "--wall-limit")
             o.plan.wall_limit_ns = time_option(a, value(a));
         else if (a == "--expect" || a == "--forbid" || a == "--expect-serial" ||
@@ -142,7 +133,17 @@ Options parse(const std::vector<std::string> &args)
         else
             run_usage_error("no option " + quoted(a));
     }
-    o.plan.program.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())),
+    return i;
+}
+
+Options parse(const std::vector<std::string> &args)
+{
+    Options o;
+    o.plan.wall_limit_ns = default_wall_limit_ns;
+    std::string timeout;
+    std::string status;
+    const std::size_t first = read_options(args, o, timeout, status);
+    o.plan.program.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(first, args.size())),
                           args.end());
     if (o.plan.program.empty())
         run_usage_error("no program to run");
@@ -374,7 +375,11 @@ bool write_artefacts(const Options &o, const RunOutcome &r, const std::string &d
     for (const BenchBoard &b : the_bench().boards) {
         const std::string file =
             state_files::of_board(state_files::serial_log, &b == &first_board() ? "" : b.name);
-        ok = write_file(a + "/serial-" + b.name + ".log", read_file(dir + "/" + file)) && ok;
+        std::string to = a;
+        to.append("/serial-").append(b.name).append(".log");
+        std::string from = dir;
+        from.append("/").append(file);
+        ok = write_file(to, read_file(from)) && ok;
     }
     return ok;
 }
