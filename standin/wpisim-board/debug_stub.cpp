@@ -31,10 +31,11 @@ std::set<int> open_sockets()
         while (const dirent *e = readdir(d)) {
             struct stat st {
             };
-            const int fd = std::atoi(e->d_name);
-            if (e->d_name[0] != '.' && fd != dirfd(d) && fstat(fd, &st) == 0 &&
-                S_ISSOCK(st.st_mode))
-                fds.insert(fd);
+            char *end = nullptr;
+            const long fd = std::strtol(e->d_name, &end, 10);
+            if (*end == '\0' && end != e->d_name && fd != dirfd(d) &&
+                fstat(static_cast<int>(fd), &st) == 0 && S_ISSOCK(st.st_mode))
+                fds.insert(static_cast<int>(fd));
         }
         closedir(d);
     }

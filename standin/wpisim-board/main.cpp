@@ -672,20 +672,20 @@ class Server
         a.pid = getpid();
         std::string why;
         Slot *s = slot_named(m.tail);
-        if (s == nullptr)
+        if (s == nullptr) {
             why = "no board " + quoted(m.tail) + " in the board process";
-        else if (const int open = s->board->debugger_port();
-                 open == 0 || (req.port != link::keep_port && req.port != open))
-            s->board->open_debugger(
-                req.port == link::keep_port ? link::default_debug_port : req.port, &why);
-        if (s != nullptr) {
+        } else {
+            const int open = s->board->debugger_port();
+            if (open == 0 || (req.port != link::keep_port && req.port != open))
+                s->board->open_debugger(
+                    req.port == link::keep_port ? link::default_debug_port : req.port, &why);
             a.port = s->board->debugger_port();
             a.halted = s->board->halted() ? 1 : 0;
         }
         a.ok = why.empty() ? 1 : 0;
         if (!why.empty())
             Record("board-error").text("message", why).emit();
-        *out += link::encode(link::debug_answer, a, why.empty() ? s->path : why);
+        *out += link::encode(link::debug_answer, a, s != nullptr && why.empty() ? s->path : why);
         return true;
     }
 
@@ -804,19 +804,25 @@ class Server
             if (&c != serving_)
                 go_on = answer_status(c) && go_on;
         }
-        const std::int64_t now = now_ns();
-        if (now - said_working_ns_ >= link::working_every_ns) {
-            said_working_ns_ = now;
-            const std::string note = held_note();
-            for (Client &c : clients_)
-                if (c.fd >= 0 && c.out.empty())
-                    c.out += note.empty() ? link::encode_tail(link::working)
-                                          : link::encode_tail(link::halted, note);
-        }
+        say_working();
         for (Client &c : clients_)
             if (c.fd >= 0 && !c.out.empty())
                 flush(c);
         return go_on;
+    }
+
+    // Every second, to every run: the board works on, or a debugger holds it.
+    void say_working()
+    {
+        const std::int64_t now = now_ns();
+        if (now - said_working_ns_ < link::working_every_ns)
+            return;
+        said_working_ns_ = now;
+        const std::string note = held_note();
+        for (Client &c : clients_)
+            if (c.fd >= 0 && c.out.empty())
+                c.out += note.empty() ? link::encode_tail(link::working)
+                                      : link::encode_tail(link::halted, note);
     }
 
     // What the runs waiting on a board held in a debugger are told, once
