@@ -156,7 +156,9 @@ bool read_answer(int fd, Message *m, std::int64_t deadline_ns, std::string *why)
             warn_once(m->tail);
             continue;
         }
-        if (m->kind != working)
+        if (m->kind == halted)
+            warn_once(m->tail);
+        else if (m->kind != working)
             return true;
         deadline_ns = std::max(deadline_ns, now_ns() + silence_limit_ns);
     }

@@ -22,12 +22,16 @@
 //   serial_sync    SerialSyncRequest none            serial_sync_answer SerialSyncAnswer none
 //   i2c            I2cRequest        I2cPart each    i2c_answer        I2cAnswer       bytes read,
 //                                    (with bytes)                                      I2cLine each
+//   debug          DebugRequest      board's name    debug_answer      DebugAnswer     firmware
+//                                                                                      path, or why
+//                                                                                      not
 //
-// A status needs no hello; the others do. Before an answer the board may
-// send, any number of times, working (no parts: still running the AVR
-// towards the answer), log_lines (tail: call log lines of the board's that
-// concern this run) and warning (tail: one line for the run's stderr, once
-// a run); all three also reach runs that asked nothing.
+// A status or a debug needs no hello; the others do. Before an answer the
+// board may send, any number of times, working (no parts: still running the
+// AVR towards the answer), halted (tail: a line for the run's stderr: the AVR
+// the answer needs is held in a debugger), log_lines (tail: call log lines of
+// the board's that concern this run) and warning (tail: one line for the
+// run's stderr, once a run); all four also reach runs that asked nothing.
 //
 // The Pi's GPIO wired to the board: a run says which (wires) after its hello;
 // each change of what the Pi puts on a wired pin goes as a pi_pin, stamped
@@ -41,6 +45,8 @@
 // other firmware), a status within silence_limit_ns, an exchange within its
 // time on the wire plus silence_limit_ns; each working sets the limit to
 // silence_limit_ns from then, and the board says it every working_every_ns.
+// So does each halted: on the virtual clock a run waits as long as a user
+// holds the board at a breakpoint; a board process gone still ends the wait.
 //
 // A front end at the Linux device level (a CUSE /dev/spidev, the GPIO
 // character device, a serial tty) would be one more client of the same
@@ -91,6 +97,9 @@ enum Kind : std::uint32_t {
     serial_sync_answer = 120,
     i2c = 30,
     i2c_answer = 130,
+    debug = 40,
+    debug_answer = 140,
+    halted = 141,
 };
 
 constexpr std::int64_t second_ns = 1000000000;
@@ -247,6 +256,22 @@ struct I2cLine {
     std::uint8_t scl = 1;
     std::uint8_t sda = 1;
     std::uint8_t pad[6] = {};
+};
+
+// avr-gdb's way in to a board: simavr's GDB stub, on the loopback interface.
+// keep_port: the stub's port as it is, or default_debug_port where none is open.
+constexpr std::int32_t keep_port = -1;
+constexpr std::int32_t default_debug_port = 1234; // simavr's and avr-gdb's habit
+struct DebugRequest {
+    std::int32_t port = keep_port; // 0: any free port
+    std::int32_t pad = 0;
+};
+
+struct DebugAnswer {
+    std::int32_t ok = 0;
+    std::int32_t port = 0;   // where the stub listens
+    std::int32_t halted = 0; // the debugger holds the AVR: at a breakpoint, a step, attaching
+    std::int32_t pid = 0;
 };
 
 // Far above any transfer a program makes, and a path.

@@ -8,6 +8,7 @@
 #include "avr_board.hpp"
 
 #include "avr_pins.hpp"
+#include "debug_stub.hpp"
 
 #include "clock.hpp"
 #include "event_log.hpp"
@@ -21,6 +22,7 @@
 #include <sim_avr.h>
 #include <sim_cycle_timers.h>
 #include <sim_elf.h>
+#include <sim_gdb.h>
 #include <sim_interrupts.h>
 #include <sim_io.h>
 #include <sim_irq.h>
@@ -63,6 +65,8 @@ constexpr double power_on_s = 0.1;
 constexpr double stretch_limit_s = 0.035;
 // The least time CE0 stays high between two transfers on the bus.
 constexpr double ce_gap_ns = 50000;
+// How long a halted AVR's loop waits for the debugger's next packet at a time.
+constexpr std::uint32_t debugger_wait_us = 1000;
 
 // simavr's messages would land in parley's output; only errors are kept, in the call log.
 void quiet_logger(avr_t * /*avr*/, const int level, const char *format, va_list ap)
@@ -157,7 +161,7 @@ class SimulatedAvr : public AvrBoard
                                     on_uart_setting, this);
         base_ns_ = now_ns();
         twi_ = std::make_unique<TwiMaster>(
-            avr_, [this] { step(); }, [this] { return running(); });
+            avr_, [this] { step(); }, [this] { return running() && !frozen(); });
     }
 
     void power_on() override
@@ -221,7 +225,7 @@ class SimulatedAvr : public AvrBoard
             avr_cycle_timer_register(avr_, t0_ - avr_->cycle, on_edge, this);
             since_busy_ = wpisim::now_ns();
             given_up_ = false;
-            while (event_ <= events() && running()) {
+            while (event_ <= events() && running() && !frozen()) {
                 step();
                 if (given_up_ && event_ == 0)
                     slip();
@@ -252,6 +256,25 @@ class SimulatedAvr : public AvrBoard
 
     const link::BoardReport &last_report() const override { return last_; }
 
+    int open_debugger(int port, std::string *why) override
+    {
+        return open_debug_stub(avr_, port, why);
+    }
+    int debugger_port() const override { return avr_->gdb != nullptr ? avr_->gdb_port : 0; }
+    bool halted() const override { return avr_->gdb != nullptr && avr_->state == cpu_Stopped; }
+    void halt_holds_time(bool holds) override { holds_time_ = holds; }
+    void serve_debugger() override
+    {
+        if (avr_->gdb == nullptr)
+            return;
+        // One instruction is no time on any clock; anything longer waits for
+        // a run, on the virtual clock, or for the wall clock's catch-up.
+        if (avr_->state == cpu_Step || avr_->state == cpu_StepDone)
+            avr_run(avr_);
+        else
+            avr_gdb_processor(avr_, 0);
+    }
+
     void rebase(std::int64_t now_ns) override
     {
         base_ns_ = now_ns;
@@ -264,6 +287,11 @@ class SimulatedAvr : public AvrBoard
         const auto max_behind = static_cast<avr_cycle_count_t>(static_cast<double>(max_behind_ns) *
                                                                avr_->frequency / 1e9);
         const avr_cycle_count_t target = cycle_at(now_ns);
+        if (frozen()) {
+            avr_gdb_processor(avr_, 0);
+            rebase(now_ns);
+            return true;
+        }
         if (target <= avr_->cycle || !running())
             return true;
         // A sleeping AVR jumps to its next timer event: a timer at the
@@ -271,10 +299,18 @@ class SimulatedAvr : public AvrBoard
         stop_ = false;
         avr_cycle_timer_register(avr_, target - avr_->cycle, on_stop, this);
         const std::int64_t give_up = wpisim::now_ns() + budget_ns;
-        while (going() && wpisim::now_ns() < give_up)
-            for (int i = 0; i < 1000 && going(); ++i)
+        while (going() && !frozen() && wpisim::now_ns() < give_up) {
+            if (halted())
+                avr_gdb_processor(avr_, debugger_wait_us);
+            for (int i = 0; i < 1000 && going() && !halted(); ++i)
                 avr_run(avr_);
+        }
         avr_cycle_timer_cancel(avr_, on_stop, this);
+        // Halted on the wall clock: it takes up again from where it stopped.
+        if (frozen()) {
+            rebase(now_ns);
+            return true;
+        }
         // A host too slow for the firmware: simulated time gives way, so an
         // exchange never waits on a catch-up without end.
         if (!stop_ && running() && target > avr_->cycle + max_behind) {
@@ -371,7 +407,7 @@ class SimulatedAvr : public AvrBoard
             avr_cycle_timer_register(avr_, target - avr_->cycle, on_stop, this);
             since_busy_ = wpisim::now_ns();
             given_up_ = false;
-            while (going() && !changed_ && !given_up_)
+            while (going() && !changed_ && !given_up_ && !frozen())
                 step();
             avr_cycle_timer_cancel(avr_, on_stop, this);
             stop_at_change_ = false;
@@ -439,15 +475,20 @@ class SimulatedAvr : public AvrBoard
 
     // One instruction, or a sleeping AVR's jump; now and then a look at the
     // host's clock, to let the board process look after its runs.
+    // Halted, it waits on the debugger instead, and looks after the runs
+    // all along: a user may hold it for minutes.
     void step()
     {
+        const bool held = halted();
+        if (held)
+            avr_gdb_processor(avr_, debugger_wait_us);
         avr_run(avr_);
-        if (++steps_ % 1024 != 0 || !busy_ || given_up_)
+        if (!busy_ || (!held && (++steps_ % 1024 != 0 || given_up_)))
             return;
         const std::int64_t now = wpisim::now_ns();
         if (now - since_busy_ >= busy_every_ns) {
             since_busy_ = now;
-            given_up_ = !busy_();
+            given_up_ = !busy_() || given_up_;
         }
     }
 
@@ -463,6 +504,8 @@ class SimulatedAvr : public AvrBoard
     }
 
     bool running() const { return avr_->state != cpu_Crashed && avr_->state != cpu_Done; }
+    // Halted on the wall clock: whatever runs it goes on without it.
+    bool frozen() const { return !holds_time_ && halted(); }
     // Until a stop timer fires, from inside avr_run.
     bool going() const { return !stop_ && running(); }
     bool spi_on() const { return (spcr_ >> spe_bit & 1) != 0; }
@@ -745,6 +788,7 @@ class SimulatedAvr : public AvrBoard
     std::deque<std::pair<avr_cycle_count_t, std::uint32_t>> serial_queue_;
     bool stop_ = false;
     std::vector<Watched> watched_;
+    bool holds_time_ = false;
 };
 
 } // namespace

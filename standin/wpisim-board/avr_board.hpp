@@ -94,6 +94,19 @@ class AvrBoard
     virtual std::uint32_t frequency() const = 0;
     // Called as each interrupt handler starts, but the SPI's and SS's own.
     virtual void watch_interrupts(std::function<void(int vector, std::uint64_t cycle)> seen) = 0;
+
+    // avr-gdb's way in (see open_debug_stub): the port, or -1 and why not.
+    virtual int open_debugger(int port, std::string *why) = 0;
+    // The stub's port; 0 when none is open.
+    virtual int debugger_port() const = 0;
+    // Held by the debugger: at a breakpoint, after a step, or as it attached.
+    virtual bool halted() const = 0;
+    // On the virtual clock a halted AVR holds up whatever runs it: the runs
+    // wait. On the wall clock time goes on without it, as for a real board in
+    // a debugger: its SPI slave clocks out SPDR as it stands, its pins stay.
+    virtual void halt_holds_time(bool holds) = 0;
+    // Between requests: the debugger's packets, and a single step it asked for.
+    virtual void serve_debugger() = 0;
 };
 
 // A board of this kind running the firmware (Intel HEX or ELF) from reset,

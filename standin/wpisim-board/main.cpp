@@ -5,7 +5,8 @@
 // connect to board.sock, one request at a time, so transfers from runs at
 // once go on the bus one after the other. A slow or stuck run stalls nobody:
 // each is read and answered without blocking. It ends ten minutes after the
-// last run disconnected, or as soon as its socket is removed.
+// last run disconnected, or as soon as its socket is removed; a board held
+// in a debugger counts as in use.
 //
 // Started by the stand-in, never by hand:
 //   wpisim-board --state-dir DIR --firmware ELF --ready-fd N --lock-fd N
@@ -236,6 +237,8 @@ class Server
     void between()
     {
         for (Slot &s : slots_) {
+            s.board->halt_holds_time(time_ == 1);
+            s.board->serve_debugger();
             s.serial->poll_terminal();
             // The Pi's TX, wired straight to D0, holds the board's RX against
             // the USB chip's, which goes through a resistor: typing is lost
@@ -284,8 +287,20 @@ class Server
         sock_inode_ = inode_of(sock_);
     }
 
-    // How long poll may wait: in wall time the AVR must keep running.
-    int wait_ms() const { return time_ == 0 ? 2 : watch_ms; }
+    // How long poll may wait: in wall time the AVR must keep running, and
+    // a debugger's packets are answered between requests.
+    int wait_ms() const { return time_ == 0 || debugged() ? 2 : watch_ms; }
+
+    bool debugged() const
+    {
+        return std::any_of(slots_.begin(), slots_.end(),
+                           [](const Slot &s) { return s.board->debugger_port() != 0; });
+    }
+    bool halted() const
+    {
+        return std::any_of(slots_.begin(), slots_.end(),
+                           [](const Slot &s) { return s.board->halted(); });
+    }
 
     // Answers every whole request the client has sent; false to drop it.
     bool serve(Client &c)
@@ -331,11 +346,14 @@ class Server
             hello(greeting, m.tail, out);
             return true;
         }
-        // Asking how the board is needs no hello: it changes nothing.
+        // Asking how the board is needs no hello: it changes nothing; nor
+        // does opening its debugger's stub.
         if (m.kind == link::status) {
             status(m.tail, out);
             return true;
         }
+        if (m.kind == link::debug)
+            return debug(m, out);
         if (c.time < 0)
             return false;
         if (m.kind == link::exchange)
@@ -548,6 +566,8 @@ class Server
                     each.timed = true;
                 }
             time_ = req.virtual_time;
+            for (Slot &each : slots_)
+                each.board->halt_holds_time(time_ == 1);
             place(*s, req);
         }
         latest_ = req.now_ns;
@@ -624,7 +644,12 @@ class Server
         if (*s == nullptr)
             *s = &add_slot(name, req.first != 0);
         Slot &to = **s;
+        const int debugger = to.board ? to.board->debugger_port() : 0;
         to.board = std::move(fresh);
+        // The debugger's port stays the board's, through a reset or a flash.
+        std::string lost;
+        if (debugger != 0 && to.board->open_debugger(debugger, &lost) < 0)
+            Record("board-error").text("message", "the debugger's stub: " + lost).emit();
         to.kind = kind;
         to.path = path;
         wire_serial(to);
@@ -634,6 +659,33 @@ class Server
         to.firmware = link::content_id(content, kind_name);
         to.timed = false;
         Record("board-reset").text("board", to.name).text("firmware", path).emit();
+        return true;
+    }
+
+    // wpisim gdb: the stub opened, or kept where it is open.
+    bool debug(const link::Message &m, std::string *out)
+    {
+        link::DebugRequest req{};
+        if (!m.fixed_as(&req) || req.port < link::keep_port || req.port > 65535)
+            return false;
+        link::DebugAnswer a{};
+        a.pid = getpid();
+        std::string why;
+        Slot *s = slot_named(m.tail);
+        if (s == nullptr) {
+            why = "no board " + quoted(m.tail) + " in the board process";
+        } else {
+            const int open = s->board->debugger_port();
+            if (open == 0 || (req.port != link::keep_port && req.port != open))
+                s->board->open_debugger(
+                    req.port == link::keep_port ? link::default_debug_port : req.port, &why);
+            a.port = s->board->debugger_port();
+            a.halted = s->board->halted() ? 1 : 0;
+        }
+        a.ok = why.empty() ? 1 : 0;
+        if (!why.empty())
+            Record("board-error").text("message", why).emit();
+        *out += link::encode(link::debug_answer, a, s != nullptr && why.empty() ? s->path : why);
         return true;
     }
 
@@ -752,21 +804,41 @@ class Server
             if (&c != serving_)
                 go_on = answer_status(c) && go_on;
         }
-        const std::int64_t now = now_ns();
-        if (now - said_working_ns_ >= link::working_every_ns) {
-            said_working_ns_ = now;
-            for (Client &c : clients_)
-                if (c.fd >= 0 && c.out.empty())
-                    c.out += link::encode_tail(link::working);
-        }
+        say_working();
         for (Client &c : clients_)
             if (c.fd >= 0 && !c.out.empty())
                 flush(c);
         return go_on;
     }
 
-    // Answers the status requests at the head of a run's input; false when
-    // a reset waits behind them.
+    // Every second, to every run: the board works on, or a debugger holds it.
+    void say_working()
+    {
+        const std::int64_t now = now_ns();
+        if (now - said_working_ns_ < link::working_every_ns)
+            return;
+        said_working_ns_ = now;
+        const std::string note = held_note();
+        for (Client &c : clients_)
+            if (c.fd >= 0 && c.out.empty())
+                c.out += note.empty() ? link::encode_tail(link::working)
+                                      : link::encode_tail(link::halted, note);
+    }
+
+    // What the runs waiting on a board held in a debugger are told, once
+    // each; empty while none is held.
+    std::string held_note() const
+    {
+        for (const Slot &s : slots_)
+            if (s.board->halted())
+                return "wpisim: board " + quoted(s.name) + " is halted in the debugger (port " +
+                       std::to_string(s.board->debugger_port()) +
+                       "): the run waits until it goes on";
+        return "";
+    }
+
+    // Answers the status and debug requests at the head of a run's input;
+    // false when a reset waits behind them.
     bool answer_status(Client &c)
     {
         for (;;) {
@@ -777,10 +849,13 @@ class Server
             link::HelloRequest req{};
             if (m.kind == link::hello && m.fixed_as(&req))
                 return req.fresh == 0;
-            if (m.kind != link::status)
+            if (m.kind != link::status && m.kind != link::debug)
                 return true;
             c.in.erase(0, size);
-            status(m.tail, &c.out);
+            if (m.kind == link::status)
+                status(m.tail, &c.out);
+            else if (!debug(m, &c.out))
+                return true;
         }
     }
 
@@ -882,7 +957,7 @@ void run(Server &server, int listener, const std::string &sock)
         clients.erase(std::remove_if(clients.begin(), clients.end(),
                                      [](const Client &c) { return c.fd < 0; }),
                       clients.end());
-        if (clients.size() < before && clients.empty())
+        if ((clients.size() < before && clients.empty()) || server.halted())
             last_left = now_ns();
         if ((fds[0].revents & POLLIN) != 0)
             for (int fd;

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The parley authors
 // wpisim: the bench's own command. It flashes the simulated board as avrdude
-// flashes a real one, resets it, says how it is, opens its serial port, and
-// shows the simulated Pi's pins as `gpio readall` shows a Pi's; it checks
-// and edits the bench file.
+// flashes a real one, resets it, says how it is, opens its serial port and
+// avr-gdb's way in, and shows the simulated Pi's pins as `gpio readall` shows
+// a Pi's; it checks and edits the bench file.
 
 #include "bench_clock.hpp"
 #include "bench_command.hpp"
@@ -15,6 +15,7 @@
 #include "firmware_choice.hpp"
 #include "flash_command.hpp"
 #include "flash_store.hpp"
+#include "gdb_command.hpp"
 #include "message.hpp"
 #include "pi_model.hpp"
 #include "pi_pins.hpp"
@@ -59,6 +60,7 @@ const char usage_text[] =
     "  reset [BOARD]               press the board's reset button\n"
     "  status [BOARD]              the board, its firmware, uptime and outputs\n"
     "  serial [BOARD]              the board's serial port on this terminal (Ctrl-] leaves)\n"
+    "  gdb [BOARD] [--port N]      open the board to avr-gdb on localhost:N (1234; 0: any)\n"
     "  pins                        the simulated Pi's GPIO pins: mode, level, pull, PWM, wires\n"
     "  pin GPIO high|low|float [--at MS]\n"
     "                              drive a Pi input from outside, as a button would: now,\n"
@@ -481,6 +483,8 @@ int main(int argc, char **argv)
         return status(rest);
     if (command == "serial")
         return serial(rest);
+    if (command == "gdb")
+        return gdb_command(rest);
     if (!rest.empty())
         usage_error(command + " takes no arguments");
     if (command == "pins")
