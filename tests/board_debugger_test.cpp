@@ -81,3 +81,33 @@ TEST(BoardDebugger, OnTheWallClockAHaltedBoardAnswersAsItsHardwareDoesAndTimeGoe
     EXPECT_EQ(replies.front(), std::string(2, '\0'));
     EXPECT_EQ(replies.back().substr(0, 1), "i");
 }
+
+// wpisim run --gdb halts the board before the program starts: the run waits
+// for avr-gdb, which stops it in its SPI handler and lets it go.
+TEST(BoardDebugger, WpisimRunWaitsForAvrGdbAndTheScenarioPasses)
+{
+    REQUIRE_BOARD();
+    REQUIRE_TOOL(AVR_GDB);
+    harness::Sandbox box;
+    const auto r =
+        box.script("printf '[[step]]\\ntype = \"a\\\\nc\\\\n\"\\n[[step]]\\noutput = \"dit :i3\"\\n"
+                   "within = \"3s\"\\n' > s.toml\n"
+                   "$WPISIM run --gdb 0 --wall-limit 90s --scenario s.toml -- $PARLEY > run.out "
+                   "2> run.err &\n"
+                   "run=$!\n"
+                   "for i in $(seq 300); do grep -q '^avr-gdb ' run.out && break; sleep 0.1; done\n"
+                   "eval \"set -- $(sed -n 's/^avr-gdb //p' run.out)\"\n"
+                   "timeout 60 \"$AVR_GDB\" -batch \"$@\" -ex 'break board_byte' -ex continue "
+                   "-ex 'print in' -ex delete -ex disconnect > gdb.out 2>&1\n"
+                   "g=$?\n"
+                   "wait $run\n"
+                   "echo \"run=$? gdb=$g\" >&2\n"
+                   "cat run.out gdb.out; cat run.err >&2\n")
+            .env("AVR_GDB", AVR_GDB)
+            .timeout_ms(100000)
+            .run();
+    EXPECT_NE(r.err.find("run=0 gdb=0"), std::string::npos) << r.err << r.out;
+    EXPECT_NE(r.out.find("$1 = 97 'a'"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("wpisim: run: passed"), std::string::npos) << r.err;
+    EXPECT_EQ(harness::reply_pairs(r.out), (std::vector<std::string>{"w0", "f3", "i3"}));
+}

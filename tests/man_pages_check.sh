@@ -50,7 +50,7 @@ if [ "$standin_page" = yes ]; then
         "parley(1), allumer(1), eteindre(1)" "board.tty" "serial.log" "flash"
     check wpisim.1 "wpisim flash [--board kind] [--to board] file" "board-NAME.tty" "-U flash:w:file[:i|:e|:a]" \
         "uno (the default), nano, pro-mini (16 MHz), pro-mini-8mhz or mega" "wpisim(7)" \
-        "wpisim check [file]" "wpisim gdb [board] [--port port]" "wpisim wire [gpio board:pin [--divider] | --remove gpio]" \
+        "wpisim check [file]" "wpisim gdb [board] [--port port] [--halt]" "wpisim wire [gpio board:pin [--divider] | --remove gpio]" \
         "wpisim.toml:2: unknown key \"modle\" in [pi] (model, time, trace, trace_pins, i2c_hz)" \
         "wpisim.toml" "wpisim run [options] [--] program [argument...]" \
         "wpisim: run: failed: step 2 (check.toml:3): pin GPIO 17 high: GPIO 17 is low"

@@ -264,7 +264,7 @@ constexpr std::int32_t keep_port = -1;
 constexpr std::int32_t default_debug_port = 1234; // simavr's and avr-gdb's habit
 struct DebugRequest {
     std::int32_t port = keep_port; // 0: any free port
-    std::int32_t pad = 0;
+    std::int32_t halt = 0;         // nonzero: the AVR stops where it is until avr-gdb lets it go
 };
 
 struct DebugAnswer {

@@ -262,6 +262,11 @@ class SimulatedAvr : public AvrBoard
     }
     int debugger_port() const override { return avr_->gdb != nullptr ? avr_->gdb_port : 0; }
     bool halted() const override { return avr_->gdb != nullptr && avr_->state == cpu_Stopped; }
+    void halt() override
+    {
+        if (avr_->gdb != nullptr)
+            avr_->state = cpu_Stopped;
+    }
     void halt_holds_time(bool holds) override { holds_time_ = holds; }
     void serve_debugger() override
     {

@@ -101,6 +101,9 @@ class AvrBoard
     virtual int debugger_port() const = 0;
     // Held by the debugger: at a breakpoint, after a step, or as it attached.
     virtual bool halted() const = 0;
+    // Stops the AVR where it is, as avr-gdb's interrupt does, for a debugger
+    // to attach before it runs on.
+    virtual void halt() = 0;
     // On the virtual clock a halted AVR holds up whatever runs it: the runs
     // wait. On the wall clock time goes on without it, as for a real board in
     // a debugger: its SPI slave clocks out SPDR as it stands, its pins stay.

@@ -680,6 +680,8 @@ class Server
                 s->board->open_debugger(
                     req.port == link::keep_port ? link::default_debug_port : req.port, &why);
             a.port = s->board->debugger_port();
+            if (why.empty() && req.halt != 0)
+                s->board->halt();
             a.halted = s->board->halted() ? 1 : 0;
         }
         a.ok = why.empty() ? 1 : 0;

@@ -28,6 +28,7 @@ namespace
 struct GdbArgs {
     std::string board; // the bench's name; empty for the first
     std::int32_t port = link::keep_port;
+    bool halt = false;
     std::string what = "gdb"; // the command as errors name it
 };
 
@@ -44,11 +45,13 @@ GdbArgs parse(const std::vector<std::string> &args)
                                        "(wpisim --help)");
             g.port = static_cast<std::int32_t>(*n);
             g.what = "gdb --port " + args[i];
+        } else if (args[i] == "--halt") {
+            g.halt = true;
         } else if (!named && args[i].rfind("--", 0) != 0) {
             g.board = args[i];
             named = true;
         } else {
-            exit_with("usage", "gdb takes [BOARD] [--port N] (wpisim --help)");
+            exit_with("usage", "gdb takes [BOARD] [--port N] [--halt] (wpisim --help)");
         }
     }
     const BenchBoard *b = bench_board(g.board);
@@ -87,6 +90,7 @@ int gdb_command(const std::vector<std::string> &args)
         exit_with(g.what, "the board process ended");
     link::DebugRequest req{};
     req.port = g.port;
+    req.halt = g.halt ? 1 : 0;
     std::string why;
     link::Message m;
     const std::int64_t deadline = now_ns() + link::silence_limit_ns;

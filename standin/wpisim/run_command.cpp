@@ -7,6 +7,7 @@
 #include "bench_file.hpp"
 #include "board_client.hpp"
 #include "clock.hpp"
+#include "gdb_command.hpp"
 #include "message.hpp"
 #include "run_checker.hpp"
 #include "settings.hpp"
@@ -38,7 +39,7 @@ const char run_usage[] =
     "wpisim run [--bench FILE] [--firmware FILE] [--scenario FILE] [--timeout TIME]\n"
     "           [--expect TEXT] [--forbid TEXT] [--expect-serial [BOARD:]TEXT]\n"
     "           [--forbid-serial [BOARD:]TEXT] [--status N] [--artefacts DIR] [--junit FILE]\n"
-    "           [--wall] [--wall-limit TIME] [--] PROGRAM [ARG...]";
+    "           [--wall] [--wall-limit TIME] [--gdb [BOARD:]PORT] [--] PROGRAM [ARG...]";
 
 const char run_help[] =
     "Runs PROGRAM on a private bench (its own state directory, ended with it), on\n"
@@ -58,6 +59,9 @@ const char run_help[] =
     "  --junit FILE        the JUnit XML report alone\n"
     "  --wall              on the wall clock instead\n"
     "  --wall-limit TIME   the run's limit in wall time (default 60s)\n"
+    "  --gdb [BOARD:]PORT  open the board's stub for avr-gdb and halt the board\n"
+    "                      before the program starts; the run waits while it is\n"
+    "                      halted, until avr-gdb lets it go (continue)\n"
     "Exit status: 0 passed, 1 an expectation failed, 2 a time limit, 3 a bench error.\n";
 
 // How long a board process that is told to go gets before it is made to.
@@ -67,6 +71,8 @@ constexpr std::int64_t default_wall_limit_ns = std::int64_t{60} * 1000000000;
 struct Options {
     RunPlan plan;
     std::string bench, firmware, scenario, artefacts, junit;
+    std::vector<std::string> gdb; // wpisim gdb's arguments, for a board to debug
+    bool wall_limit_given = false;
     // --expect and the like, read once the bench's boards are known.
     std::vector<std::pair<std::string, std::string>> texts;
 };
@@ -92,6 +98,19 @@ SerialText serial_option(const std::string &value)
     if (colon != std::string::npos && colon > 0 && bench_board(value.substr(0, colon)) != nullptr)
         return {value.substr(0, colon), value.substr(colon + 1)};
     return {"", value};
+}
+
+// --gdb [BOARD:]PORT as wpisim gdb's words.
+std::vector<std::string> gdb_words(const std::string &value)
+{
+    const std::size_t colon = value.rfind(':');
+    std::vector<std::string> words;
+    if (colon != std::string::npos)
+        words.push_back(value.substr(0, colon));
+    words.emplace_back("--port");
+    words.push_back(colon == std::string::npos ? value : value.substr(colon + 1));
+    words.emplace_back("--halt");
+    return words;
 }
 
 // The options before the program; its index.
@@ -125,8 +144,11 @@ std::size_t read_options(const std::vector<std::string> &args, Options &o, std::
             *named->second = value(a);
         else if (a == "--wall")
             o.plan.wall = true;
-        else if (a == "--wall-limit")
+        else if (a == "--wall-limit") {
             o.plan.wall_limit_ns = time_option(a, value(a));
+            o.wall_limit_given = true;
+        } else if (a == "--gdb")
+            o.gdb = gdb_words(value(a));
         else if (a == "--expect" || a == "--forbid" || a == "--expect-serial" ||
                  a == "--forbid-serial")
             o.texts.emplace_back(a, value(a));
@@ -443,6 +465,31 @@ void power_serial_boards(const Scenario &s)
     }
 }
 
+// The board's stub for avr-gdb, opened before the program starts, as wpisim
+// gdb opens it; in a process of its own for the clock's sake, as above. A
+// user at the debugger holds the board as long as they like, so the wall
+// limit is an hour unless given.
+void open_debugger(Options &o)
+{
+    if (o.gdb.empty())
+        return;
+    if (!o.wall_limit_given)
+        o.plan.wall_limit_ns = std::int64_t{3600} * 1000000000;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        finishing = true;
+        const int status = gdb_command(o.gdb);
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
+        std::fprintf(stderr, "wpisim: run: --gdb: the board's debugger did not open\n");
+        std::exit(run_bench_error);
+    }
+}
+
 const char *verdict(int status)
 {
     switch (status) {
@@ -483,6 +530,7 @@ int run_command(const std::vector<std::string> &args)
     }
     add_texts(o);
     power_serial_boards(o.plan.scenario);
+    open_debugger(o);
     const RunOutcome r = check_run(o.plan);
     const bool written = write_artefacts(o, r, private_dir);
     end_private_bench();
