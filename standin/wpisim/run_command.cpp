@@ -335,9 +335,10 @@ std::string read_file(const std::string &path)
     return text.str();
 }
 
-// The call log without what differs from run to run: process ids (numbered
-// in the order they first show), the host's CPU time, the private
-// directory's name.
+// The call log without what differs from run to run or machine to machine:
+// process ids (numbered in the order they first show), the host's CPU time,
+// the private directory's name, and the working directory's, so paths in the
+// project read as relative ones.
 std::string steady_field(const std::string &field, std::map<std::string, int> &pids)
 {
     const std::size_t eq = field.find('=');
@@ -364,9 +365,13 @@ std::string steady_log(const std::string &raw, const std::string &dir)
     std::map<std::string, int> pids;
     std::istringstream lines(raw);
     std::string line;
+    const std::string here = absolute(".").substr(0, absolute(".").size() - 1);
     while (std::getline(lines, line)) {
         for (std::size_t at = line.find(dir); at != std::string::npos; at = line.find(dir, at))
             line.replace(at, dir.size(), "STATE");
+        for (std::size_t at = line.find("=" + here); at != std::string::npos;
+             at = line.find("=" + here, at + 1))
+            line.erase(at + 1, here.size());
         std::istringstream fields(line);
         std::string field;
         std::string kept;
