@@ -469,6 +469,51 @@ Figures measure_run(const harness::Sandbox &box, int rounds)
     };
 }
 
+// two_boards' bench with each board's sketch named in it: --firmware names
+// only the first board's.
+std::string two_boards_bench(const harness::Sandbox &box, const std::string &examples,
+                             const std::string &sketches)
+{
+    std::string path = box.dir() + "/two_boards.toml";
+    const std::map<std::string, std::string> firmware = {
+        {"name = \"upper\"", sketches + "/spi_upper_uno.hex"},
+        {"name = \"lower\"", sketches + "/spi_lower_mega.elf"}};
+    std::ifstream in(examples + "/two_boards.toml");
+    std::ofstream out(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        out << line << "\n";
+        if (firmware.count(line) > 0)
+            out << "firmware = \"" << firmware.at(line) << "\"\n";
+    }
+    return path;
+}
+
+// wpisim run of an example's scenario, on its bench with its sketch if it has them.
+harness::ProgramRun example_run(const harness::Sandbox &box, const std::string &examples,
+                                const std::string &sketches, const std::string &name)
+{
+    // The sketch each one-board bench example's board runs.
+    const std::map<std::string, std::string> firmware = {
+        {"pin_echo", "pin_echo_uno.elf"},
+        {"serial_upper", "serial_upper_uno.hex"},
+        {"i2c_registers", "i2c_registers_uno.hex"}};
+    std::vector<std::string> args = {"run", "--scenario", examples + "/" + name + ".scenario.toml"};
+    if (name == "two_boards")
+        args.insert(args.end(), {"--bench", two_boards_bench(box, examples, sketches)});
+    else if (std::filesystem::exists(examples + "/" + name + ".toml"))
+        args.insert(args.end(), {"--bench", examples + "/" + name + ".toml"});
+    if (firmware.count(name) > 0)
+        args.insert(args.end(), {"--firmware", sketches + "/" + firmware.at(name)});
+    args.emplace_back("--");
+    for (const std::string &word : box.command(name))
+        args.push_back(word);
+    harness::ProgramRun run = unlogged(box, "wpisim").args(args).timeout_ms(60000);
+    if (name == "spi_mode3")
+        run.env("WPISIM_PEER", "loopback");
+    return run;
+}
+
 // Every example's scenario through wpisim run, one after another, as a CI
 // job would run them: the whole set's wall time, and how many runs did not
 // pass. Each bench example's board gets its sketch, from the tests' build.
@@ -478,48 +523,20 @@ Figures measure_examples(const std::string &bin, const std::string &examples,
     if (examples.empty() || sketches.empty())
         return {};
     const harness::Sandbox box(bin);
-    // The sketch each bench example's first board runs.
-    const std::map<std::string, std::string> firmware = {
-        {"pin_echo", "pin_echo_uno.elf"},
-        {"serial_upper", "serial_upper_uno.hex"},
-        {"i2c_registers", "i2c_registers_uno.hex"}};
-    // --firmware names the first board's only: two_boards' bench names both.
-    const std::string two_boards = box.dir() + "/two_boards.toml";
-    {
-        std::ifstream in(examples + "/two_boards.toml");
-        std::ofstream out(two_boards);
-        std::string line;
-        while (std::getline(in, line)) {
-            out << line << "\n";
-            if (line == "name = \"upper\"")
-                out << "firmware = \"" << sketches << "/spi_upper_uno.hex\"\n";
-            else if (line == "name = \"lower\"")
-                out << "firmware = \"" << sketches << "/spi_lower_mega.elf\"\n";
-        }
-    }
     const std::vector<std::string> names = {
         "blink",     "button",   "interrupt_counter", "timing",        "pwm",
         "spi_mode3", "pin_echo", "serial_upper",      "i2c_registers", "two_boards"};
+    std::vector<harness::ProgramRun> runs;
+    runs.reserve(names.size());
+    for (const std::string &name : names)
+        runs.push_back(example_run(box, examples, sketches, name));
     std::vector<double> sets;
     int not_passed = 0;
     for (int i = 0; i < rounds; ++i) {
         const std::int64_t start = harness::now_ns();
-        for (const std::string &name : names) {
-            std::vector<std::string> args = {"run", "--scenario",
-                                             examples + "/" + name + ".scenario.toml"};
-            if (name == "two_boards")
-                args.insert(args.end(), {"--bench", two_boards});
-            else if (std::filesystem::exists(examples + "/" + name + ".toml"))
-                args.insert(args.end(), {"--bench", examples + "/" + name + ".toml"});
-            if (firmware.count(name) > 0)
-                args.insert(args.end(), {"--firmware", sketches + "/" + firmware.at(name)});
-            args.emplace_back("--");
-            for (const std::string &word : box.command(name))
-                args.push_back(word);
-            auto run = unlogged(box, "wpisim").args(args).timeout_ms(60000);
-            if (name == "spi_mode3")
-                run.env("WPISIM_PEER", "loopback");
-            const harness::Outcome r = run.run();
+        for (std::size_t n = 0; n < names.size(); ++n) {
+            const std::string &name = names[n];
+            const harness::Outcome r = runs[n].run();
             if (!r.exited || r.status != 0) {
                 ++not_passed;
                 // Its verdict, the last line wpisim run writes.
