@@ -4,6 +4,7 @@
 // beside their targets; --json FILE also writes them for comparison.
 //
 //   parley_bench --bin DIR [--armhf-bin DIR] [--json FILE] [--cycles N]
+//                [--examples DIR --sketch-dir DIR] (and the sketches' options)
 
 #include "harness/parley_text.hpp"
 #include "harness/sandbox.hpp"
@@ -418,6 +419,147 @@ Figures measure_i2c(const harness::Sandbox &box, const std::string &sketch)
     };
 }
 
+// wpisim run of the reference conversation (parley against the reference
+// firmware, `a` and `c` typed at its prompts, until the board says i3): its
+// wall time on the virtual clock beside the same run with --wall, which
+// takes the conversation's own 1.5 s.
+Figures measure_run(const harness::Sandbox &box, int rounds)
+{
+    const std::string prompts = harness::prompts;
+    const std::size_t first = prompts.find('\n');
+    const std::string scenario = box.dir() + "/conversation.scenario.toml";
+    std::ofstream(scenario) << "timeout = \"10s\"\n"
+                            << "[[step]]\noutput = \"" << prompts.substr(0, first) << "\"\n"
+                            << "[[step]]\ntype = \"a\\n\"\n"
+                            << "[[step]]\noutput = \""
+                            << prompts.substr(first + 1, prompts.size() - first - 2) << "\"\n"
+                            << "[[step]]\ntype = \"c\\n\"\n"
+                            << "[[step]]\noutput = \"" << harness::reply_tag
+                            << "i3\"\nwithin = \"5s\"\n"
+                            << "[[step]]\nexit = 0\n";
+    // The bench's one board on the firmware this build made.
+    const std::string bench = box.dir() + "/conversation.toml";
+    std::ofstream(bench) << "[pi]\n[[board]]\nname = \"uno\"\nspi = \"ce0\"\n";
+    const auto run = [&](bool wall) {
+        std::vector<std::string> args = {"run", "--bench", bench, "--scenario", scenario};
+        if (wall)
+            args.emplace_back("--wall");
+        args.emplace_back("--");
+        for (const std::string &word : box.command("parley"))
+            args.push_back(word);
+        const harness::Outcome r = unlogged(box, "wpisim").args(args).timeout_ms(30000).run();
+        if (!r.exited || r.status != 0)
+            throw failed("wpisim run of parley", r);
+        return static_cast<double>(r.end_ns - r.start_ns) / 1e6;
+    };
+    std::vector<double> simulated;
+    std::vector<double> wall;
+    // Interleaved, so that both see the same machine.
+    for (int i = 0; i < rounds; ++i) {
+        wall.push_back(run(true));
+        for (int j = 0; j < 7; ++j)
+            simulated.push_back(run(false));
+    }
+    return {
+        {"run_virtual_ms", "wpisim run of the conversation, virtual clock, median",
+         median(simulated), "ms"},
+        {"run_wall_ms", "wpisim run of the conversation, --wall, median", median(wall), "ms"},
+        {"run_speedup", "wpisim run of the conversation: --wall / virtual",
+         median(wall) / median(simulated), "x"},
+    };
+}
+
+// two_boards' bench with each board's sketch named in it: --firmware names
+// only the first board's.
+std::string two_boards_bench(const harness::Sandbox &box, const std::string &examples,
+                             const std::string &sketches)
+{
+    std::string path = box.dir() + "/two_boards.toml";
+    const std::map<std::string, std::string> firmware = {
+        {"name = \"upper\"", sketches + "/spi_upper_uno.hex"},
+        {"name = \"lower\"", sketches + "/spi_lower_mega.elf"}};
+    std::ifstream in(examples + "/two_boards.toml");
+    std::ofstream out(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        out << line << "\n";
+        if (firmware.count(line) > 0)
+            out << "firmware = \"" << firmware.at(line) << "\"\n";
+    }
+    return path;
+}
+
+// wpisim run of an example's scenario, on its bench with its sketch if it has them.
+harness::ProgramRun example_run(const harness::Sandbox &box, const std::string &examples,
+                                const std::string &sketches, const std::string &name)
+{
+    // The sketch each one-board bench example's board runs.
+    const std::map<std::string, std::string> firmware = {
+        {"pin_echo", "pin_echo_uno.elf"},
+        {"serial_upper", "serial_upper_uno.hex"},
+        {"i2c_registers", "i2c_registers_uno.hex"}};
+    std::vector<std::string> args = {"run", "--scenario", examples + "/" + name + ".scenario.toml"};
+    if (name == "two_boards")
+        args.insert(args.end(), {"--bench", two_boards_bench(box, examples, sketches)});
+    else if (std::filesystem::exists(examples + "/" + name + ".toml"))
+        args.insert(args.end(), {"--bench", examples + "/" + name + ".toml"});
+    if (firmware.count(name) > 0)
+        args.insert(args.end(), {"--firmware", sketches + "/" + firmware.at(name)});
+    args.emplace_back("--");
+    for (const std::string &word : box.command(name))
+        args.push_back(word);
+    harness::ProgramRun run = unlogged(box, "wpisim").args(args).timeout_ms(60000);
+    if (name == "spi_mode3")
+        run.env("WPISIM_PEER", "loopback");
+    return run;
+}
+
+// Every example's scenario through wpisim run, one after another, as a CI
+// job would run them: the whole set's wall time, and how many runs did not
+// pass. Each bench example's board gets its sketch, from the tests' build.
+Figures measure_examples(const std::string &bin, const std::string &examples,
+                         const std::string &sketches, int rounds)
+{
+    if (examples.empty() || sketches.empty())
+        return {};
+    const harness::Sandbox box(bin);
+    const std::vector<std::string> names = {
+        "blink",     "button",   "interrupt_counter", "timing",        "pwm",
+        "spi_mode3", "pin_echo", "serial_upper",      "i2c_registers", "two_boards"};
+    std::vector<harness::ProgramRun> runs;
+    runs.reserve(names.size());
+    for (const std::string &name : names)
+        runs.push_back(example_run(box, examples, sketches, name));
+    std::vector<double> sets;
+    int not_passed = 0;
+    for (int i = 0; i < rounds; ++i) {
+        const std::int64_t start = harness::now_ns();
+        for (std::size_t n = 0; n < names.size(); ++n) {
+            const std::string &name = names[n];
+            const harness::Outcome r = runs[n].run();
+            if (!r.exited || r.status != 0) {
+                ++not_passed;
+                // Its verdict, the last line wpisim run writes.
+                std::string verdict = r.err.substr(0, r.err.find_last_not_of('\n') + 1);
+                verdict = verdict.substr(verdict.rfind('\n') + 1);
+                std::printf("(%s's scenario did not pass: %s)\n", name.c_str(), verdict.c_str());
+            }
+        }
+        sets.push_back(static_cast<double>(harness::now_ns() - start) / 1e6);
+    }
+    return {
+        {"examples_runs", "example scenarios through wpisim run", static_cast<double>(names.size()),
+         ""},
+        {"examples_set_ms", "all example scenarios, wall time, median", median(sets), "ms"},
+        {"examples_set_max_ms", "all example scenarios, wall time, max", percentile(sets, 100),
+         "ms"},
+        {"examples_not_passed",
+         "example scenario runs that did not pass, of " +
+             std::to_string(names.size() * static_cast<std::size_t>(rounds)),
+         static_cast<double>(not_passed), ""},
+    };
+}
+
 // Sizes after strip, for the host build and the armhf one if there is one.
 Figures measure_sizes(const std::string &bin, const std::string &armhf_bin, const std::string &dir)
 {
@@ -513,7 +655,7 @@ void write_json(const Figures &figures, const std::string &path)
     std::fprintf(stderr,
                  "parley_bench: %s\nusage: parley_bench --bin DIR [--armhf-bin DIR] "
                  "[--json FILE] [--cycles N] [--busy-sketch HEX] [--serial-sketch HEX] "
-                 "[--wired-sketch FILE] [--i2c-sketch HEX]\n",
+                 "[--wired-sketch FILE] [--i2c-sketch HEX] [--examples DIR --sketch-dir DIR]\n",
                  why.c_str());
     std::exit(2);
 }
@@ -642,6 +784,8 @@ struct Options {
     std::string serial_sketch;
     std::string wired_sketch;
     std::string i2c_sketch;
+    std::string examples;
+    std::string sketch_dir;
     int cycles = 24;
 };
 
@@ -657,6 +801,8 @@ Options parse_options(int argc, char **argv)
         {"--serial-sketch", &Options::serial_sketch},
         {"--wired-sketch", &Options::wired_sketch},
         {"--i2c-sketch", &Options::i2c_sketch},
+        {"--examples", &Options::examples},
+        {"--sketch-dir", &Options::sketch_dir},
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -673,7 +819,7 @@ Options parse_options(int argc, char **argv)
     if (o.bin.empty())
         usage_error("--bin is required");
     // Bench files name them: from the root, as a file's paths are its folder's.
-    for (std::string *sketch : {&o.busy_sketch, &o.wired_sketch})
+    for (std::string *sketch : {&o.busy_sketch, &o.wired_sketch, &o.examples, &o.sketch_dir})
         if (!sketch->empty())
             *sketch = std::filesystem::absolute(*sketch).string();
     return o;
@@ -696,6 +842,7 @@ int main(int argc, char **argv)
               measure_busy_sketch(box, o.busy_sketch, o.cycles),
               measure_serial(box, o.serial_sketch, 10), measure_wired(box, o.wired_sketch),
               measure_i2c(box, o.i2c_sketch), measure_two_boards(bin, o.busy_sketch),
+              measure_run(box, 3), measure_examples(bin, o.examples, o.sketch_dir, 5),
               measure_sizes(bin, o.armhf_bin, box.dir())})
             figures.insert(figures.end(), part.begin(), part.end());
         print_table(figures);

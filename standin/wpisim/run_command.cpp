@@ -528,6 +528,8 @@ int run_command(const std::vector<std::string> &args)
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
     signal(SIGHUP, on_signal);
+    // A reader that went (| head) gives EPIPE: the run goes on and cleans up.
+    signal(SIGPIPE, [](int) {});
     if (!check_bench()) {
         finishing = true;
         end_private_bench();
