@@ -123,7 +123,8 @@ void take_new(Bank &b)
     for (Scheduled &slot : b.schedule) {
         if (slot.state.load(std::memory_order_acquire) != slot_pending)
             continue;
-        const Due d{epoch_ns() + slot.at_ns, slot.gpio, slot.drive};
+        const Due d{slot.on_clock != 0 ? slot.at_ns : epoch_ns() + slot.at_ns, slot.gpio,
+                    slot.drive};
         std::uint32_t expected = slot_pending;
         if (slot.state.compare_exchange_strong(expected, slot_free))
             schedule_taken().push_back(d);

@@ -235,7 +235,7 @@ void wake_edges(Pin &p)
     futex(p.edges, FUTEX_WAKE, INT_MAX, nullptr);
 }
 
-bool schedule(Bank &b, int gpio, int drive, std::int64_t at_ns)
+bool schedule(Bank &b, int gpio, int drive, std::int64_t at_ns, bool on_clock)
 {
     for (Scheduled &slot : b.schedule) {
         std::uint32_t expected = slot_free;
@@ -244,6 +244,7 @@ bool schedule(Bank &b, int gpio, int drive, std::int64_t at_ns)
         slot.gpio = gpio;
         slot.drive = static_cast<std::uint8_t>(drive);
         slot.at_ns = at_ns;
+        slot.on_clock = on_clock ? 1 : 0;
         slot.state.store(slot_pending, std::memory_order_release);
         b.scheduled.fetch_add(1, std::memory_order_release);
         futex(b.scheduled, FUTEX_WAKE, INT_MAX, nullptr);

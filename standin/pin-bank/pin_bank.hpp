@@ -63,12 +63,14 @@ struct PwmChannel {
 };
 
 // An outside drive a test scheduled on the bench clock: at_ns after the
-// set-up of the program that takes it, the one running or the next.
+// set-up of the program that takes it, the one running or the next; or, from
+// wpisim run, at_ns on the run's clock itself.
 struct Scheduled {
     std::atomic<std::uint32_t> state; // one of the values below
     std::int32_t gpio;
     std::uint8_t drive;
-    std::uint8_t pad[7];
+    std::uint8_t on_clock; // at_ns is the bench clock's own time
+    std::uint8_t pad[6];
     std::int64_t at_ns;
 };
 enum : std::uint32_t { slot_free = 0, slot_filling = 1, slot_pending = 2 };
@@ -88,7 +90,7 @@ struct Bank {
 };
 
 // Adds a scheduled drive; false when all slots are taken.
-bool schedule(Bank &b, int gpio, int drive, std::int64_t at_ns);
+bool schedule(Bank &b, int gpio, int drive, std::int64_t at_ns, bool on_clock = false);
 
 // The bank of this state directory, mapped on first use; a file that is not
 // a bank this build wrote ends the process with the stand-in's own error.
