@@ -3,9 +3,9 @@
 #include "install_layout.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 #ifndef BOARD_PROGRAM
 #define BOARD_PROGRAM ""
@@ -28,24 +28,25 @@ namespace
 // emulator standing in for it) maps it.
 std::string module_at(std::uintptr_t address)
 {
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        std::istringstream in(line);
-        std::uintptr_t start = 0;
-        std::uintptr_t end = 0;
-        char dash = 0;
-        std::string perms;
-        std::string offset;
-        std::string device;
-        std::string inode;
-        std::string path;
-        in >> std::hex >> start >> dash >> end >> perms >> offset >> device >> inode;
-        std::getline(in >> std::ws, path);
-        if (in && dash == '-' && address >= start && address < end)
-            return path;
+    // Plain stdio: a run pays for no stream objects to read one file once.
+    std::FILE *maps = std::fopen("/proc/self/maps", "re");
+    if (maps == nullptr)
+        return "";
+    std::string found;
+    char line[4096 + 256];
+    while (found.empty() && std::fgets(line, sizeof line, maps) != nullptr) {
+        unsigned long start = 0;
+        unsigned long end = 0;
+        int path_at = 0;
+        if (std::sscanf(line, "%lx-%lx %*s %*s %*s %*s %n", &start, &end, &path_at) < 2 ||
+            address < start || address >= end || path_at <= 0)
+            continue;
+        found = line + path_at;
+        while (!found.empty() && (found.back() == '\n' || found.back() == ' '))
+            found.pop_back();
     }
-    return "";
+    std::fclose(maps);
+    return found;
 }
 
 std::string real_path(const std::string &path)
