@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #ifndef BOARD_PROGRAM
@@ -35,13 +36,18 @@ std::string module_at(std::uintptr_t address)
     std::string found;
     char line[4096 + 256];
     while (found.empty() && std::fgets(line, sizeof line, maps) != nullptr) {
-        unsigned long start = 0;
-        unsigned long end = 0;
-        int path_at = 0;
-        if (std::sscanf(line, "%lx-%lx %*s %*s %*s %*s %n", &start, &end, &path_at) < 2 ||
-            address < start || address >= end || path_at <= 0)
+        // "start-end perms offset device inode path"
+        char *rest = nullptr;
+        const std::uintptr_t start = std::strtoull(line, &rest, 16);
+        if (*rest != '-')
             continue;
-        found = line + path_at;
+        const std::uintptr_t end = std::strtoull(rest + 1, &rest, 16);
+        if (address < start || address >= end)
+            continue;
+        const char *path = std::strchr(rest, '/');
+        if (path == nullptr)
+            continue;
+        found = path;
         while (!found.empty() && (found.back() == '\n' || found.back() == ' '))
             found.pop_back();
     }

@@ -70,7 +70,7 @@ void stop_group(pid_t pid, int *hold = nullptr)
             waitpid(pid, &status, 0);
             break;
         }
-        usleep(2000);
+        sleep_until_ns(now_ns() + 2000000);
     }
 }
 
@@ -97,6 +97,15 @@ class Checker
                      ": " + step_text(st);
             report_.checks.push_back(c);
         }
+    }
+
+    Checker(const Checker &) = delete;
+    Checker &operator=(const Checker &) = delete;
+    ~Checker()
+    {
+        for (const int fd : {pty_, err_, hold_})
+            if (fd >= 0)
+                close(fd);
     }
 
     RunOutcome run()
@@ -139,59 +148,85 @@ class Checker
         return slash == std::string::npos ? path : path.substr(slash + 1);
     }
 
+    // The descriptors a program is started with; whatever is left open when
+    // it goes is closed.
+    struct Ends {
+        int master = -1, slave = -1;
+        int err[2] = {-1, -1};
+        int hold[2] = {-1, -1};
+        int exec_failed[2] = {-1, -1};
+        Ends() = default;
+        Ends(const Ends &) = delete;
+        Ends &operator=(const Ends &) = delete;
+        ~Ends()
+        {
+            for (const int fd :
+                 {master, slave, err[0], err[1], hold[0], hold[1], exec_failed[0], exec_failed[1]})
+                if (fd >= 0)
+                    close(fd);
+        }
+        static int take(int &fd)
+        {
+            const int taken = fd;
+            fd = -1;
+            return taken;
+        }
+    };
+
     // The program on a terminal without echo or newline translation, so its
     // output is what it wrote, line-buffered as on a user's terminal.
-    bool spawn(RunOutcome &out)
+    bool open_ends(Ends &e, RunOutcome &out)
     {
-        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        e.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char name[128] = {};
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-            ptsname_r(master, name, sizeof name) != 0)
+        if (e.master < 0 || grantpt(e.master) != 0 || unlockpt(e.master) != 0 ||
+            ptsname_r(e.master, name, sizeof name) != 0)
             return spawn_failed(out, "a terminal for the program", std::strerror(errno));
-        const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        e.slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
         termios t{};
-        if (slave < 0 || tcgetattr(slave, &t) != 0)
+        if (e.slave < 0 || tcgetattr(e.slave, &t) != 0)
             return spawn_failed(out, "a terminal for the program", std::strerror(errno));
         t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOCTL);
         t.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
-        tcsetattr(slave, TCSANOW, &t);
-        int err[2];
-        int hold[2] = {-1, -1};
-        int exec_failed[2];
-        if (pipe2(err, O_CLOEXEC) != 0 || pipe2(exec_failed, O_CLOEXEC) != 0 ||
-            (!plan_.wall && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, hold) != 0))
+        tcsetattr(e.slave, TCSANOW, &t);
+        if (pipe2(e.err, O_CLOEXEC) != 0 || pipe2(e.exec_failed, O_CLOEXEC) != 0 ||
+            (!plan_.wall && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, e.hold) != 0))
             return spawn_failed(out, "the program's pipes", std::strerror(errno));
         if (!plan_.wall) {
             given_ = next_hold();
             const HoldOrder first{given_, 0, 0};
-            if (write(hold[0], &first, sizeof first) != sizeof first)
+            if (write(e.hold[0], &first, sizeof first) != sizeof first)
                 return spawn_failed(out, "the program's clock", std::strerror(errno));
         }
+        return true;
+    }
+
+    bool spawn(RunOutcome &out)
+    {
+        Ends e;
+        if (!open_ends(e, out))
+            return false;
         std::fflush(nullptr);
         pid_ = fork();
         if (pid_ < 0)
             return spawn_failed(out, "a process for the program", std::strerror(errno));
         if (pid_ == 0)
-            exec_program(slave, err[1], hold[1], exec_failed[1]);
+            exec_program(e.slave, e.err[1], e.hold[1], e.exec_failed[1]);
         running = pid_;
-        close(slave);
-        close(err[1]);
-        close(exec_failed[1]);
-        if (hold[1] >= 0)
-            close(hold[1]);
-        pty_ = master;
-        err_ = err[0];
-        hold_ = hold[0];
+        close(Ends::take(e.slave));
+        close(Ends::take(e.err[1]));
+        close(Ends::take(e.exec_failed[1]));
+        pty_ = Ends::take(e.master);
+        err_ = Ends::take(e.err[0]);
+        hold_ = Ends::take(e.hold[0]);
         fcntl(pty_, F_SETFL, O_NONBLOCK);
         fcntl(err_, F_SETFL, O_NONBLOCK);
         int failure = 0;
-        if (read(exec_failed[0], &failure, sizeof failure) == sizeof failure) {
-            close(exec_failed[0]);
+        if (read(e.exec_failed[0], &failure, sizeof failure) == sizeof failure) {
             waitpid(pid_, nullptr, 0);
             running = pid_ = -1;
             return spawn_failed(out, quoted(plan_.program[0]), std::strerror(failure));
         }
-        close(exec_failed[0]);
         return true;
     }
 
@@ -446,7 +481,7 @@ class Checker
             else if (n < 0 && errno != EAGAIN && errno != EINTR)
                 break;
             else
-                usleep(1000);
+                sleep_until_ns(now_ns() + 1000000);
         }
         if (done < st.text.size())
             return step_failed(CheckOutcome::bench_error,
@@ -516,7 +551,7 @@ class Checker
             if (ioctl(fd, TIOCOUTQ, &queued) != 0)
                 queued = 0;
             if (done < st.text.size() || queued > 0)
-                usleep(500);
+                sleep_until_ns(now_ns() + 500000);
         }
         close(fd);
         if (done < st.text.size() || queued > 0)

@@ -286,7 +286,7 @@ void end_private_bench()
     };
     for (const int pid : pids) {
         while (!gone(pid) && now_ns() < until)
-            usleep(1000);
+            sleep_until_ns(now_ns() + 1000000);
         if (!gone(pid)) {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
