@@ -22,17 +22,27 @@ int line_of(const toml::node &n)
     return static_cast<int>(n.source().begin.line);
 }
 
-// The keys that name a step's kind; every step has exactly one.
+// What a step's own key holds.
+enum class Holds { text, gpio, time, status };
+
+// The keys that name a step's kind (every step has exactly one), what each
+// holds, and the other keys the kind takes.
 struct KindKey {
     const char *key;
     StepKind kind;
+    Holds holds;
+    const char *others;
 };
 constexpr KindKey kind_keys[] = {
-    {"output", StepKind::output}, {"type", StepKind::type},
-    {"serial", StepKind::serial}, {"send_serial", StepKind::send_serial},
-    {"drive", StepKind::drive},   {"pin", StepKind::pin},
-    {"pwm", StepKind::pwm},       {"wait", StepKind::wait},
-    {"exit", StepKind::exit},
+    {"output", StepKind::output, Holds::text, "within"},
+    {"type", StepKind::type, Holds::text, ""},
+    {"serial", StepKind::serial, Holds::text, "board within"},
+    {"send_serial", StepKind::send_serial, Holds::text, "board"},
+    {"drive", StepKind::drive, Holds::gpio, "level"},
+    {"pin", StepKind::pin, Holds::gpio, "level"},
+    {"pwm", StepKind::pwm, Holds::gpio, "duty tolerance hz"},
+    {"wait", StepKind::wait, Holds::time, ""},
+    {"exit", StepKind::exit, Holds::status, "within"},
 };
 
 class Reader
@@ -183,39 +193,22 @@ class Reader
             step.hz = hz_of(node);
     }
 
-    // A step's own key, by its kind; the other keys the kind takes.
-    std::string read_kind(Step &step, const toml::node &main)
+    void read_main(Step &step, const KindKey &k, const toml::node &main)
     {
-        switch (step.kind) {
-        case StepKind::output:
-            step.text = text_of(main, "output");
-            return "within";
-        case StepKind::type:
-            step.text = text_of(main, "type");
-            return "";
-        case StepKind::serial:
-            step.text = text_of(main, "serial");
-            return "board within";
-        case StepKind::send_serial:
-            step.text = text_of(main, "send_serial");
-            return "board";
-        case StepKind::drive:
-            step.gpio = gpio_of(main, "drive");
-            return "level";
-        case StepKind::pin:
-            step.gpio = gpio_of(main, "pin");
-            return "level";
-        case StepKind::pwm:
-            step.gpio = gpio_of(main, "pwm");
-            return "duty tolerance hz";
-        case StepKind::wait:
-            step.ns = time_of(main, "wait");
-            return "";
-        case StepKind::exit:
-            step.status = status_of(main, "exit");
-            return "within";
+        switch (k.holds) {
+        case Holds::text:
+            step.text = text_of(main, k.key);
+            break;
+        case Holds::gpio:
+            step.gpio = gpio_of(main, k.key);
+            break;
+        case Holds::time:
+            step.ns = time_of(main, k.key);
+            break;
+        case Holds::status:
+            step.status = status_of(main, k.key);
+            break;
         }
-        return "";
     }
 
     void read_step(const toml::table &t)
@@ -240,8 +233,8 @@ class Reader
         }
         step.kind = kind->kind;
         step.ns = default_within_ns;
-        // Which keys each kind takes besides its own.
-        const std::string allowed = read_kind(step, *t.get(kind->key));
+        read_main(step, *kind, *t.get(kind->key));
+        const std::string allowed = kind->others;
         for (auto &&[key, node] : t) {
             const std::string name(key.str());
             if (name == kind->key)
