@@ -18,6 +18,10 @@ fi
 deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 rm -rf "$work"
 mkdir -p "$work/project/sketch"
+# The commands run in the project: every path here is whole.
+work=$(cd "$work" && pwd)
+page=$(cd "$(dirname "$page")" && pwd)/$(basename "$page")
+examples=$(cd "$examples" && pwd)
 project=$work/project
 cp "$examples/serial_upper.c" "$project/prog.c"
 cp "$examples/sketches/serial_upper/serial_upper.ino" "$project/sketch/sketch.ino"
