@@ -72,6 +72,9 @@ const Bench &the_bench();
 const BenchBoard &first_board();
 // The run's bench's board of that name (empty: the first), or null.
 const BenchBoard *bench_board(const std::string &name);
+// A board's name as its state files and the board client take it: empty
+// for the first board, whose files have the plain names.
+std::string state_name(const BenchBoard &b);
 // Their names, for messages: "uno, sensor".
 std::string bench_board_names();
 

@@ -130,6 +130,11 @@ const BenchBoard *bench_board(const std::string &name)
     return nullptr;
 }
 
+std::string state_name(const BenchBoard &b)
+{
+    return &b == &first_board() ? "" : b.name;
+}
+
 std::string bench_board_names()
 {
     std::string names;

@@ -57,7 +57,6 @@ class Reader
             const int line = static_cast<int>(key.source().begin.line);
             if (name == "timeout") {
                 s_.timeout_ns = time_of(node, "timeout");
-                s_.timeout_given = true;
             } else if (name == "status") {
                 s_.status = status_of(node, "status");
             } else if (name == "expect" || name == "forbid") {

@@ -49,7 +49,6 @@ constexpr std::int64_t default_timeout_ns = std::int64_t{60} * 1000000000;
 struct Scenario {
     std::string file; // empty when only options say what to check
     std::int64_t timeout_ns = default_timeout_ns;
-    bool timeout_given = false;
     int status = 0; // the program's, when it ends by itself
     std::vector<Step> steps;
     std::vector<std::string> expect, forbid;

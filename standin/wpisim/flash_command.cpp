@@ -279,9 +279,7 @@ FlashAsked parse_flash(const std::vector<std::string> &args)
     if (board == nullptr)
         exit_with("--to " + quoted(asked.to),
                   "not a board of the bench (" + bench_board_names() + ")");
-    // The first board's own name is the plain one.
-    if (board == &first_board())
-        asked.to.clear();
+    asked.to = state_name(*board);
     if (asked.kind == nullptr && asked.part == nullptr && board->kind_given)
         asked.kind = board->kind;
     if (asked.kind == nullptr)

@@ -58,8 +58,7 @@ GdbArgs parse(const std::vector<std::string> &args)
     if (b == nullptr)
         exit_with("gdb " + quoted(g.board),
                   "not a board of the bench (" + bench_board_names() + ")");
-    if (b == &first_board())
-        g.board.clear();
+    g.board = state_name(*b);
     return g;
 }
 

@@ -97,7 +97,7 @@ std::string board_named(const std::vector<std::string> &args, const char *comman
     if (b == nullptr)
         exit_with(std::string(command) + " " + quoted(name),
                   "not a board of the bench (" + bench_board_names() + ")");
-    return b == &first_board() ? "" : name;
+    return state_name(*b);
 }
 
 int reset(const std::vector<std::string> &args)

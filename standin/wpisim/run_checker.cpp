@@ -74,6 +74,30 @@ void stop_group(pid_t pid, int *hold = nullptr)
     }
 }
 
+// Writes text to a terminal within serial_take_ns of wall time and, when
+// drained, until the other end has read it all: how many bytes it took.
+std::size_t feed(int fd, const std::string &text, bool drained)
+{
+    std::size_t done = 0;
+    int queued = 0;
+    const std::int64_t until = now_ns() + serial_take_ns;
+    for (;;) {
+        if (done < text.size()) {
+            const ssize_t n = write(fd, text.data() + done, text.size() - done);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                break;
+        }
+        if (drained && ioctl(fd, TIOCOUTQ, &queued) != 0)
+            queued = 0;
+        if ((done == text.size() && queued <= 0) || now_ns() >= until)
+            break;
+        sleep_until_ns(now_ns() + 500000);
+    }
+    return done - std::min(done, static_cast<std::size_t>(std::max(queued, 0)));
+}
+
 std::string exit_text(int status)
 {
     if (WIFSIGNALED(status))
@@ -416,7 +440,7 @@ class Checker
         case StepKind::serial:
             if (!at_hold())
                 return false;
-            return wait_text(st, serial_text(st.board), serial_from_[st.board]);
+            return wait_text(st, board_serial_output(st.board), serial_from_[st.board]);
         case StepKind::send_serial:
             return at_hold() && send_serial(st);
         case StepKind::drive:
@@ -472,17 +496,7 @@ class Checker
             return step_failed(CheckOutcome::failed,
                                "the program had ended (" + exit_text(exit_status_) + ")");
         // The terminal takes a line at a time as the program reads it.
-        std::size_t done = 0;
-        const std::int64_t until = now_ns() + serial_take_ns;
-        while (done < st.text.size() && now_ns() < until) {
-            const ssize_t n = write(pty_, st.text.data() + done, st.text.size() - done);
-            if (n > 0)
-                done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                break;
-            else
-                sleep_until_ns(now_ns() + 1000000);
-        }
+        const std::size_t done = feed(pty_, st.text, false);
         if (done < st.text.size())
             return step_failed(CheckOutcome::bench_error,
                                "the program's terminal took " + std::to_string(done) + " of " +
@@ -505,28 +519,11 @@ class Checker
         return false;
     }
 
-    // What a board sent on its serial port so far, from its serial log.
-    static std::string serial_text(const std::string &board)
-    {
-        const std::string file =
-            state_files::of_board(state_files::serial_log, board_file_name(board));
-        std::string text;
-        const int fd = open_own(file, O_RDONLY);
-        if (fd < 0)
-            return text;
-        char buffer[4096];
-        ssize_t n = 0;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        close(fd);
-        return text;
-    }
-
     // State files name the bench's first board plainly.
     static std::string board_file_name(const std::string &board)
     {
         const BenchBoard *b = bench_board(board);
-        return b == nullptr || b == &first_board() ? "" : board;
+        return b == nullptr ? "" : state_name(*b);
     }
 
     bool send_serial(const Step &st)
@@ -539,28 +536,14 @@ class Checker
             return step_failed(CheckOutcome::bench_error,
                                "the board's serial port " + quoted(tty) + ": " +
                                    std::strerror(errno) + " (no run has started the board yet)");
-        std::size_t done = 0;
-        const std::int64_t until = now_ns() + serial_take_ns;
-        int queued = 1;
         // Taken by the board before the clock goes on, so at this time.
-        while ((done < st.text.size() || queued > 0) && now_ns() < until) {
-            const ssize_t n =
-                done < st.text.size() ? write(fd, st.text.data() + done, st.text.size() - done) : 0;
-            if (n > 0)
-                done += static_cast<std::size_t>(n);
-            if (ioctl(fd, TIOCOUTQ, &queued) != 0)
-                queued = 0;
-            if (done < st.text.size() || queued > 0)
-                sleep_until_ns(now_ns() + 500000);
-        }
+        const std::size_t taken = feed(fd, st.text, true);
         close(fd);
-        if (done < st.text.size() || queued > 0)
-            return step_failed(
-                CheckOutcome::bench_error,
-                "the board took " +
-                    std::to_string(done - static_cast<std::size_t>(std::max(queued, 0))) + " of " +
-                    std::to_string(st.text.size()) + " bytes in " + duration_text(serial_take_ns) +
-                    " of wall time");
+        if (taken < st.text.size())
+            return step_failed(CheckOutcome::bench_error,
+                               "the board took " + std::to_string(taken) + " of " +
+                                   std::to_string(st.text.size()) + " bytes in " +
+                                   duration_text(serial_take_ns) + " of wall time");
         return passed(pass_time());
     }
 
@@ -666,10 +649,10 @@ class Checker
                   "in the output");
         for (const SerialText &t : s_.expect_serial)
             check("expect serial" + on(t.board) + " " + quoted(t.text),
-                  serial_text(t.board).find(t.text) != std::string::npos, "not sent");
+                  board_serial_output(t.board).find(t.text) != std::string::npos, "not sent");
         for (const SerialText &t : s_.forbid_serial)
             check("forbid serial" + on(t.board) + " " + quoted(t.text),
-                  serial_text(t.board).find(t.text) == std::string::npos, "sent");
+                  board_serial_output(t.board).find(t.text) == std::string::npos, "sent");
         if (ended_ && !exit_checked_)
             check("exit " + std::to_string(s_.status),
                   WIFEXITED(exit_status_) && WEXITSTATUS(exit_status_) == s_.status,
@@ -705,6 +688,23 @@ class Checker
 };
 
 } // namespace
+
+std::string board_serial_output(const std::string &board)
+{
+    const BenchBoard *b = bench_board(board);
+    const std::string file =
+        state_files::of_board(state_files::serial_log, b == nullptr ? "" : state_name(*b));
+    std::string text;
+    const int fd = open_own(file, O_RDONLY);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return text;
+}
 
 RunOutcome check_run(const RunPlan &plan)
 {

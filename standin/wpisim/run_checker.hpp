@@ -34,6 +34,10 @@ struct RunOutcome {
 
 RunOutcome check_run(const RunPlan &plan);
 
+// What a board of the bench (empty: the first) has sent on its serial port,
+// from its serial log in the state directory.
+std::string board_serial_output(const std::string &board);
+
 // Ends the program of the run in progress, if one is: for a wpisim that is
 // interrupted or fails on the way.
 void end_checked_program();

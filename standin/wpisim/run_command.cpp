@@ -20,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+// std::quoted comes with it, and would win over ours: ours are named in full.
+#include <filesystem>
 #include <fstream>
-#include <ftw.h>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <sys/prctl.h>
@@ -87,7 +89,7 @@ std::int64_t time_option(const std::string &name, const std::string &value)
 {
     const std::int64_t ns = duration_ns(value);
     if (ns <= 0)
-        run_usage_error(name + " " + quoted(value) + ": not a time such as 500ms or 2s");
+        run_usage_error(name + " " + wpisim::quoted(value) + ": not a time such as 500ms or 2s");
     return ns;
 }
 
@@ -153,7 +155,7 @@ std::size_t read_options(const std::vector<std::string> &args, Options &o, std::
                  a == "--forbid-serial")
             o.texts.emplace_back(a, value(a));
         else
-            run_usage_error("no option " + quoted(a));
+            run_usage_error("no option " + wpisim::quoted(a));
     }
     return i;
 }
@@ -177,14 +179,13 @@ Options parse(const std::vector<std::string> &args)
         if (!errors.empty())
             std::exit(run_bench_error);
     }
-    if (!timeout.empty()) {
+    if (!timeout.empty())
         s.timeout_ns = time_option("--timeout", timeout);
-        s.timeout_given = true;
-    }
     if (!status.empty()) {
         const auto n = decimal(status, 0, 255);
         if (!n)
-            run_usage_error("--status " + quoted(status) + ": not an exit status, 0 to 255");
+            run_usage_error("--status " + wpisim::quoted(status) +
+                            ": not an exit status, 0 to 255");
         s.status = static_cast<int>(*n);
     }
     return o;
@@ -207,18 +208,16 @@ void add_texts(Options &o)
     }
     for (const Step &st : s.steps)
         if (!st.board.empty() && bench_board(st.board) == nullptr)
-            run_usage_error(s.file + ":" + std::to_string(st.line) + ": board " + quoted(st.board) +
-                            ": not a board of the bench (" + bench_board_names() + ")");
+            run_usage_error(s.file + ":" + std::to_string(st.line) + ": board " +
+                            wpisim::quoted(st.board) + ": not a board of the bench (" +
+                            bench_board_names() + ")");
 }
 
 std::string absolute(const std::string &path)
 {
-    if (path.empty() || path[0] == '/')
-        return path;
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) == nullptr)
-        return path;
-    return std::string(cwd) + "/" + path;
+    std::error_code e;
+    const std::filesystem::path whole = std::filesystem::absolute(path, e);
+    return e ? path : whole.string();
 }
 
 // The private bench: its own state directory, the bench file of the project
@@ -229,8 +228,8 @@ std::string private_bench(const Options &o)
     std::string dir =
         std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/wpisim-run-XXXXXX";
     if (mkdtemp(dir.data()) == nullptr) {
-        std::fprintf(stderr, "wpisim: run: a state directory in %s: %s\n", quoted(dir).c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "wpisim: run: a state directory in %s: %s\n",
+                     wpisim::quoted(dir).c_str(), std::strerror(errno));
         std::exit(run_bench_error);
     }
     setenv("WPISIM_STATE_DIR", dir.c_str(), 1);
@@ -261,11 +260,6 @@ bool check_bench()
 
 std::string private_dir;
 
-int remove_entry(const char *path, const struct stat * /*st*/, int /*flag*/, FTW * /*ftw*/)
-{
-    return remove(path);
-}
-
 // The boards the run started go with it, and so does its state directory.
 void end_private_bench()
 {
@@ -274,8 +268,7 @@ void end_private_bench()
         return;
     std::vector<int> pids;
     for (const BenchBoard &b : the_bench().boards)
-        if (const auto st = board_status(&b == &first_board() ? "" : b.name);
-            st && st->answer.pid > 0)
+        if (const auto st = board_status(state_name(b)); st && st->answer.pid > 0)
             pids.push_back(st->answer.pid);
     for (const int pid : pids)
         kill(pid, SIGTERM);
@@ -292,7 +285,8 @@ void end_private_bench()
             waitpid(pid, nullptr, 0);
         }
     }
-    nftw(private_dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    std::error_code e;
+    std::filesystem::remove_all(private_dir, e);
     private_dir.clear();
 }
 
@@ -321,7 +315,8 @@ bool write_file(const std::string &path, const std::string &text)
     out << text;
     out.close();
     if (!out) {
-        std::fprintf(stderr, "wpisim: run: %s: %s\n", quoted(path).c_str(), std::strerror(errno));
+        std::fprintf(stderr, "wpisim: run: %s: %s\n", wpisim::quoted(path).c_str(),
+                     std::strerror(errno));
         return false;
     }
     return true;
@@ -365,7 +360,8 @@ std::string steady_log(const std::string &raw, const std::string &dir)
     std::map<std::string, int> pids;
     std::istringstream lines(raw);
     std::string line;
-    const std::string here = absolute(".").substr(0, absolute(".").size() - 1);
+    std::error_code e;
+    const std::string here = std::filesystem::current_path(e).string() + "/";
     while (std::getline(lines, line)) {
         for (std::size_t at = line.find(dir); at != std::string::npos; at = line.find(dir, at))
             line.replace(at, dir.size(), "STATE");
@@ -388,45 +384,55 @@ std::string steady_log(const std::string &raw, const std::string &dir)
 bool write_artefacts(const Options &o, const RunOutcome &r, const std::string &dir)
 {
     bool ok = true;
+    const std::string junit = junit_xml(r.report);
     if (!o.junit.empty())
-        ok = write_file(o.junit, junit_xml(r.report)) && ok;
+        ok = write_file(o.junit, junit) && ok;
     if (o.artefacts.empty())
         return ok;
     const std::string &a = o.artefacts;
     ok = write_file(a + "/output.txt", r.report.output) && ok;
     ok = write_file(a + "/stderr.txt", r.errors) && ok;
-    ok = write_file(a + "/junit.xml", junit_xml(r.report)) && ok;
+    ok = write_file(a + "/junit.xml", junit) && ok;
     const std::string raw = a + "/calls.log.raw";
     ok = write_file(a + "/calls.log", steady_log(read_file(raw), dir)) && ok;
     std::remove(raw.c_str());
     for (const BenchBoard &b : the_bench().boards) {
-        const std::string file =
-            state_files::of_board(state_files::serial_log, &b == &first_board() ? "" : b.name);
         std::string to = a;
         to.append("/serial-").append(b.name).append(".log");
-        std::string from = dir;
-        from.append("/").append(file);
-        ok = write_file(to, read_file(from)) && ok;
+        ok = write_file(to, board_serial_output(b.name)) && ok;
     }
     return ok;
 }
 
 void make_dir(const std::string &path)
 {
-    std::string part;
-    std::istringstream parts(path);
-    std::string piece;
-    if (!path.empty() && path[0] == '/')
-        part = "/";
-    while (std::getline(parts, piece, '/')) {
-        if (piece.empty())
-            continue;
-        part += piece + "/";
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-            std::fprintf(stderr, "wpisim: run: --artefacts %s: %s\n", quoted(path).c_str(),
-                         std::strerror(errno));
-            std::exit(run_bench_error);
-        }
+    std::error_code e;
+    std::filesystem::create_directories(path, e);
+    if (e) {
+        std::fprintf(stderr, "wpisim: run: --artefacts %s: %s\n", wpisim::quoted(path).c_str(),
+                     e.message().c_str());
+        std::exit(run_bench_error);
+    }
+}
+
+// Does work in a process of its own, and ends the run as a bench error with
+// failed when it fails: starting a board reads the clock, and on the
+// virtual clock a reader holds it, which the program then could not. The
+// board client's own time limits end the child.
+void in_child(const char *failed, const std::function<int()> &work)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        finishing = true; // the run's own ending is not this child's
+        const int status = work();
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
+        std::fprintf(stderr, "wpisim: run: %s\n", failed);
+        std::exit(run_bench_error);
     }
 }
 
@@ -446,28 +452,16 @@ void power_serial_boards(const Scenario &s)
         return;
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
-    // In a process of its own: starting a board reads the clock, and on the
-    // virtual clock a reader holds it, which the program then could not.
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        finishing = true; // the run's own ending is not this child's
+    in_child("the boards whose serial ports the scenario uses did not start", [&] {
         for (const std::string &name : names) {
             const BenchBoard *b = bench_board(name);
-            if (b == nullptr || b == &first_board())
+            if (b == nullptr || state_name(*b).empty())
                 make_board_peer(true);
             else
                 make_board_peer_of(name, false);
         }
-        _exit(0);
-    }
-    int status = 1;
-    // Starting a board has time limits of its own, which end the child.
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
-        std::fprintf(
-            stderr, "wpisim: run: the boards whose serial ports the scenario uses did not start\n");
-        std::exit(run_bench_error);
-    }
+        return 0;
+    });
 }
 
 // The board's stub for avr-gdb, opened before the program starts, as wpisim
@@ -480,19 +474,7 @@ void open_debugger(Options &o)
         return;
     if (!o.wall_limit_given)
         o.plan.wall_limit_ns = std::int64_t{3600} * 1000000000;
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        finishing = true;
-        const int status = gdb_command(o.gdb);
-        std::fflush(nullptr);
-        _exit(status);
-    }
-    int status = 1;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
-        std::fprintf(stderr, "wpisim: run: --gdb: the board's debugger did not open\n");
-        std::exit(run_bench_error);
-    }
+    in_child("--gdb: the board's debugger did not open", [&] { return gdb_command(o.gdb); });
 }
 
 const char *verdict(int status)
