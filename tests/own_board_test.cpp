@@ -247,11 +247,16 @@ TEST(OwnBoard, ALongSimulatedGapIsWaitedForHoweverLongItTakesToRun)
     auto apart = [&](long gap_ms) {
         return two_exchanges(box, gap_ms).env("WPISIM_FIRMWARE", user_uno_hex);
     };
-    ASSERT_EQ(apart(0).run().status, 0);
+    // Every run may wait long on a loaded machine: the board's CPU time, not
+    // the wall clock, is what is measured.
+    constexpr int run_limit_ms = 120000;
+    const auto first = apart(0).timeout_ms(run_limit_ms).run();
+    ASSERT_EQ(first.status, 0) << first.err;
     const pid_t pid = board_pid(box);
     double before = cpu_seconds(pid);
-    ASSERT_EQ(apart(2000).run().status, 0);
-    double per_second = (cpu_seconds(pid) - before) / 2;
+    const auto measured = apart(1000).timeout_ms(run_limit_ms).run();
+    ASSERT_EQ(measured.status, 0) << measured.err;
+    double per_second = cpu_seconds(pid) - before;
     ASSERT_GT(per_second, 0);
     // Long enough that running it outlasts the limit on a board kept silent.
     // What a simulated second costs varies with the machine's load, so a gap
@@ -261,7 +266,7 @@ TEST(OwnBoard, ALongSimulatedGapIsWaitedForHoweverLongItTakesToRun)
     for (int attempt = 0; attempt < 3 && spent <= silence_limit_s; ++attempt) {
         const long gap_ms = std::lround(1.5 * silence_limit_s / per_second * 1000);
         before = cpu_seconds(pid);
-        const auto r = apart(gap_ms).timeout_ms(120000).run();
+        const auto r = apart(gap_ms).timeout_ms(run_limit_ms).run();
         ASSERT_EQ(r.status, 0) << r.err << "a gap of " << gap_ms << " ms";
         EXPECT_EQ(probe_replies(r), (std::vector<std::string>{"rr", "rr"}));
         spent = cpu_seconds(pid) - before;
