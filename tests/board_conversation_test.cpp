@@ -8,12 +8,10 @@
 #include "simulated_board.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <thread>
 
 using harness::probe_replies;
 using harness::Sandbox;
@@ -210,10 +208,8 @@ TEST(BoardConversation, TheBoardProcessEndsWithItsStateDirectory)
         board = static_cast<pid_t>(harness::only(box.calls(), "board-link").at(0).num("board_pid"));
         ASSERT_EQ(kill(board, 0), 0);
     }
-    const std::int64_t deadline = harness::now_ns() + 3000 * harness::ms;
-    while (kill(board, 0) == 0 && harness::now_ns() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_NE(kill(board, 0), 0) << "board process " << board << " still running";
+    EXPECT_TRUE(harness::eventually([board] { return kill(board, 0) != 0; }))
+        << "board process " << board << " still running";
 }
 
 TEST(BoardConversation, EachOutputFollowsItsOwnByte)

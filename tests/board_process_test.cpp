@@ -9,7 +9,6 @@
 #include "simulated_board.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 using harness::probe_replies;
@@ -31,13 +29,7 @@ namespace fs = std::filesystem;
 // Waits, a bounded while, for the log to show a line of this event.
 bool wait_for(const Sandbox &box, const std::string &event, std::size_t count = 1)
 {
-    const std::int64_t deadline = harness::now_ns() + 20000 * harness::ms;
-    while (harness::only(box.calls(), event).size() < count) {
-        if (harness::now_ns() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return harness::eventually([&] { return harness::only(box.calls(), event).size() >= count; });
 }
 
 harness::ProgramRun probe(const Sandbox &box, std::vector<std::string> args)

@@ -26,7 +26,6 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <vector>
 
 using harness::Sandbox;
@@ -379,18 +378,19 @@ TEST(BusTrace, ARunHoldsItsTraceAndDrawsEachChannelAtItsOwnClock)
     Sandbox holder;
     Sandbox other;
     const std::string vcd = holder.dir() + "/bus.vcd";
+    const std::string refused_done = holder.dir() + "/refused";
     auto held = std::async(std::launch::async, [&] {
         return holder.program("library_probe")
             .args({"spi-setup", "0", "5000", "spi-setup", "1", "1000000", "transfer", "0", "6162",
-                   "delay", "300", "transfer", "1", "6364", "delay", "300", "transfer", "0",
+                   "delay", "300", "transfer", "1", "6364", "await", refused_done, "transfer", "0",
                    "6566"})
             .env("WPISIM_PEER", "loopback")
             .env("WPISIM_TRACE", vcd)
             .run();
     });
-    // The holder has the file once its header is written.
-    for (int i = 0; i < 500 && (!fs::exists(vcd) || fs::file_size(vcd) == 0); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The holder has the file once its header is written, and holds it
+    // until the other run has been refused.
+    EXPECT_TRUE(harness::eventually([&] { return fs::exists(vcd) && fs::file_size(vcd) > 0; }));
     const auto refused = other.program("library_probe")
                              .args({"spi-setup", "0", "5000", "transfer", "0", "7777"})
                              .env("WPISIM_PEER", "loopback")
@@ -398,6 +398,7 @@ TEST(BusTrace, ARunHoldsItsTraceAndDrawsEachChannelAtItsOwnClock)
                              .run();
     EXPECT_EQ(refused.err, "wpisim: WPISIM_TRACE=\"" + vcd + "\": another run is tracing to it\n");
     EXPECT_EQ(refused.status, 2);
+    std::ofstream(refused_done).put('\n');
     const auto r = held.get();
     EXPECT_EQ(r.out, "0 0\n0 0\n2 0 6162\n2 0 6364\n2 0 6566\n");
     expect_trace_of(vcd, holder.calls());

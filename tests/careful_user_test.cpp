@@ -36,7 +36,7 @@ const Row rows[] = {
      "export WPISIM_TIME=virtual WPISIM_FIRMWARE=$ECHO\n"
      "$PROBE spi-setup 0 5000 transfer 0 61 delay 4294967295 >/dev/null\n"
      "$PROBE spi-setup 0 5000 transfer 0 61 >/dev/null & w=$!\n"
-     "sleep 1\n"
+     "eventually sh -c \"$WPISIM status | grep -q '^uptime: [1-9]'\"\n"
      "$WPISIM status | grep -c '^board process: [0-9]*, on virtual time'\n"
      "$WPISIM reset >/dev/null && echo reset\n"
      "wait $w; echo waited $?",
@@ -45,7 +45,7 @@ const Row rows[] = {
      "export WPISIM_TIME=virtual WPISIM_FIRMWARE=$ECHO\n"
      "$PROBE spi-setup 0 5000 transfer 0 61 delay 4294967295 >/dev/null\n"
      "$PROBE spi-setup 0 5000 transfer 0 61 >/dev/null & w=$!\n"
-     "sleep 1; kill $w; wait $w\n"
+     "eventually sh -c \"$WPISIM status | grep -q '^uptime: [1-9]'\"; kill $w; wait $w\n"
      "$PROBE spi-setup 0 5000 transfer 0 61 delay 1 transfer 0 61 >/dev/null; echo next $?",
      "next 0\n", "", false},
     {"APasteComesBackWholeFromAnEchoSketch",
@@ -56,12 +56,15 @@ const Row rows[] = {
      "serial 0\n20000\nsame\n", "", false},
     {"TheSerialPortHasOneProgramAtATime",
      "$WPISIM reset >/dev/null\n"
-     "flock -n st/board.tty sleep 3 & sleep 0.5\n"
-     "$WPISIM serial </dev/null; echo serial $?",
+     "flock -n -o st/board.tty sh -c 'touch held; n=0; until [ -e done ] || [ $n = 1200 ]; "
+     "do n=$((n+1)); sleep 0.05; done' & l=$!\n"
+     "eventually test -e held\n"
+     "$WPISIM serial </dev/null; echo serial $?; touch done; wait $l",
      "serial 2\n", "in use by another program", false},
     {"AKilledBoardLeavesNoTerminalLink",
      "$WPISIM reset >/dev/null\n"
-     "kill -9 $($WPISIM status | sed -n 's/^board process: \\([0-9]*\\),.*/\\1/p'); sleep 0.3\n"
+     "kill -9 $($WPISIM status | sed -n 's/^board process: \\([0-9]*\\),.*/\\1/p')\n"
+     "eventually sh -c \"$WPISIM status | grep -q '^board process: off'\"\n"
      "$WPISIM status | grep '^board process'\n"
      "if [ -L st/board.tty ]; then echo link left; else echo no link; fi",
      "board process: off (the next run starts it, from reset)\nno link\n", "", false},
@@ -95,7 +98,8 @@ const Row rows[] = {
      "1\n", "", false},
     {"AFlashBesideAVirtualTimeRunResetsTheBoard",
      "$WPISIM flash $UNO >/dev/null\n"
-     "(sleep 10) | WPISIM_TIME=virtual $PARLEY >/dev/null 2>&1 & p=$!; sleep 1\n"
+     "mkfifo typed; WPISIM_TIME=virtual $PARLEY <typed >said 2>&1 & p=$!; exec 3>typed\n"
+     "eventually test -s said\n"
      "$WPISIM flash $MK >flashed; echo flash $?; tail -n 1 flashed\n"
      "$WPISIM status | grep -c '^flash: .*spi_slave.hex'; kill $p",
      "flash 0\nboard reset\n1\n", "", false},

@@ -46,7 +46,6 @@ harness::Outcome run_board(const Sandbox &box, const std::string &firmware,
         .args({"spi-setup", "0", "5000", "transfer", "0", "6163"})
         .env("WPISIM_FIRMWARE", firmware)
         .env("WPISIM_BOARD", board)
-        .timeout_ms(20000)
         .run();
 }
 

@@ -493,24 +493,33 @@ TEST(OwnBoard, PicocomOnTheBoardsTerminalShowsTheSketchAndTypesToIt)
     Sandbox box;
     ASSERT_EQ(wpisim(box, {"flash", user_uno_hex}).status, 0);
     ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
-    // picocom types z once it has the port, then shows what comes until
-    // four quiet seconds have passed.
-    const std::string session =
-        R"((sleep 0.5; printf z; sleep 8) | "$1" -q -b 9600 --exit-after 4000 "$0")";
+    // A byte typed before the sketch's setup() has run would be lost.
+    auto serial_has = [&box](const char *text) {
+        return [&box, text] {
+            return read_file(box.state_dir() + "/serial.log").find(text) != std::string::npos;
+        };
+    };
+    ASSERT_TRUE(harness::eventually(serial_has("spi_slave ready")));
+    // picocom types z, then shows what comes until it has shown the sketch's
+    // lines for both of parley's bytes; only then is it ended, however slowly
+    // the machine runs. Killed: it passes a SIGTERM on to its whole process
+    // group, this test's included.
+    const std::string both = "received 61\r\nreceived 63\r\n";
     auto picocom =
-        harness::ProgramRun({"/bin/sh", "-c", session, box.state_dir() + "/board.tty", PICOCOM})
-            .timeout_ms(20000);
+        harness::ProgramRun({PICOCOM, "-q", "-b", "9600", box.state_dir() + "/board.tty"})
+            .input("z")
+            .keep_input_open()
+            .signal_when(
+                [&both](const std::string &out) { return out.find(both) != std::string::npos; },
+                SIGKILL);
     auto seen = std::async(std::launch::async, [&] { return picocom.run(); });
     // The sketch's answer to z is in its log once picocom has the port.
-    const std::int64_t deadline = harness::now_ns() + 10000 * harness::ms;
-    while (read_file(box.state_dir() + "/serial.log").find("reply 7A") == std::string::npos &&
-           harness::now_ns() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(harness::eventually(serial_has("reply 7A")));
     const auto r =
         box.program("parley").input("ac").signal_when(harness::after_replies(2), SIGINT).run();
     const auto shown = seen.get();
     EXPECT_NE(shown.out.find("reply 7A\r\n"), std::string::npos) << shown.out;
-    EXPECT_NE(shown.out.find("received 61\r\nreceived 63\r\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(both), std::string::npos) << shown.out;
     // The typed byte became the sketch's reply.
     EXPECT_EQ(harness::reply_pairs(r.out).back(), "zz");
 }
@@ -532,9 +541,7 @@ TEST(OwnBoard, ResetStartsABoardThatIsOffOnceAndResetsOneThatRuns)
     };
     for (const long expected : {1L, 2L}) {
         ASSERT_EQ(wpisim(box, {"reset"}).status, 0);
-        const std::int64_t deadline = harness::now_ns() + 10000 * harness::ms;
-        while (boots() < expected && harness::now_ns() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        harness::eventually([&] { return boots() >= expected; });
         // Long enough for a second boot's words to follow the first.
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         EXPECT_EQ(boots(), expected);

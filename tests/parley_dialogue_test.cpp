@@ -68,7 +68,6 @@ TEST(ParleyDialogue, TwoLettersOnOneLineFillBothBytesWithoutWaiting)
     const auto r = box.program("parley")
                        .input("ab\n")
                        .keep_input_open()
-                       .timeout_ms(5000)
                        .env("WPISIM_REPLIES", script({"i0"}))
                        .run();
     EXPECT_FALSE(r.timed_out);

@@ -74,7 +74,6 @@ TEST(ParleyFaults, EveryReplyLineReachesAPipeBeforeAnInterrupt)
                            .input("ab")
                            .env("WPISIM_REPLIES", script({"w0", "f1", "f2"}))
                            .signal_when(harness::after_replies(3), sig)
-                           .timeout_ms(8000)
                            .run();
         EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.out, prompts + reply("w0") + reply("f1") + reply("f2"));
@@ -90,7 +89,6 @@ TEST(ParleyFaults, UnwritableOutputStopsTheExchange)
                        .input("ab")
                        .output_file("/dev/full")
                        .env("WPISIM_REPLIES", script({"w0"}))
-                       .timeout_ms(5000)
                        .run();
     EXPECT_FALSE(r.timed_out);
     // The first prompt already fails: nothing is read or sent.

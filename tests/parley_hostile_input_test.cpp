@@ -156,8 +156,7 @@ TEST(ParleyBrokenOutput, APipeClosedByItsReaderEndsParleyCleanly)
         auto run = box.program("parley")
                        .input("ab")
                        .env("WPISIM_REPLIES", script({"w0"}))
-                       .close_output_when(harness::after_replies(1))
-                       .timeout_ms(8000);
+                       .close_output_when(harness::after_replies(1));
         if (ignored)
             run.ignore_sigpipe();
         const auto r = run.run();

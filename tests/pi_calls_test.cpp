@@ -48,7 +48,7 @@ const Row rows[] = {
      "wiringPi: ERROR: poll returned=0\n"},
     {"AnOutsideEdgeWakesAProgramBlockedInWait",
      "WPISIM_LOG=log timeout 30 $PROBE setup gpio isr 23 2 wait 23 -1 > out & p=$!\n"
-     "until grep -q isr-setup log 2>/dev/null; do sleep 0.05; done\n"
+     "eventually grep -q isr-setup log 2>/dev/null\n"
      "$WPISIM pin 23 high; wait $p; cat out",
      "0\n0\nisr 23 1000000\nwait 1 1000000\n", ""},
     {"WaitWithoutAnInterruptAndAPinOutOfRange",
@@ -84,8 +84,9 @@ const Row rows[] = {
      "$PROBE setup wpi soft-pwm 3 100 100 read 3 mode 3 3 read 3 soft-pwm 3 100 100",
      "0\n0\n1\n0\n0\n", ""},
     {"SoftPwmShowsItsWave",
-     "WPISIM_TIME=wall $PROBE setup wpi soft-pwm 3 30 200 delay 3000 >/dev/null & sleep 1\n"
-     "$WPISIM pins | grep '^ |  22 |' | cut -d'|' -f5,9; wait",
+     "WPISIM_TIME=wall $PROBE setup wpi soft-pwm 3 30 200 await stop >/dev/null & p=$!\n"
+     "eventually sh -c \"$WPISIM pins | grep -q '^ |  22 | .*soft'\"\n"
+     "$WPISIM pins | grep '^ |  22 |' | cut -d'|' -f5,9; touch stop; wait $p",
      " OUT  | soft 50 Hz 15.0%   \n", ""},
 };
 
@@ -134,7 +135,7 @@ TEST(PinBank, ALockItsHolderLeftIsTakenOverAndOneKeptIsAnError)
             bank.seekp(16);
             bank.write(reinterpret_cast<const char *>(&holder), sizeof holder);
         }
-        const auto r = box.script("$WPISIM pin 17 high").timeout_ms(30000).run();
+        const auto r = box.script("$WPISIM pin 17 high").run();
         EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.status, row.status);
         if (row.status == 0)

@@ -33,8 +33,7 @@ harness::ProgramRun from_shell(const Sandbox &box, const std::string &program,
     run.args(words)
         .without_env("WPISIM_")
         .env("WPISIM_LOG", box.log_path())
-        .env("WPISIM_STATE_DIR", box.state_dir())
-        .timeout_ms(5000);
+        .env("WPISIM_STATE_DIR", box.state_dir());
     return run;
 }
 

@@ -26,6 +26,19 @@ std::int64_t now_ns()
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+bool eventually(const std::function<bool()> &done, std::int64_t limit_ms)
+{
+    const std::int64_t deadline = now_ns() + limit_ms * ms;
+    for (;;) {
+        if (done())
+            return true;
+        if (now_ns() > deadline)
+            return false;
+        const timespec pause{0, 10 * ms};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 std::int64_t Outcome::arrived_ns(std::size_t offset) const
 {
     for (const Chunk &c : out_chunks)

@@ -18,6 +18,10 @@ std::int64_t now_ns();
 // Nanoseconds in a millisecond, for the times in outcomes and the call log.
 constexpr std::int64_t ms = 1000000;
 
+// Asks done() every few milliseconds until it says yes, for a minute at most:
+// how long another process takes to get there depends on the machine's load.
+bool eventually(const std::function<bool()> &done, std::int64_t limit_ms = 60000);
+
 // What a finished program left behind.
 struct Outcome {
     std::string out;
@@ -68,6 +72,8 @@ class ProgramRun
     }
     // Once the output read so far passes the test, closes the reading end.
     ProgramRun &close_output_when(OutputTest when) { return set(trigger_, {std::move(when), 0}); }
+    // A limit for a hang, never a measure of speed: a loaded machine may run
+    // the program many times slower than an idle one.
     ProgramRun &timeout_ms(int ms) { return set(timeout_ms_, ms); }
     // Standard input stays open after the bytes are fed, as at a terminal.
     ProgramRun &keep_input_open() { return set(keep_input_open_, true); }
@@ -97,7 +103,7 @@ class ProgramRun
     Trigger trigger_;
     bool keep_input_open_ = false;
     bool ignore_sigpipe_ = false;
-    int timeout_ms_ = 20000;
+    int timeout_ms_ = 60000;
 };
 
 } // namespace harness

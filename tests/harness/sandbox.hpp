@@ -31,6 +31,8 @@ class Sandbox
     // A shell script run in the sandbox's folder as a user at a terminal runs
     // it: none of the caller's WPISIM_ settings, the state directory st there,
     // and the built programs in $WPISIM, $PROBE, $BOARD_PROBE and $PARLEY.
+    // `eventually COMMAND...` runs the command until it succeeds, a minute
+    // at most, for what another process gets to in its own time.
     ProgramRun script(const std::string &text) const;
     // Whether the programs run under an emulator (a cross build's qemu-user).
     static bool emulated();

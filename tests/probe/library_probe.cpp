@@ -8,6 +8,7 @@
 //   isr PIN MODE (its function prints "isr PIN MICROS") | isr-stop PIN | wait PIN MS
 //   byte-write V | byte-read | hi-pri PRIORITY
 //   spi-mode CH SPEED MODE | spix-mode N CH SPEED MODE | spi-fd CH | spi-close CH
+//   await PATH (until the test makes the file, so a step waits for the test)
 //   i2c-setup ADDR, then on its descriptor: i2c-read | i2c-read8 REG | i2c-read16 REG
 //   i2c-write V | i2c-write8 REG V | i2c-write16 REG V | i2c-block-read REG N
 //   i2c-block-write REG HEX | i2c-raw-read N | i2c-raw-write HEX, and i2c-dev
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <linux/i2c-dev.h>
 #include <map>
@@ -72,6 +74,20 @@ void result(int r, const std::vector<unsigned char> *got = nullptr)
     if (got != nullptr && r == static_cast<int>(got->size()))
         std::printf(" %s", wpisim::hex::encode(got->data(), got->size()).c_str());
     std::printf("\n");
+}
+
+// Until the test makes the file, a minute at most.
+bool await_file(const char *path)
+{
+    const timespec pause{0, 10000000};
+    for (int tries = 0; access(path, F_OK) != 0; ++tries) {
+        if (tries == 6000) {
+            std::fprintf(stderr, "library_probe: await %s: not made within a minute\n", path);
+            return false;
+        }
+        nanosleep(&pause, nullptr);
+    }
+    return true;
 }
 
 std::vector<unsigned char> bytes(const char *digits)
@@ -255,6 +271,11 @@ int main(int argc, char **argv)
              result(static_cast<int>(::write(i2c, data.data(), data.size())));
          }},
         {"dev-slave", [&] { result(ioctl(i2c, I2C_SLAVE, num())); }},
+        {"await",
+         [&] {
+             if (!await_file(next()))
+                 failed = 2;
+         }},
         {"wait",
          [&] {
              const int pin = num();
