@@ -80,9 +80,9 @@ ProgramRun Sandbox::script(const std::string &text) const
             joined += (joined.empty() ? "" : " ") + w;
         return joined;
     };
-    const std::string eventually = "eventually() { n=0; until \"$@\"; do n=$((n+1)); "
-                                   "[ $n -lt 1200 ] || return 1; sleep 0.05; done; }\n";
-    return ProgramRun({"/bin/sh", "-c", "cd \"$BOX\" || exit 99\n" + eventually + text})
+    const std::string shell_eventually = "eventually() { n=0; until \"$@\"; do n=$((n+1)); "
+                                         "[ $n -lt 1200 ] || return 1; sleep 0.05; done; }\n";
+    return ProgramRun({"/bin/sh", "-c", "cd \"$BOX\" || exit 99\n" + shell_eventually + text})
         .without_env("WPISIM_")
         .env("BOX", dir_)
         .env("WPISIM_STATE_DIR", dir_ + "/st")
